@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Installs the build dependencies that a fresh Debian machine lacks: the
+# header-only command-line and JSON libraries the tools use. The library
+# itself needs nothing beyond the C++ standard library and POSIX.
+set -euo pipefail
+
+needed=()
+for package in libcli11-dev nlohmann-json3-dev; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    needed+=("$package")
+done
+[ ${#needed[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "installing ${needed[*]}" >&2
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${needed[@]}" >/dev/null

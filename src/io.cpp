@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: MIT
+// The serial line: the one open device and the bytes that cross it. This file
+// owns the global `serfh` and is the only one that calls open, close, the
+// termios functions, select, read and write. seropen() puts the device into
+// raw 8-bit mode at the requested speed; rawcharout() and rawcharin() move
+// one unescaped byte per call, the reader waiting at most five seconds for
+// it. Above them sit charout() and charin(), which keep the frame's reserved
+// bytes out of a body by escaping them; the frame layer in cmd.cpp calls
+// these four and never touches the descriptor itself.
+#include <fcntl.h>
+#include <sys/select.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+
+#include "internal.h"
+
+int serfh = -2;
+
+namespace radioline {
+namespace {
+
+// No descriptor was ever opened, or serclose() has closed it.
+constexpr int kNoDevice = -2;
+
+// Every byte read waits this long; the radio answers well within it.
+constexpr long kReadTimeoutSeconds = 5;
+
+struct BaudRate {
+  int bits_per_second;
+  speed_t constant;
+};
+
+// The line speeds the platform's speed setters know, by number.
+constexpr std::array<BaudRate, 30> kBaudRates{{
+    {50, B50},         {75, B75},           {110, B110},
+    {134, B134},       {150, B150},         {200, B200},
+    {300, B300},       {600, B600},         {1200, B1200},
+    {1800, B1800},     {2400, B2400},       {4800, B4800},
+    {9600, B9600},     {19200, B19200},     {38400, B38400},
+    {57600, B57600},   {115200, B115200},   {230400, B230400},
+    {460800, B460800}, {500000, B500000},   {576000, B576000},
+    {921600, B921600}, {1000000, B1000000}, {1152000, B1152000},
+    {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000},
+    {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+}};
+
+// Sets both speeds; a number without a speed constant fails like a setter.
+int set_speed(termios *settings, int baudrate) {
+  for (const BaudRate &rate : kBaudRates) {
+    if (rate.bits_per_second != baudrate) continue;
+    if (cfsetispeed(settings, rate.constant) != 0) return errno;
+    if (cfsetospeed(settings, rate.constant) != 0) return errno;
+    return 0;
+  }
+  return fail_with(EINVAL);
+}
+
+// Raw 8-bit line: ignore breaks and parity errors, 8N1, receiver on, hang up
+// on last close, modem lines and flow control off, no processing either way.
+void make_raw(termios *settings) {
+  settings->c_iflag = IGNBRK | IGNPAR;
+  settings->c_oflag = 0;
+  settings->c_cflag = CS8 | CREAD | HUPCL | CLOCAL;
+  settings->c_lflag = 0;
+}
+
+// select() can only watch descriptors below FD_SETSIZE; a negative one means
+// no device is open.
+bool device_usable() { return serfh >= 0 && serfh < FD_SETSIZE; }
+
+}  // namespace
+}  // namespace radioline
+
+using namespace radioline;
+
+int seropen(char *devname, int baudrate) {
+  trace("seropen: opening device %s\n", devname);
+  serfh = open(devname, O_RDWR);
+  const int open_error = errno;
+  trace("seropen: open returned fh %d\n", serfh);
+  if (serfh == -1) {
+    trace_perror("seropen", open_error);
+    return open_error;
+  }
+
+  termios settings{};
+  trace("seropen: getting current serial device attributes\n");
+  int rc = tcgetattr(serfh, &settings);
+  const int get_error = errno;
+  trace("tcgetattr returned %d\n", rc);
+  if (rc != 0) return fail_with(get_error);
+
+  make_raw(&settings);
+  rc = set_speed(&settings, baudrate);
+  if (rc != 0) return rc;
+
+  trace("seropen: setting serial device attributes\n");
+  rc = tcsetattr(serfh, TCSANOW, &settings);
+  const int set_error = errno;
+  trace("tcsetattr returned %d\n", rc);
+  if (rc == -1) {
+    trace_perror("seropen", set_error);
+    return set_error;
+  }
+  return 0;
+}
+
+int serclose(void) {
+  if (serfh < 0) return serfh;
+  trace("serclose: closing serial device\n");
+  const int rc = close(serfh);
+  serfh = kNoDevice;
+  return rc;
+}
+
+int rawcharout(unsigned char c) {
+  if (!device_usable()) {
+    trace_perror("rawcharout", EBADF);
+    return EBADF;
+  }
+  trace("rawcharout: writing %02x\n", c);
+  const ssize_t written = write(serfh, &c, 1);
+  const int write_error = errno;
+  trace("rawcharout: write returned %d\n", static_cast<int>(written));
+  if (written == 1) return 0;
+  if (written == 0) return fail_with(EIO);  // nothing moved and no errno
+  trace_perror("rawcharout", write_error);
+  return write_error;
+}
+
+int rawcharin(unsigned char *c) {
+  if (!device_usable()) {
+    trace_perror("rawcharin", EBADF);
+    return EBADF;
+  }
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(serfh, &readable);
+  timeval timeout{kReadTimeoutSeconds, 0};
+
+  trace("rawcharin: calling select\n");
+  const int ready = select(serfh + 1, &readable, nullptr, nullptr, &timeout);
+  const int select_error = errno;
+  trace("rawcharin: select returned %d\n", ready);
+  if (ready == -1) {
+    trace_perror("rawcharin", select_error);
+    return select_error;
+  }
+  if (ready == 0) return fail_with(ETIMEDOUT);
+
+  trace("rawcharin: reading a character\n");
+  const ssize_t got = read(serfh, c, 1);
+  const int read_error = errno;
+  trace("rawcharin: read returned %d\n", static_cast<int>(got));
+  if (got == -1) {
+    trace_perror("rawcharin", read_error);
+    return read_error;
+  }
+  if (got == 0) return fail_with(EPIPE);
+  return 0;
+}
+
+int charout(unsigned char c) {
+  if (c >= kFrameEnd) {
+    trace("charout: escaping; rawcharout(0xff)\n");
+    const int rc = rawcharout(kFrameEscape);
+    trace("charout: rawcharout returned %d\n", rc);
+    if (rc != 0) {
+      trace_perror("charout", rc);
+      return rc;
+    }
+    c &= kEscapeKeep;
+    trace("charout: escaping; rawcharout(%02x)\n", c);
+  } else {
+    trace("charout: not escaping; rawcharout(%02x)\n", c);
+  }
+  const int rc = rawcharout(c);
+  trace("charout: rawcharout returned %d\n", rc);
+  if (rc != 0) trace_perror("charout", rc);
+  return rc;
+}
+
+namespace radioline {
+
+int charin_escaped(unsigned char *c, bool *escaped) {
+  *escaped = false;
+  trace("charin: calling rawcharin\n");
+  int rc = rawcharin(c);
+  trace("charin: rawcharin returned %d, c=%02x\n", rc, *c);
+  if (rc != 0 || *c != kFrameEscape) return rc;
+
+  trace("charin: escaping; calling rawcharin\n");
+  rc = rawcharin(c);
+  trace("charin: rawcharin returned %d, c=%02x\n", rc, *c);
+  if (rc != 0) return rc;
+  *c |= kEscapeRestore;
+  *escaped = true;
+  return 0;
+}
+
+}  // namespace radioline
+
+int charin(unsigned char *c) {
+  bool escaped = false;
+  return charin_escaped(c, &escaped);
+}

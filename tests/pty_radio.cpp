@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+// The pseudo-terminal radio side shared by the library's tests.
+#include "pty_radio.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <sstream>
+
+#include "radioline.h"
+
+PtyRadio::PtyRadio() {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY);
+  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
+    ADD_FAILURE() << "no pseudo-terminal: " << strerror(errno);
+    return;
+  }
+  slave_path_ = ptsname(master_);
+  termios raw{};
+  tcgetattr(master_, &raw);
+  cfmakeraw(&raw);
+  tcsetattr(master_, TCSANOW, &raw);
+}
+
+PtyRadio::~PtyRadio() { hang_up(); }
+
+void PtyRadio::send(const Bytes &bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    ASSERT_GT(n, 0) << "writing to the pseudo-terminal: " << strerror(errno);
+    done += static_cast<size_t>(n);
+  }
+}
+
+Bytes PtyRadio::take() {
+  Bytes got;
+  pollfd ready{master_, POLLIN, 0};
+  while (poll(&ready, 1, 0) == 1 && (ready.revents & POLLIN)) {
+    unsigned char chunk[256];
+    const ssize_t n = read(master_, chunk, sizeof chunk);
+    if (n <= 0) break;
+    got.insert(got.end(), chunk, chunk + n);
+  }
+  return got;
+}
+
+void PtyRadio::hang_up() {
+  if (master_ >= 0) close(master_);
+  master_ = -1;
+}
+
+void LineTest::SetUp() {
+  std::string path = radio_.slave_path();
+  ASSERT_EQ(seropen(path.data(), 19200), 0);
+}
+
+void LineTest::TearDown() {
+  serclose();
+  debug = 0;
+}
+
+Bytes hex(const std::string &text) {
+  Bytes bytes;
+  std::istringstream in(text);
+  unsigned value = 0;
+  while (in >> std::hex >> value) bytes.push_back(static_cast<unsigned char>(value));
+  return bytes;
+}
