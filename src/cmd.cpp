@@ -8,7 +8,11 @@
 // through charout/charin and rawcharout/rawcharin in io.cpp; BCD comes from
 // str.cpp. Request and reply buffers are fixed-size locals: nothing here
 // allocates, and nothing survives a call but what a reader copies out.
+#include <array>
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 
 #include "internal.h"
 
@@ -103,4 +107,437 @@ int rcvresp(int *to, int *from, unsigned char *resp, int bufsize,
   trace("rcvresp: exited packet read loop; len=%d\n", i);
   *resplen = i;
   return 0;
+}
+
+// ---------------------------------------------------------------------------
+// The command exchange: one routine that every radio command runs.
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Command bytes: the first byte of every request body.
+constexpr unsigned char kCmdSetVfoFreq = 0x05;      // tune the VFO (BCD frequency)
+constexpr unsigned char kCmdSetMode = 0x08;         // select a mode slot (BCD)
+constexpr unsigned char kCmdStoreVfoToMode = 0x09;  // VFO into current mode slot
+constexpr unsigned char kCmdStoreModeToVfo = 0x0A;  // current mode slot into VFO
+constexpr unsigned char kCmdSetDuplex = 0x0F;       // duplex code, one raw byte
+constexpr unsigned char kCmdSetPl = 0x1B;           // PL tone: tx/rx byte, BCD tone
+constexpr unsigned char kCmdExtended = 0xAA;        // a subcommand byte follows
+
+// Subcommands of kCmdExtended; a data reply carries its subcommand | kSubReply.
+constexpr unsigned char kSubGetVfoCodeplug = 0x00;  // read the 16-byte codeplug
+constexpr unsigned char kSubSetVfoCodeplug = 0x01;  // write the 16-byte codeplug
+constexpr unsigned char kSubGetVersion = 0x02;      // read the firmware text
+constexpr unsigned char kSubGetConfig = 0x03;       // read two config bytes
+constexpr unsigned char kSubSetConfig = 0x04;       // write two config bytes
+constexpr unsigned char kSubGetTxOffset = 0x05;     // read the transmit offset
+constexpr unsigned char kSubSetTxOffset = 0x06;     // write the transmit offset
+constexpr unsigned char kSubGetVcoSplit = 0x07;     // read the rx/tx split pair
+constexpr unsigned char kSubSetVcoSplit = 0x08;     // write the rx/tx split pair
+constexpr unsigned char kSubReply = 0x80;           // top bit: the radio's answer
+
+// Reply status bytes.
+constexpr unsigned char kStatusOk = 0xFB;  // the radio accepted the command
+
+// Bus address that nobody answers from: a broadcast.
+constexpr int kBroadcast = 0;
+
+// Field sizes of request and reply data.
+constexpr int kFreqBytes = 5;                // ten BCD digits of a frequency
+constexpr int kModeBytes = 1;                // two BCD digits of a mode slot
+constexpr int kDuplexBytes = 1;              // the duplex code's low byte
+constexpr int kToneBytes = 2;                // four BCD digits of a PL tone in tenths
+constexpr int kPlBytes = 1 + kToneBytes;     // tx/rx selector byte, then the tone
+constexpr int kPlugBytes = 16;               // the VFO codeplug
+constexpr int kConfigBytes = 2;              // data0, data1
+constexpr int kLe32Bytes = 4;                // a signed 32-bit little-endian integer
+constexpr int kSplitBytes = 2 * kLe32Bytes;  // rx split, then tx split
+
+// Request body buffer: command, subcommand and the 16 codeplug bytes.
+constexpr int kRequestBufferSize = 2 + kPlugBytes;
+// Reply body buffer: the largest bufsize (getversion's 255) and one zero byte
+// that rcvresp never reaches, so the version text always ends in a zero.
+constexpr int kReplyBufferSize = 256;
+// Command and subcommand bytes in front of a data-form reply's data.
+constexpr int kDataReplyHeader = 2;
+
+constexpr int kBitsPerByte = 8;
+constexpr float kTenthsPerHertz = 10;  // a PL tone travels in tenths
+constexpr unsigned kLowByte = 0xFF;    // what a byte of a wider value keeps
+
+// perror(name) for `code` when tracing, leaving errno as the failure left
+// it (a broken frame start leaves errno untouched).
+void report_failure(const char *name, int code) {
+  const int saved = errno;
+  trace_perror(name, code);
+  errno = saved;
+}
+
+// A request body laid out by its row: the command byte, the row's
+// subcommand when it has one, then data_length zero bytes that the command
+// fills through data().
+struct Request {
+  explicit Request(const CommandRow &command) : row(command) {
+    outbuf[cmdlen++] = row.command;
+    if (row.subcommand) outbuf[cmdlen++] = *row.subcommand;
+    header_length = cmdlen;
+    cmdlen += row.data_length;
+  }
+  unsigned char *data() { return outbuf + header_length; }
+
+  const CommandRow &row;
+  unsigned char outbuf[kRequestBufferSize] = {};
+  int header_length = 0;
+  int cmdlen = 0;
+};
+
+// Status form: the first body byte must be the status FB.
+int judge_status(const CommandRow &row, const unsigned char *inbuf, int resplen) {
+  trace("%s: found our message; status %02x\n", row.name, inbuf[0]);
+  if (resplen < 1 || inbuf[0] != kStatusOk) return fail_with(EINVAL);
+  return 0;
+}
+
+// Data form: the body must echo the command and the subcommand with its top
+// bit set; the row's decoder then takes the data that follows.
+int judge_data(const CommandRow &row, const unsigned char *inbuf, int resplen, void *out) {
+  trace("%s: found our message; command %02x subcommand %02x\n", row.name, inbuf[0], inbuf[1]);
+  const auto expected = static_cast<unsigned char>(*row.subcommand | kSubReply);
+  if (resplen < kDataReplyHeader || inbuf[0] != row.command || inbuf[1] != expected) {
+    return fail_with(EINVAL);
+  }
+  return row.decode(inbuf + kDataReplyHeader, resplen - kDataReplyHeader, out);
+}
+
+// Sends the request, waits for the first frame addressed to `from` or sent
+// by `to` (skipping the echo of the request and other stations' frames),
+// and judges it in the row's form. A broadcast (an address 0) reads no
+// reply: a status-form command has then succeeded, a data-form one has
+// nothing to decode.
+int exchange(int to, int from, Request &request, void *out) {
+  const CommandRow &row = request.row;
+  int rto = 0;
+  int rfrom = 0;
+  if (row.send_trace == SendTrace::kAnnounced) {
+    trace("%s: calling sendcmd\n", row.name);
+  }
+  int rc = sendcmd(to, from, request.outbuf, request.cmdlen);
+  trace("%s: sendcmd returned %d\n", row.name, rc);
+  if (rc != 0) {
+    report_failure(row.name, rc);
+    return rc;
+  }
+  if (to == kBroadcast || from == kBroadcast) {
+    return row.form == ReplyForm::kStatus ? 0 : fail_with(EINVAL);
+  }
+
+  unsigned char inbuf[kReplyBufferSize] = {};
+  int resplen = 0;
+  while (rto != from && rfrom != to) {
+    trace("%s: eating messages to/from other ids\n", row.name);
+    rc = rcvresp(&rto, &rfrom, inbuf, row.bufsize, &resplen);
+    trace("%s: rcvresp returned to %02x from %02x rc %d\n", row.name, rto, rfrom, rc);
+    if (rc != 0) {
+      report_failure(row.name, rc);
+      return rc;
+    }
+  }
+  if (row.form == ReplyForm::kStatus) return judge_status(row, inbuf, resplen);
+  return judge_data(row, inbuf, resplen, out);
+}
+
+// ---------------------------------------------------------------------------
+// Value layouts and reply decoders.
+// ---------------------------------------------------------------------------
+
+// The low 32 bits of `value`, two's complement: what goes on the wire.
+std::int32_t low32(long value) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+}
+
+// Writes the low 32 bits of `value` at out[0..3], least significant first.
+void put_le32(long value, unsigned char *out) {
+  auto bits = static_cast<std::uint32_t>(value);
+  for (int i = 0; i < kLe32Bytes; i++) {
+    out[i] = static_cast<unsigned char>(bits & kLowByte);
+    bits >>= kBitsPerByte;
+  }
+}
+
+// The signed 32-bit integer at in[0..3], least significant byte first.
+long get_le32(const unsigned char *in) {
+  std::uint32_t bits = 0;
+  for (int i = kLe32Bytes - 1; i >= 0; i--) bits = (bits << kBitsPerByte) | in[i];
+  return static_cast<std::int32_t>(bits);
+}
+
+// Where getversion() puts the text: a field of `buflen` bytes.
+struct VersionField {
+  unsigned char *retbuf;
+  int buflen;
+};
+
+// Where getvcosplitfreq() puts the pair.
+struct SplitPair {
+  long *txsplit;
+  long *rxsplit;
+};
+
+// getvfocodeplug: 16 codeplug bytes into an unsigned char[16].
+int decode_codeplug(const unsigned char *data, int length, void *out) {
+  if (length < kPlugBytes) return fail_with(EINVAL);
+  trace_bytes("getvfocodeplug: plugdata ", data, kPlugBytes);
+  std::memcpy(out, data, kPlugBytes);
+  return 0;
+}
+
+// getversion: the text up to its first zero byte or the end of the data,
+// into a VersionField, zero-padded, without a terminator when it fills it.
+int decode_version(const unsigned char *data, int length, void *out) {
+  const auto *field = static_cast<VersionField *>(out);
+  const void *zero = std::memchr(data, 0, static_cast<size_t>(length));
+  const int textlen =
+      zero ? static_cast<int>(static_cast<const unsigned char *>(zero) - data) : length;
+  trace_bytes("getversion: data ", data, textlen);
+  const int copied = textlen < field->buflen ? textlen : field->buflen;
+  std::memcpy(field->retbuf, data, static_cast<size_t>(copied));
+  std::memset(field->retbuf + copied, 0, static_cast<size_t>(field->buflen - copied));
+  return 0;
+}
+
+// getconfig: data0 and data1 into an unsigned char[2].
+int decode_config(const unsigned char *data, int length, void *out) {
+  if (length < kConfigBytes) return fail_with(EINVAL);
+  trace_bytes("getconfig: data ", data, kConfigBytes);
+  std::memcpy(out, data, kConfigBytes);
+  return 0;
+}
+
+// gettxoffset: one signed 32-bit little-endian integer into a long.
+int decode_offset(const unsigned char *data, int length, void *out) {
+  if (length < kLe32Bytes) return fail_with(EINVAL);
+  trace_bytes("gettxoffset: data ", data, kLe32Bytes);
+  *static_cast<long *>(out) = get_le32(data);
+  return 0;
+}
+
+// getvcosplitfreq: the rx split, then the tx split, into a SplitPair.
+int decode_split(const unsigned char *data, int length, void *out) {
+  if (length < kSplitBytes) return fail_with(EINVAL);
+  trace_bytes("getvcosplit: data ", data, kSplitBytes);
+  const auto *pair = static_cast<SplitPair *>(out);
+  *pair->rxsplit = get_le32(data);
+  *pair->txsplit = get_le32(data + kLe32Bytes);
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// The command table: one row per radio command.
+// ---------------------------------------------------------------------------
+
+// Row indices of kCommands, in table order.
+enum Row : std::size_t {
+  kSetVfoFreq,
+  kSetMode,
+  kStoreVfoToMode,
+  kStoreModeToVfo,
+  kSetDuplex,
+  kSetPl,
+  kGetVfoCodeplug,
+  kSetVfoCodeplug,
+  kGetVersion,
+  kGetConfig,
+  kSetConfig,
+  kGetTxOffset,
+  kSetTxOffset,
+  kGetVcoSplitFreq,
+  kSetVcoSplit,
+  kRowCount
+};
+
+constexpr auto kNoSub = std::nullopt;
+constexpr auto kStatus = ReplyForm::kStatus;
+constexpr auto kData = ReplyForm::kData;
+constexpr auto kAnnounced = SendTrace::kAnnounced;
+constexpr auto kUnannounced = SendTrace::kUnannounced;  // storemodetovfo's quirk
+
+// clang-format off
+// Columns: trace prefix, command byte, subcommand, request data length,
+// reply bufsize, reply form, decoder, whether "calling sendcmd" is traced.
+constexpr std::array<CommandRow, kRowCount> kCommands{{
+  {"setvfofreq",     kCmdSetVfoFreq,     kNoSub,             kFreqBytes,   6,   kStatus, nullptr,         kAnnounced},
+  {"setmode",        kCmdSetMode,        kNoSub,             kModeBytes,   2,   kStatus, nullptr,         kAnnounced},
+  {"storevfotomode", kCmdStoreVfoToMode, kNoSub,             0,            2,   kStatus, nullptr,         kAnnounced},
+  {"storemodetovfo", kCmdStoreModeToVfo, kNoSub,             0,            2,   kStatus, nullptr,         kUnannounced},
+  {"setduplex",      kCmdSetDuplex,      kNoSub,             kDuplexBytes, 2,   kStatus, nullptr,         kAnnounced},
+  {"setpl",          kCmdSetPl,          kNoSub,             kPlBytes,     4,   kStatus, nullptr,         kAnnounced},
+  {"getvfocodeplug", kCmdExtended,       kSubGetVfoCodeplug, 0,            18,  kData,   decode_codeplug, kAnnounced},
+  {"setvfocodeplug", kCmdExtended,       kSubSetVfoCodeplug, kPlugBytes,   18,  kStatus, nullptr,         kAnnounced},
+  {"getversion",     kCmdExtended,       kSubGetVersion,     0,            255, kData,   decode_version,  kAnnounced},
+  {"getconfig",      kCmdExtended,       kSubGetConfig,      0,            4,   kData,   decode_config,   kAnnounced},
+  {"setconfig",      kCmdExtended,       kSubSetConfig,      kConfigBytes, 4,   kStatus, nullptr,         kAnnounced},
+  {"gettxoffset",    kCmdExtended,       kSubGetTxOffset,    0,            6,   kData,   decode_offset,   kAnnounced},
+  {"settxoffset",    kCmdExtended,       kSubSetTxOffset,    kLe32Bytes,   6,   kStatus, nullptr,         kAnnounced},
+  {"getvcosplit",    kCmdExtended,       kSubGetVcoSplit,    0,            10,  kData,   decode_split,    kAnnounced},
+  {"setvcosplit",    kCmdExtended,       kSubSetVcoSplit,    kSplitBytes,  2,   kStatus, nullptr,         kAnnounced},
+}};
+// clang-format on
+static_assert(kCommands.size() == 15, "fifteen radio commands");
+
+// A row the exchange can run: its request fits the request buffer, its
+// reply leaves the reply buffer's last zero byte alone, and a data-form row
+// has the subcommand and decoder that its judging and decoding need.
+constexpr bool row_is_sound(const CommandRow &row) {
+  const int header = row.subcommand ? 2 : 1;
+  const bool data_form = row.form == ReplyForm::kData;
+  return header + row.data_length <= kRequestBufferSize && row.bufsize >= kDataReplyHeader &&
+         row.bufsize < kReplyBufferSize && (row.decode != nullptr) == data_form &&
+         (!data_form || row.subcommand.has_value());
+}
+
+constexpr bool table_is_sound() {
+  for (const CommandRow &row : kCommands) {
+    if (!row_is_sound(row)) return false;
+  }
+  return true;
+}
+static_assert(table_is_sound(), "every row fits the exchange's buffers");
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The fifteen radio commands.
+// ---------------------------------------------------------------------------
+
+int setvfofreq(int to, int from, long freq) {
+  trace("setvfofreq: setting freq %ld\n", freq);
+  if (freq < 0) return fail_with(EINVAL);
+  Request request(kCommands[kSetVfoFreq]);
+  tobcdrev(freq, request.data(), kFreqBytes);
+  trace_bytes("setvfofreq: bcd ", request.outbuf, request.cmdlen);
+  return exchange(to, from, request, nullptr);
+}
+
+int setmode(int to, int from, long mode) {
+  trace("setmode: selecting mode %ld\n", mode);
+  if (mode < 0) return fail_with(EINVAL);
+  Request request(kCommands[kSetMode]);
+  tobcd(mode, request.data(), kModeBytes);
+  trace_bytes("setmode: bcd ", request.outbuf, request.cmdlen);
+  return exchange(to, from, request, nullptr);
+}
+
+int storevfotomode(int to, int from) {
+  trace("storevfotomode: entering\n");
+  Request request(kCommands[kStoreVfoToMode]);
+  return exchange(to, from, request, nullptr);
+}
+
+int storemodetovfo(int to, int from) {
+  trace("storemodetovfo: entering\n");
+  Request request(kCommands[kStoreModeToVfo]);
+  return exchange(to, from, request, nullptr);
+}
+
+int setduplex(int to, int from, long duplex) {
+  trace("setduplex: setting duplex to %02lx\n", duplex);
+  Request request(kCommands[kSetDuplex]);
+  request.data()[0] = static_cast<unsigned char>(duplex);
+  trace_bytes("setduplex: bcd ", request.outbuf, request.cmdlen);
+  return exchange(to, from, request, nullptr);
+}
+
+int setpl(int to, int from, long pl, int txrx) {
+  trace("setpl: setting %s pl to %5.1f\n", txrx ? "rx" : "tx",
+        static_cast<double>(static_cast<float>(pl) / kTenthsPerHertz));
+  if (pl < 0) return fail_with(EINVAL);
+  Request request(kCommands[kSetPl]);
+  request.data()[0] = static_cast<unsigned char>(txrx);
+  tobcd(pl, request.data() + 1, kToneBytes);
+  trace_bytes("setpl: bcd ", request.outbuf, request.cmdlen);
+  return exchange(to, from, request, nullptr);
+}
+
+int getvfocodeplug(int to, int from, unsigned char *retbuf, int buflen) {
+  trace("getvfocodeplug: entering\n");
+  if (buflen < kPlugBytes) return ENOSPC;  // errno untouched, as it has been
+  if (retbuf == nullptr) return fail_with(EINVAL);
+  trace("getvfocodeplug: adequate buffer space is available\n");
+  Request request(kCommands[kGetVfoCodeplug]);
+  return exchange(to, from, request, retbuf);
+}
+
+int setvfocodeplug(int to, int from, char *plug) {
+  if (plug == nullptr) return fail_with(EINVAL);
+  trace("setvfocodeplug: plug to send [%s]\n", plug);
+  unsigned hexbuf[kPlugBytes] = {};
+  const int got = std::sscanf(plug, "%x %x %x %x %x %x %x %x %x %x %x %x %x %x %x %x", &hexbuf[0],
+                              &hexbuf[1], &hexbuf[2], &hexbuf[3], &hexbuf[4], &hexbuf[5],
+                              &hexbuf[6], &hexbuf[7], &hexbuf[8], &hexbuf[9], &hexbuf[10],
+                              &hexbuf[11], &hexbuf[12], &hexbuf[13], &hexbuf[14], &hexbuf[15]);
+  if (got != kPlugBytes) {
+    trace("setvfocodeplug: only got %d of 16 plug bytes\n", got);
+    return fail_with(EINVAL);
+  }
+  Request request(kCommands[kSetVfoCodeplug]);
+  for (int i = 0; i < kPlugBytes; i++) {
+    request.data()[i] = static_cast<unsigned char>(hexbuf[i] & kLowByte);
+  }
+  trace_bytes("setvfocodeplug: parsed plug ", request.data(), kPlugBytes);
+  return exchange(to, from, request, nullptr);
+}
+
+int getversion(int to, int from, unsigned char *retbuf, int buflen) {
+  trace("getversion: entering\n");
+  if (retbuf == nullptr || buflen < 0) return fail_with(EINVAL);
+  VersionField field{retbuf, buflen};
+  Request request(kCommands[kGetVersion]);
+  return exchange(to, from, request, &field);
+}
+
+int getconfig(int to, int from, unsigned char *retbuf, int buflen) {
+  trace("getconfig: entering\n");
+  if (buflen < kConfigBytes) return fail_with(ENOSPC);
+  if (retbuf == nullptr) return fail_with(EINVAL);
+  trace("getconfig: adequate buffer space is available\n");
+  Request request(kCommands[kGetConfig]);
+  return exchange(to, from, request, retbuf);
+}
+
+int setconfig(int to, int from, unsigned char data0, unsigned char data1) {
+  trace("setconfig: config data0 %02x data1 %02x\n", data0, data1);
+  Request request(kCommands[kSetConfig]);
+  request.data()[0] = data0;
+  request.data()[1] = data1;
+  return exchange(to, from, request, nullptr);
+}
+
+int gettxoffset(int to, int from, long *offset) {
+  trace("gettxoffset: entering\n");
+  if (offset == nullptr) return fail_with(EINVAL);
+  Request request(kCommands[kGetTxOffset]);
+  return exchange(to, from, request, offset);
+}
+
+int settxoffset(int to, int from, long offset) {
+  trace("settxoffset: offset %d\n", low32(offset));
+  Request request(kCommands[kSetTxOffset]);
+  put_le32(offset, request.data());
+  return exchange(to, from, request, nullptr);
+}
+
+int getvcosplitfreq(int to, int from, long *txsplit, long *rxsplit) {
+  trace("getvcosplit: entering\n");
+  if (txsplit == nullptr || rxsplit == nullptr) return fail_with(EINVAL);
+  SplitPair pair{txsplit, rxsplit};
+  Request request(kCommands[kGetVcoSplitFreq]);
+  return exchange(to, from, request, &pair);
+}
+
+int setvcosplit(int to, int from, long txvcosplit, long rxvcosplit) {
+  trace("setvcosplit: txsplit %d rxsplit %d\n", low32(txvcosplit), low32(rxvcosplit));
+  Request request(kCommands[kSetVcoSplit]);
+  put_le32(rxvcosplit, request.data());
+  put_le32(txvcosplit, request.data() + kLe32Bytes);
+  return exchange(to, from, request, nullptr);
 }

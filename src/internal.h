@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // Private to the library's source files, never installed: the frame bytes that
 // the escaping and framing layers share, the escape-aware byte reader that
-// lets the frame receiver tell a raw end byte from an escaped one, and the
-// trace helpers that write to standard error only when `debug` is set. Every
-// trace helper leaves errno as it found it, so a code saved from a failing
-// system call is still in errno when the caller returns it.
+// lets the frame receiver tell a raw end byte from an escaped one, the trace
+// helpers that write to standard error only when `debug` is set, and the type
+// of a row of the command table in cmd.cpp. Every trace helper leaves errno
+// as it found it, so a code saved from a failing system call is still in
+// errno when the caller returns it.
 #ifndef RADIOLINE_INTERNAL_H
 #define RADIOLINE_INTERNAL_H
+
+#include <optional>
 
 #include "radioline.h"
 
@@ -36,6 +39,36 @@ void trace_bytes(const char *label, const unsigned char *bytes, int count);
 
 // Sets errno to `code` and returns it, for codes the library makes up.
 int fail_with(int code);
+
+// How the command exchange judges the reply that concerns it.
+enum class ReplyForm {
+  kStatus,  // the first body byte is a status; only FB accepts
+  kData,    // the command byte, the subcommand with its top bit set, data
+};
+
+// Whether the exchange traces "<name>: calling sendcmd"; storemodetovfo's
+// trace has always gone without that one line.
+enum class SendTrace { kAnnounced, kUnannounced };
+
+// Turns the data of an accepted data-form reply (the body after its command
+// and subcommand bytes, `length` of them) into the caller's storage at `out`.
+// Returns 0, or EINVAL (errno set) when the data is too short; it writes to
+// `out` only when it returns 0.
+using Decoder = int (*)(const unsigned char *data, int length, void *out);
+
+// Everything that sets one radio command apart: one row of the table in
+// cmd.cpp. The request body is the command byte, the subcommand when there
+// is one, then `data_length` bytes that the command fills.
+struct CommandRow {
+  const char *name;                         // trace prefix and perror name
+  unsigned char command;                    // first body byte
+  std::optional<unsigned char> subcommand;  // second body byte, if any
+  int data_length;                          // request bytes after those
+  int bufsize;                              // reply body bytes to store
+  ReplyForm form;                           // how the reply is judged
+  Decoder decode;                           // data form only, else nullptr
+  SendTrace send_trace;                     // the "calling sendcmd" line
+};
 
 }  // namespace radioline
 
