@@ -81,18 +81,23 @@ RADIOLINE_API int serclose(void);
 
 /* Writes the one byte `c` to the device as it is (nothing is escaped).
  * Returns 0, or:
- *   EBADF (errno set) when no device is open;
- *   the errno of the write when it did not write the byte.
+ *   EBADF (errno set) when no device is open (`serfh` negative, or 1024 and
+ *   above, where select() cannot watch it); nothing is written;
+ *   the errno of the write when it did not write the byte (EIO once the
+ *   line has hung up).
  * Blocks until the write returns. */
 RADIOLINE_API int rawcharout(unsigned char c);
 
 /* Waits up to 5 seconds for one byte and stores it in `*c`.
  * Returns 0, or:
  *   ETIMEDOUT (errno set) when no byte came within 5 seconds; `*c` as it was;
- *   EPIPE (errno set) at end of file: the device went away;
- *   EBADF (errno set) when no device is open; nothing is read;
- *   EINTR or another errno when select fails; nothing is read;
- *   the errno of the read when it fails (EIO when a line hangs up).
+ *   EPIPE (errno set) at end of file: the device went away or the line hung
+ *   up;
+ *   EBADF (errno set) when no device is open (`serfh` negative, or 1024 and
+ *   above, where select() cannot watch it); nothing is read;
+ *   EINTR (a signal arrived) or another errno when select fails; nothing is
+ *   read;
+ *   the errno of the read when it fails.
  * Blocks for at most 5 seconds. */
 RADIOLINE_API int rawcharin(unsigned char *c);
 
@@ -141,7 +146,8 @@ RADIOLINE_API int rcvresp(int *to, int *from, unsigned char *resp, int bufsize,
  * Value encoding: packed BCD, two decimal digits per byte, high digit in the
  * high nibble. A field of `buflen` bytes holds 2 * buflen digits: leading
  * positions are zero and more significant digits than fit are dropped. A
- * negative value is encoded as its magnitude. `buflen` must be at least 1.
+ * negative value is encoded as the digits of its magnitude (LONG_MIN too).
+ * A `buflen` of 0 or less writes nothing.
  * ------------------------------------------------------------------------ */
 
 /* Reverses a[0 .. buflen-1] in place; 0 or 1 bytes are left as they are. */
@@ -168,8 +174,11 @@ RADIOLINE_API void tobcdrev(long value, unsigned char *outbuf, int buflen);
  *   ETIMEDOUT, EPIPE, EBADF or a read/write errno from the line;
  *   EINVAL (errno untouched) from a frame with a broken start.
  * With address 0 (broadcast) a setter returns 0 once the request is sent and
- * a reader returns EINVAL (errno set) without touching the caller's storage.
- * Each blocks for at most 5 seconds per byte of the exchange.
+ * a reader returns EINVAL (errno set) without touching the caller's storage;
+ * no reply is read. Argument checks come before anything is sent, and a
+ * reader writes to the caller's storage only when it returns 0.
+ * Each waits at most 5 seconds for any one byte; frames of other stations
+ * that keep arriving keep it waiting.
  * ------------------------------------------------------------------------ */
 
 /* Tunes the VFO: sends 05 and `freq` (Hz, at most ten digits; more are cut
@@ -193,7 +202,8 @@ RADIOLINE_API int setduplex(int to, int from, long duplex);
 
 /* Sets the transmit tone (`txrx` 0) or the receive tone (any other `txrx`):
  * sends 1B, the low byte of `txrx`, and `pl` (tenths of a hertz, at most
- * four digits: 885 is 88.5 Hz) as 2-byte big-endian BCD.
+ * four digits, more are cut from the top: 885 is 88.5 Hz) as 2-byte
+ * big-endian BCD.
  * Returns 0, or EINVAL (errno set, nothing sent) when `pl` is negative. */
 RADIOLINE_API int setpl(int to, int from, long pl, int txrx);
 

@@ -34,6 +34,7 @@ struct BaudRate {
 };
 
 // The line speeds the platform's speed setters know, by number.
+// clang-format off
 constexpr std::array<BaudRate, 30> kBaudRates{{
     {50, B50},         {75, B75},           {110, B110},
     {134, B134},       {150, B150},         {200, B200},
@@ -46,6 +47,7 @@ constexpr std::array<BaudRate, 30> kBaudRates{{
     {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000},
     {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
 }};
+// clang-format on
 
 // Sets both speeds; a number without a speed constant fails like a setter.
 int set_speed(termios *settings, int baudrate) {

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <sstream>
 
 #include "radioline.h"
@@ -26,7 +28,9 @@ PtyRadio::PtyRadio() {
   tcsetattr(master_, TCSANOW, &raw);
 }
 
-PtyRadio::~PtyRadio() { hang_up(); }
+PtyRadio::~PtyRadio() {
+  hang_up();
+}
 
 void PtyRadio::send(const Bytes &bytes) {
   size_t done = 0;
@@ -71,4 +75,42 @@ Bytes hex(const std::string &text) {
   unsigned value = 0;
   while (in >> std::hex >> value) bytes.push_back(static_cast<unsigned char>(value));
   return bytes;
+}
+
+ScopedSerfh::ScopedSerfh(int fd) : saved_(serfh) {
+  serfh = fd;
+}
+
+ScopedSerfh::~ScopedSerfh() {
+  serfh = saved_;
+}
+
+FinishedLine::FinishedLine(const Bytes &bytes) {
+  int ends[2];
+  if (pipe(ends) != 0) {
+    ADD_FAILURE() << "no pipe: " << strerror(errno);
+    return;
+  }
+  read_end_ = ends[0];
+  // A pipe holds far more than any scripted frame, so this never blocks.
+  const ssize_t n = bytes.empty() ? 0 : write(ends[1], bytes.data(), bytes.size());
+  EXPECT_EQ(n, static_cast<ssize_t>(bytes.size())) << "filling the pipe";
+  close(ends[1]);
+}
+
+FinishedLine::~FinishedLine() {
+  if (read_end_ >= 0) close(read_end_);
+}
+
+std::string rawcharout_trace(unsigned char c) {
+  char line[64];
+  std::snprintf(line, sizeof line, "rawcharout: writing %02x\n", c);
+  return std::string(line) + "rawcharout: write returned 1\n";
+}
+
+std::string rawcharin_trace() {
+  return "rawcharin: calling select\n"
+         "rawcharin: select returned 1\n"
+         "rawcharin: reading a character\n"
+         "rawcharin: read returned 1\n";
 }

@@ -54,6 +54,51 @@ std::string stderr_of(Call call) {
   return ::testing::internal::GetCapturedStderr();
 }
 
+// Runs `call` with standard output and standard error captured and returns
+// everything it wrote to either, standard output first.
+template <typename Call>
+std::string output_of(Call call) {
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  call();
+  const std::string err = ::testing::internal::GetCapturedStderr();
+  return ::testing::internal::GetCapturedStdout() + err;
+}
+
+// Puts `fd` into serfh for the life of the object, then puts back the
+// descriptor that was there, so a test can point the library at a pipe, a
+// closed descriptor or an impossible number and still hand the line back
+// to TearDown.
+class ScopedSerfh {
+ public:
+  explicit ScopedSerfh(int fd);
+  ~ScopedSerfh();
+  ScopedSerfh(const ScopedSerfh &) = delete;
+  ScopedSerfh &operator=(const ScopedSerfh &) = delete;
+
+ private:
+  int saved_;
+};
+
+// A pipe that holds `bytes` and whose writer has gone: reading it yields the
+// bytes and then end of file, like a device that went away.
+class FinishedLine {
+ public:
+  explicit FinishedLine(const Bytes &bytes = {});
+  ~FinishedLine();
+  FinishedLine(const FinishedLine &) = delete;
+  FinishedLine &operator=(const FinishedLine &) = delete;
+
+  int fd() const { return read_end_; }
+
+ private:
+  int read_end_ = -1;
+};
+
+// The trace lines of one successful rawcharout(c) and rawcharin().
+std::string rawcharout_trace(unsigned char c);
+std::string rawcharin_trace();
+
 // Bytes written as "FE FE 20 91 ..." for readable golden frames.
 Bytes hex(const std::string &text);
 
