@@ -1,0 +1,142 @@
+// SPDX-License-Identifier: MIT
+// Opening and closing radioctl's line. The lock is flock(LOCK_EX | LOCK_NB)
+// on a descriptor of radioctl's own, taken before seropen() touches the
+// device's settings and held until after serclose(). The simulator is
+// radiosim, found beside this executable or else on PATH, started with its
+// standard output in an unlinked temporary file from which the device path,
+// its first line, is read; the rest of its log goes there unread, so it
+// never blocks on a full pipe. It is stopped by its pid.
+#include "line.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <thread>
+
+#include "radioline.h"
+
+namespace radioctl {
+namespace {
+
+constexpr const char *kSimulator = "radiosim";
+constexpr auto kStartLimit = std::chrono::seconds(5);
+constexpr auto kStartStep = std::chrono::milliseconds(10);
+constexpr std::size_t kMaxPathLine = 4096;
+
+// radiosim beside this executable, else its name for a search of PATH.
+std::string simulatorProgram() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  const std::filesystem::path beside = self.parent_path() / kSimulator;
+  return !error && ::access(beside.c_str(), X_OK) == 0 ? beside.string() : kSimulator;
+}
+
+// The first line of the file behind `fd`, once a whole one is there.
+bool readFirstLine(int fd, std::string &line) {
+  std::string text(kMaxPathLine, '\0');
+  const ssize_t got = ::pread(fd, text.data(), text.size(), 0);
+  const std::size_t end = text.find('\n');
+  if (got <= 0 || end >= static_cast<std::size_t>(got)) return false;
+  line = text.substr(0, end);
+  return true;
+}
+
+std::string failure(const std::string &path, int code) {
+  return path + ": " + std::strerror(code);
+}
+
+std::string openFailure(const std::string &path, int code, bool named) {
+  if (code == ENOENT && !named) {
+    return "no radio at " + path + "; name its device with -d PATH, or use --simulate";
+  }
+  if (code == EACCES || code == EPERM) {
+    return failure(path, code) +
+           " (serial devices need membership of the dialout group: "
+           "sudo usermod -aG dialout $USER, then log in again)";
+  }
+  return failure(path, code);
+}
+
+}  // namespace
+
+Line::~Line() {
+  serclose();
+  if (lock_ >= 0) ::close(lock_);
+  if (simulator_ > 0 && ::kill(simulator_, SIGTERM) == 0) ::waitpid(simulator_, nullptr, 0);
+}
+
+bool Line::open(const LineSettings &settings, std::string &error) {
+  std::string path = settings.device.empty() ? kDefaultDevice : settings.device;
+  if (settings.simulate && !startSimulator(settings.radio, path, error)) return false;
+  if (!lock(path, settings.simulate || !settings.device.empty(), error)) return false;
+  const int rc = seropen(path.data(), settings.baud);
+  if (rc == EINVAL) {
+    error = path + ": cannot run at " + std::to_string(settings.baud) + " baud (" +
+            std::strerror(rc) + ")";
+  } else if (rc != 0) {
+    error = failure(path, rc);
+  }
+  return rc == 0;
+}
+
+bool Line::lock(const std::string &path, bool named, std::string &error) {
+  lock_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (lock_ < 0) {
+    error = openFailure(path, errno, named);
+    return false;
+  }
+  if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+    error = errno == EWOULDBLOCK ? path + ": device busy" : failure(path, errno);
+    return false;
+  }
+  return true;
+}
+
+bool Line::startSimulator(int radio, std::string &path, std::string &error) {
+  const std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(std::tmpfile(), std::fclose);
+  if (!log) {
+    error = std::string("cannot start ") + kSimulator + ": " + std::strerror(errno);
+    return false;
+  }
+  std::string program = simulatorProgram();
+  std::string option = "--address";
+  std::string address = std::to_string(radio);
+  char *argv[] = {program.data(), option.data(), address.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fileno(log.get()), STDOUT_FILENO);
+  const int rc = posix_spawnp(&simulator_, program.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) {
+    simulator_ = -1;
+    error = "cannot start " + program + ": " + std::strerror(rc);
+    return false;
+  }
+  const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
+  while (!readFirstLine(fileno(log.get()), path)) {
+    if (::waitpid(simulator_, nullptr, WNOHANG) == simulator_) {
+      simulator_ = -1;
+      error = program + " ended before it named its device";
+      return false;
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+      error = program + " named no device";
+      return false;
+    }
+    std::this_thread::sleep_for(kStartStep);
+  }
+  return true;
+}
+
+}  // namespace radioctl

@@ -1,0 +1,46 @@
+// SPDX-License-Identifier: MIT
+// The serial line radioctl works on: the device named with -d, the default
+// device, or a radiosim that radioctl starts on a pseudo-terminal. Opening
+// takes an exclusive advisory lock on the device, so that two programs never
+// interleave frames on one line, before the library opens and configures it;
+// closing releases the library's descriptor, the lock and the simulator.
+#ifndef RADIOCTL_LINE_H
+#define RADIOCTL_LINE_H
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace radioctl {
+
+// Taken when neither a device nor --simulate is given, if it exists.
+constexpr const char *kDefaultDevice = "/dev/ttyUSB0";
+
+struct LineSettings {
+  std::string device;  // empty: the default device
+  bool simulate = false;
+  int baud = 0;
+  int radio = 0;  // the simulator answers at this address
+};
+
+class Line {
+ public:
+  Line() = default;
+  Line(const Line &) = delete;
+  Line &operator=(const Line &) = delete;
+  ~Line();
+
+  // Opens the line; on failure `error` says why, starting with the device.
+  bool open(const LineSettings &settings, std::string &error);
+
+ private:
+  bool startSimulator(int radio, std::string &path, std::string &error);
+  bool lock(const std::string &path, bool named, std::string &error);
+
+  pid_t simulator_ = -1;
+  int lock_ = -1;
+};
+
+}  // namespace radioctl
+
+#endif  // RADIOCTL_LINE_H
