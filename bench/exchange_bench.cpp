@@ -1,0 +1,188 @@
+// SPDX-License-Identifier: MIT
+// Benchmark: rate, library CPU time, system calls and serial-line time of one exchange.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "radioline.h"
+#include "simproc.h"
+
+namespace {
+
+using Bytes = std::vector<unsigned char>;
+
+constexpr int kRadio = 0x20;
+constexpr int kController = 0x91;
+constexpr char kVersionText[] = "radiosim 1.0";
+constexpr long kOffset = -600000;     // its top byte FF goes out escaped
+constexpr int kLineBitsPerByte = 10;  // start bit, eight data bits, stop bit
+// Counters are printed in units that keep them between 1 and 1000.
+constexpr double kMicro = 1e6;
+constexpr double kMilli = 1e3;
+constexpr int kFrameOverhead = 5;  // FE FE, two addresses, FD
+constexpr unsigned char kFirstReserved = 0xFD;
+
+// Bytes a frame with `body` takes on the wire, escapes included.
+int wire_length(const Bytes &body) {
+  int length = kFrameOverhead;
+  for (const unsigned char b : body) length += b >= kFirstReserved ? 2 : 1;
+  return length;
+}
+
+Bytes le32(long value) {
+  Bytes out;
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.push_back(static_cast<unsigned char>(static_cast<unsigned long>(value) >> shift));
+  }
+  return out;
+}
+
+Bytes with(Bytes head, const Bytes &tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
+
+// Set when an exchange failed or its system calls broke the design, so that
+// the run ends with a failing status.
+bool failed = false;
+
+void fail(benchmark::State &state, const char *why) {
+  failed = true;
+  state.SkipWithError(why);
+}
+
+// Read and write system calls of this process so far.
+struct IoCalls {
+  long reads = 0;
+  long writes = 0;
+};
+
+// Reads /proc/self/io with a single read call, which the next sample counts.
+IoCalls io_calls() {
+  IoCalls calls;
+  const int fd = open("/proc/self/io", O_RDONLY | O_CLOEXEC);
+  char text[512] = {};
+  if (fd < 0 || read(fd, text, sizeof text - 1) <= 0) return calls;
+  close(fd);
+  const char *reads = std::strstr(text, "syscr:");
+  const char *writes = std::strstr(text, "syscw:");
+  if (reads != nullptr) std::sscanf(reads, "syscr: %ld", &calls.reads);
+  if (writes != nullptr) std::sscanf(writes, "syscw: %ld", &calls.writes);
+  return calls;
+}
+
+double process_cpu_seconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// radiosim without echo, noise or other stations, and the line open to it.
+class Line {
+ public:
+  Line() : sim_({"--version-text", kVersionText}) {
+    std::string device = sim_.slavePath();
+    opened_ = sim_.started() && seropen(device.data(), 115200) == 0 &&
+              settxoffset(kRadio, kController, kOffset) == 0;
+  }
+  ~Line() { serclose(); }
+  Line(const Line &) = delete;
+  Line &operator=(const Line &) = delete;
+
+  bool opened() const { return opened_; }
+
+ private:
+  SimProcess sim_;
+  bool opened_ = false;
+};
+
+bool line_ready() {
+  static Line line;
+  return line.opened();
+}
+
+// The request and reply bodies of one exchange, as the design puts them on
+// the wire.
+struct Exchange {
+  Bytes request;
+  Bytes reply;
+};
+
+// Runs `call` once per iteration and reports the counters.
+template <typename Call>
+void measure(benchmark::State &state, const Exchange &design, Call call) {
+  if (!line_ready()) {
+    fail(state, "radiosim did not start or the line did not open");
+    return;
+  }
+  const IoCalls before = io_calls();
+  const double cpu_before = process_cpu_seconds();
+  for (auto _ : state) {
+    if (call() != 0) {
+      fail(state, "the exchange failed");
+      return;
+    }
+  }
+  const double cpu = process_cpu_seconds() - cpu_before;
+  const IoCalls after = io_calls();
+  const auto n = static_cast<double>(state.iterations());
+  const double reads = static_cast<double>(after.reads - before.reads - 1) / n;
+  const double writes = static_cast<double>(after.writes - before.writes) / n;
+  const int request_bytes = wire_length(design.request);
+  const int reply_bytes = wire_length(design.reply);
+  const double wire_bits = kLineBitsPerByte * (request_bytes + reply_bytes);
+  const double wire19200 = wire_bits / 19200;
+
+  state.SetItemsProcessed(state.iterations());
+  state.counters["cpu_us"] = cpu / n * kMicro;
+  state.counters["reads"] = reads;
+  state.counters["writes"] = writes;
+  state.counters["wire_bytes"] = request_bytes + reply_bytes;
+  state.counters["wire19200_ms"] = wire19200 * kMilli;
+  state.counters["wire115200_ms"] = wire_bits / 115200 * kMilli;
+  state.counters["cpu_of_19200_pct"] = 100 * cpu / n / wire19200;
+  // A reply that fills the command's reply buffer leaves its end byte for
+  // the next exchange's hunt, so one read may cross a batch's boundary.
+  const double stray_reads = std::abs(reads - reply_bytes) * n;
+  if (stray_reads > 1 || writes != request_bytes) {
+    fail(state, "system calls differ from one read per byte received and one write per byte sent");
+  }
+}
+
+void BM_StatusFormSetmode(benchmark::State &state) {
+  measure(state, {{0x08, 0x12}, {0xFB}}, [] { return setmode(kRadio, kController, 12); });
+}
+
+void BM_DataFormGettxoffset(benchmark::State &state) {
+  long offset = 0;
+  measure(state, {{0xAA, 0x05}, with({0xAA, 0x85}, le32(kOffset))},
+          [&] { return gettxoffset(kRadio, kController, &offset); });
+}
+
+void BM_DataFormGetversion(benchmark::State &state) {
+  unsigned char text[32];
+  const std::string version = kVersionText;
+  measure(state, {{0xAA, 0x02}, with({0xAA, 0x82}, Bytes(version.begin(), version.end()))},
+          [&] { return getversion(kRadio, kController, text, sizeof text); });
+}
+
+BENCHMARK(BM_StatusFormSetmode)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_DataFormGettxoffset)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_DataFormGetversion)->UseRealTime()->MeasureProcessCPUTime();
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return failed ? 1 : 0;
+}
