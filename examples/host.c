@@ -2,10 +2,9 @@
 /* A small C host program: tunes the radio on the serial device named on the
  * command line, stores the VFO into mode slot 3 and reads the firmware
  * version back. Usage: host_c DEVICE */
+#include <radioline.h>
 #include <stdio.h>
 #include <string.h>
-
-#include <radioline.h>
 
 enum { RADIO = 0x20, CONTROLLER = 0x91 };
 
@@ -23,8 +22,7 @@ int main(int argc, char **argv) {
     return 1;
   }
   if ((rc = setvfofreq(RADIO, CONTROLLER, 145500000L)) == 0 &&
-      (rc = setmode(RADIO, CONTROLLER, 3)) == 0 &&
-      (rc = storevfotomode(RADIO, CONTROLLER)) == 0)
+      (rc = setmode(RADIO, CONTROLLER, 3)) == 0 && (rc = storevfotomode(RADIO, CONTROLLER)) == 0)
     rc = getversion(RADIO, CONTROLLER, version, sizeof version - 1);
   if (rc != 0) {
     fprintf(stderr, "radio: %s\n", strerror(rc));

@@ -139,8 +139,7 @@ RADIOLINE_API int sendcmd(int to, int from, unsigned char *cmd, int cmdlen);
  *   of silence, EPIPE, EBADF, a read error.
  * Blocks for at most 5 seconds per byte; a line that keeps delivering bytes
  * without a start byte keeps it reading. */
-RADIOLINE_API int rcvresp(int *to, int *from, unsigned char *resp, int bufsize,
-                          int *resplen);
+RADIOLINE_API int rcvresp(int *to, int *from, unsigned char *resp, int bufsize, int *resplen);
 
 /* ------------------------------------------------------------------------
  * Value encoding: packed BCD, two decimal digits per byte, high digit in the
@@ -212,8 +211,7 @@ RADIOLINE_API int setpl(int to, int from, long pl, int txrx);
  * Returns 0, or:
  *   ENOSPC (errno untouched, nothing sent) when `buflen` is below 16;
  *   EINVAL (errno set, nothing sent) when `retbuf` is NULL. */
-RADIOLINE_API int getvfocodeplug(int to, int from, unsigned char *retbuf,
-                                 int buflen);
+RADIOLINE_API int getvfocodeplug(int to, int from, unsigned char *retbuf, int buflen);
 
 /* Writes the VFO codeplug: `plug` is text of 16 hexadecimal numbers (an
  * optional 0x prefix each) separated by white space; text after the 16th is
@@ -229,20 +227,17 @@ RADIOLINE_API int setvfocodeplug(int to, int from, char *plug);
  * cut to `buflen` bytes without a terminator.
  * Returns 0, or EINVAL (errno set, nothing sent) when `retbuf` is NULL or
  * `buflen` is negative. */
-RADIOLINE_API int getversion(int to, int from, unsigned char *retbuf,
-                             int buflen);
+RADIOLINE_API int getversion(int to, int from, unsigned char *retbuf, int buflen);
 
 /* Reads the two configuration bytes (sends AA 03, reply AA 83 d0 d1) into
  * retbuf[0] and retbuf[1]; `buflen` is retbuf's size.
  * Returns 0, or:
  *   ENOSPC (errno set, nothing sent) when `buflen` is below 2;
  *   EINVAL (errno set, nothing sent) when `retbuf` is NULL. */
-RADIOLINE_API int getconfig(int to, int from, unsigned char *retbuf,
-                            int buflen);
+RADIOLINE_API int getconfig(int to, int from, unsigned char *retbuf, int buflen);
 
 /* Writes the two configuration bytes: sends AA 04 data0 data1. */
-RADIOLINE_API int setconfig(int to, int from, unsigned char data0,
-                            unsigned char data1);
+RADIOLINE_API int setconfig(int to, int from, unsigned char data0, unsigned char data1);
 
 /* Reads the transmit offset (sends AA 05, reply AA 85 and a signed 32-bit
  * little-endian integer) into `*offset`.
@@ -257,13 +252,11 @@ RADIOLINE_API int settxoffset(int to, int from, long offset);
  * then the transmit split, each a signed 32-bit little-endian integer).
  * Returns 0, or EINVAL (errno set, nothing sent) when either pointer is
  * NULL. */
-RADIOLINE_API int getvcosplitfreq(int to, int from, long *txsplit,
-                                  long *rxsplit);
+RADIOLINE_API int getvcosplitfreq(int to, int from, long *txsplit, long *rxsplit);
 
 /* Writes the VCO split pair: sends AA 08, `rxvcosplit` and then
  * `txvcosplit`, each as a 32-bit little-endian two's-complement integer. */
-RADIOLINE_API int setvcosplit(int to, int from, long txvcosplit,
-                              long rxvcosplit);
+RADIOLINE_API int setvcosplit(int to, int from, long txvcosplit, long rxvcosplit);
 
 #ifdef __cplusplus
 }

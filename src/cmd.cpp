@@ -50,8 +50,7 @@ int sendcmd(int to, int from, unsigned char *cmd, int cmdlen) {
   if (from > kMaxAddress || to > kMaxAddress) return fail_with(EINVAL);
 
   trace("sendcmd: sending header\n");
-  const unsigned char header[] = {kFrameStart, kFrameStart,
-                                  static_cast<unsigned char>(to),
+  const unsigned char header[] = {kFrameStart, kFrameStart, static_cast<unsigned char>(to),
                                   static_cast<unsigned char>(from)};
   for (unsigned char c : header) {
     const int rc = rawcharout(c);
@@ -73,8 +72,7 @@ int sendcmd(int to, int from, unsigned char *cmd, int cmdlen) {
   return 0;
 }
 
-int rcvresp(int *to, int *from, unsigned char *resp, int bufsize,
-            int *resplen) {
+int rcvresp(int *to, int *from, unsigned char *resp, int bufsize, int *resplen) {
   int rc = hunt_for_start();
   if (rc != 0) return rc;
   trace("rcvresp: found beginning of header\n");

@@ -16,10 +16,10 @@
 namespace radioline {
 
 // Frame bytes. They never appear raw inside a body or an address field.
-constexpr unsigned char kFrameEnd = 0xFD;     // ends every frame
-constexpr unsigned char kFrameStart = 0xFE;   // two of them start a frame
-constexpr unsigned char kFrameEscape = 0xFF;  // next byte is a body byte's low nibble
-constexpr unsigned char kEscapeKeep = 0x0F;   // what an escaped byte keeps on the wire
+constexpr unsigned char kFrameEnd = 0xFD;       // ends every frame
+constexpr unsigned char kFrameStart = 0xFE;     // two of them start a frame
+constexpr unsigned char kFrameEscape = 0xFF;    // next byte is a body byte's low nibble
+constexpr unsigned char kEscapeKeep = 0x0F;     // what an escaped byte keeps on the wire
 constexpr unsigned char kEscapeRestore = 0xF0;  // what the receiver puts back
 
 // Highest bus address: FD, FE and FF are the frame's own bytes.

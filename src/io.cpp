@@ -71,7 +71,9 @@ void make_raw(termios *settings) {
 
 // select() can only watch descriptors below FD_SETSIZE; a negative one means
 // no device is open.
-bool device_usable() { return serfh >= 0 && serfh < FD_SETSIZE; }
+bool device_usable() {
+  return serfh >= 0 && serfh < FD_SETSIZE;
+}
 
 }  // namespace
 }  // namespace radioline

@@ -11,8 +11,8 @@
 int main() {
   char device[] = "/dev/usb/ttyUSB1";
   constexpr int kBaudRate = 19200;
-  constexpr int kRadio = 0x20;       // the radio's bus address
-  constexpr int kController = 0x91;  // this program's bus address
+  constexpr int kRadio = 0x20;               // the radio's bus address
+  constexpr int kController = 0x91;          // this program's bus address
   constexpr unsigned char kExtended = 0xAA;  // extended command byte
   constexpr unsigned char kVersion = 0x02;   // its firmware-version subcommand
   unsigned char getfwvers[] = {kExtended, kVersion};

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// SimProcess and RawLine: starting, watching and stopping radiosim, and
-// talking to its line, for tests.
+// Process, SimProcess and RawLine: starting, watching and stopping the
+// tools, and talking to radiosim's line, for tests.
 #include "simproc.h"
 
 #include <fcntl.h>
@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -28,16 +29,7 @@ constexpr auto kWaitLimit = std::chrono::seconds(5);
 constexpr auto kWaitStep = std::chrono::milliseconds(10);
 constexpr int kQuietLimitMs = 2000;
 constexpr int kSignalBase = 128;
-
-std::string makeTempFile(const char *stem) {
-  std::string pattern = (std::filesystem::temp_directory_path() / stem).string() + "-XXXXXX";
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) {
-    return {};
-  }
-  ::close(fd);
-  return pattern;
-}
+constexpr mode_t kFileMode = 0600;
 
 std::string readFile(const std::string &path) {
   std::ifstream in(path);
@@ -61,57 +53,73 @@ bool waitUntil(Condition done) {
 
 }  // namespace
 
-SimProcess::SimProcess(const std::vector<std::string> &options)
-    : outPath_(makeTempFile("radiosim-out")), errPath_(makeTempFile("radiosim-err")) {
-  std::vector<std::string> words{RADIOSIM_PATH};
-  words.insert(words.end(), options.begin(), options.end());
+TempDir::TempDir()
+    : path_((std::filesystem::temp_directory_path() / "radioline-XXXXXX").string()),
+      made_(::mkdtemp(path_.data()) != nullptr) {}
+
+TempDir::~TempDir() {
+  if (made_) {
+    std::filesystem::remove_all(path_);
+  }
+}
+
+Process::Process(const std::string &program, const std::vector<std::string> &args,
+                 const std::string &input) {
+  const std::string in = input.empty() ? "/dev/null" : files_.file("in");
+  if (!input.empty()) {
+    std::ofstream(in) << input;
+  }
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
   std::vector<char *> argv;
   argv.reserve(words.size() + 1);
   for (std::string &word : words) {
     argv.push_back(word.data());
   }
   argv.push_back(nullptr);
+  constexpr int kCreate = O_WRONLY | O_CREAT | O_TRUNC;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath_.c_str(), O_WRONLY | O_TRUNC,
-                                   0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath_.c_str(), O_WRONLY | O_TRUNC,
-                                   0);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, in.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, files_.file("out").c_str(), kCreate,
+                                   kFileMode);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, files_.file("err").c_str(), kCreate,
+                                   kFileMode);
   if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
     pid_ = -1;
   }
   posix_spawn_file_actions_destroy(&actions);
+}
+
+Process::~Process() {
+  stop(SIGTERM);
+}
+
+SimProcess::SimProcess(const std::vector<std::string> &options) : Process(RADIOSIM_PATH, options) {
   waitUntil([this] {
     const std::string out = output();
     const std::size_t end = out.find('\n');
     if (end != std::string::npos) {
       slavePath_ = out.substr(0, end);
     }
-    return started() || pid_ < 0 || reap(false);
+    return started() || reap(false);
   });
 }
 
-SimProcess::~SimProcess() {
-  stop(SIGTERM);
-  std::filesystem::remove(outPath_);
-  std::filesystem::remove(errPath_);
+std::string Process::output() const {
+  return readFile(files_.file("out"));
 }
 
-std::string SimProcess::output() const {
-  return readFile(outPath_);
+std::string Process::errors() const {
+  return readFile(files_.file("err"));
 }
 
-std::string SimProcess::errors() const {
-  return readFile(errPath_);
-}
-
-bool SimProcess::waitForOutput(const std::string &text) const {
+bool Process::waitForOutput(const std::string &text) const {
   return waitUntil([&] { return output().find(text) != std::string::npos; });
 }
 
 // Collects the exit status once the child has ended; true when it has.
-bool SimProcess::reap(bool block) {
+bool Process::reap(bool block) {
   int raw = 0;
   if (pid_ < 0 || ::waitpid(pid_, &raw, block ? 0 : WNOHANG) != pid_) {
     return pid_ < 0;
@@ -121,12 +129,12 @@ bool SimProcess::reap(bool block) {
   return true;
 }
 
-int SimProcess::waitForExit() {
+int Process::waitForExit() {
   waitUntil([this] { return reap(false); });
   return pid_ < 0 ? status_ : -1;
 }
 
-int SimProcess::stop(int signal) {
+int Process::stop(int signal) {
   if (pid_ >= 0 && ::kill(pid_, signal) == 0 && !waitUntil([this] { return reap(false); })) {
     ::kill(pid_, SIGKILL);
     reap(true);
@@ -154,21 +162,40 @@ void RawLine::close() {
   }
 }
 
-bool RawLine::send(const std::vector<std::uint8_t> &bytes) const {
-  return ::write(fd_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-}
-
-std::vector<std::uint8_t> RawLine::receive(std::size_t count) const {
-  std::vector<std::uint8_t> bytes(count);
+std::string RawLine::exchange(const std::string &request, const std::string &expected) const {
+  const std::vector<std::uint8_t> bytes = bytesOfHex(request);
+  if (::write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
+    return "not sent";
+  }
+  std::vector<std::uint8_t> reply(bytesOfHex(expected).size());
   std::size_t got = 0;
   pollfd entry{fd_, POLLIN, 0};
-  while (got<count && ::poll(&entry, 1, kQuietLimitMs)> 0) {
-    const ssize_t n = ::read(fd_, bytes.data() + got, count - got);
+  while (got < reply.size() && ::poll(&entry, 1, kQuietLimitMs) > 0) {
+    const ssize_t n = ::read(fd_, reply.data() + got, reply.size() - got);
     if (n <= 0) {
       break;
     }
     got += static_cast<std::size_t>(n);
   }
-  bytes.resize(got);
+  reply.resize(got);
+  return hexOf(reply);
+}
+
+std::vector<std::uint8_t> bytesOfHex(const std::string &text) {
+  std::vector<std::uint8_t> bytes;
+  std::istringstream in(text);
+  for (unsigned value = 0; in >> std::hex >> value;) {
+    bytes.push_back(static_cast<std::uint8_t>(value));
+  }
   return bytes;
+}
+
+std::string hexOf(const std::vector<std::uint8_t> &bytes) {
+  std::string text;
+  for (std::uint8_t byte : bytes) {
+    char digits[4];
+    std::snprintf(digits, sizeof digits, " %02X", byte);
+    text += digits;
+  }
+  return text.empty() ? text : text.substr(1);
 }

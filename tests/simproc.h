@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Test harness around the radiosim executable: SimProcess starts it as a
-// child with given options, captures its stdout and stderr in temporary
-// files, waits for the device path it prints first, lets tests read its log
-// and stops it by its own pid. RawLine opens that device in raw mode so a
-// test can put bytes on the line and read back exactly what the radio sends.
+// Test harness around the tools as child processes: Process runs a program
+// with given arguments and standard input, captures its stdout and stderr in
+// temporary files and stops it by its own pid; SimProcess runs radiosim and
+// waits for the device path it prints first. RawLine opens that device in raw
+// mode so a test can put bytes on the line and read back what the radio
+// sends, both written in hex.
 #ifndef RADIOLINE_TESTS_SIMPROC_H
 #define RADIOLINE_TESTS_SIMPROC_H
 
@@ -14,20 +15,31 @@
 #include <string>
 #include <vector>
 
-class SimProcess {
+// A directory of its own that goes away with the object.
+class TempDir {
  public:
-  // Starts radiosim with `options` and waits (bounded) for its first line.
-  explicit SimProcess(const std::vector<std::string> &options = {});
-  SimProcess(const SimProcess &) = delete;
-  SimProcess &operator=(const SimProcess &) = delete;
-  // Stops radiosim if it still runs.
-  ~SimProcess();
+  TempDir();
+  TempDir(const TempDir &) = delete;
+  TempDir &operator=(const TempDir &) = delete;
+  ~TempDir();
+  std::string file(const std::string &name) const { return path_ + "/" + name; }
 
-  // True once radiosim has printed its device path.
-  bool started() const { return !slavePath_.empty(); }
-  const std::string &slavePath() const { return slavePath_; }
+ private:
+  std::string path_;
+  bool made_;
+};
 
-  // Everything radiosim has written to stdout or stderr so far.
+class Process {
+ public:
+  // Starts `program` with `args`, `input` on its standard input.
+  Process(const std::string &program, const std::vector<std::string> &args,
+          const std::string &input = {});
+  Process(const Process &) = delete;
+  Process &operator=(const Process &) = delete;
+  // Stops the program if it still runs.
+  ~Process();
+
+  // Everything the program has written to stdout or stderr so far.
   std::string output() const;
   std::string errors() const;
 
@@ -37,18 +49,34 @@ class SimProcess {
   // Sends `signal` and waits for the exit; returns the exit status, 128 +
   // the signal number when killed, or -1 when it could not be learned.
   int stop(int signal);
-  // Waits (bounded) for radiosim to end by itself; status as for stop().
+  // Waits (bounded) for the program to end by itself; status as for stop().
   int waitForExit();
 
- private:
+ protected:
   bool reap(bool block);
 
+ private:
+  TempDir files_;  // the program's standard input, output and error
   pid_t pid_ = -1;
   int status_ = -1;
-  std::string outPath_;
-  std::string errPath_;
+};
+
+class SimProcess : public Process {
+ public:
+  // Starts radiosim with `options` and waits (bounded) for its first line.
+  explicit SimProcess(const std::vector<std::string> &options = {});
+
+  // True once radiosim has printed its device path.
+  bool started() const { return !slavePath_.empty(); }
+  const std::string &slavePath() const { return slavePath_; }
+
+ private:
   std::string slavePath_;
 };
+
+// Bytes written as hex text, "FE FE 20 91", and back: upper case, one space apart.
+std::vector<std::uint8_t> bytesOfHex(const std::string &text);
+std::string hexOf(const std::vector<std::uint8_t> &bytes);
 
 // The client end of the line, opened raw.
 class RawLine {
@@ -58,10 +86,9 @@ class RawLine {
   RawLine &operator=(const RawLine &) = delete;
   ~RawLine();
 
-  bool isOpen() const { return fd_ >= 0; }
-  bool send(const std::vector<std::uint8_t> &bytes) const;
-  // Reads until `count` bytes came or the line stayed quiet too long.
-  std::vector<std::uint8_t> receive(std::size_t count) const;
+  // Puts the bytes of `request` on the line and returns, in hex, as many
+  // bytes as `expected` holds, or fewer when the line stays quiet too long.
+  std::string exchange(const std::string &request, const std::string &expected) const;
   void close();
 
  private:
