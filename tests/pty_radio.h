@@ -22,7 +22,6 @@ class PtyRadio {
   PtyRadio &operator=(const PtyRadio &) = delete;
 
   const std::string &slave_path() const { return slave_path_; }
-  int master() const { return master_; }
 
   // Queues bytes for the library to read.
   void send(const Bytes &bytes);
