@@ -20,7 +20,8 @@ mapfile -t format_sources < <(git ls-files --cached --others --exclude-standard 
 status=0
 echo "clang-tidy: ${#tidy_sources[@]} files" >&2
 printf '%s\0' "${tidy_sources[@]}" |
-  xargs -0 -n 2 -P "$(nproc)" clang-tidy -p "$build" --quiet || status=1
+  xargs -0 -n 2 -P "$(nproc)" clang-tidy -p "$build" --quiet 2> >(grep -v 'warnings generated' >&2) ||
+  status=1
 echo "clang-format: ${#format_sources[@]} files" >&2
 clang-format --dry-run --Werror "${format_sources[@]}" || status=1
 exit "$status"
