@@ -281,12 +281,19 @@ struct SplitPair {
   long *rxsplit;
 };
 
+// Accepts `size` bytes of reply data, traced under `label`: 0, or EINVAL
+// (errno set) when fewer than `size` bytes arrived.
+int accept_data(const char *label, const unsigned char *data, int length, int size) {
+  if (length < size) return fail_with(EINVAL);
+  trace_bytes(label, data, size);
+  return 0;
+}
+
 // getvfocodeplug: 16 codeplug bytes into an unsigned char[16].
 int decode_codeplug(const unsigned char *data, int length, void *out) {
-  if (length < kPlugBytes) return fail_with(EINVAL);
-  trace_bytes("getvfocodeplug: plugdata ", data, kPlugBytes);
-  std::memcpy(out, data, kPlugBytes);
-  return 0;
+  const int rc = accept_data("getvfocodeplug: plugdata ", data, length, kPlugBytes);
+  if (rc == 0) std::memcpy(out, data, kPlugBytes);
+  return rc;
 }
 
 // getversion: the text up to its first zero byte or the end of the data,
@@ -305,24 +312,22 @@ int decode_version(const unsigned char *data, int length, void *out) {
 
 // getconfig: data0 and data1 into an unsigned char[2].
 int decode_config(const unsigned char *data, int length, void *out) {
-  if (length < kConfigBytes) return fail_with(EINVAL);
-  trace_bytes("getconfig: data ", data, kConfigBytes);
-  std::memcpy(out, data, kConfigBytes);
-  return 0;
+  const int rc = accept_data("getconfig: data ", data, length, kConfigBytes);
+  if (rc == 0) std::memcpy(out, data, kConfigBytes);
+  return rc;
 }
 
 // gettxoffset: one signed 32-bit little-endian integer into a long.
 int decode_offset(const unsigned char *data, int length, void *out) {
-  if (length < kLe32Bytes) return fail_with(EINVAL);
-  trace_bytes("gettxoffset: data ", data, kLe32Bytes);
-  *static_cast<long *>(out) = get_le32(data);
-  return 0;
+  const int rc = accept_data("gettxoffset: data ", data, length, kLe32Bytes);
+  if (rc == 0) *static_cast<long *>(out) = get_le32(data);
+  return rc;
 }
 
 // getvcosplitfreq: the rx split, then the tx split, into a SplitPair.
 int decode_split(const unsigned char *data, int length, void *out) {
-  if (length < kSplitBytes) return fail_with(EINVAL);
-  trace_bytes("getvcosplit: data ", data, kSplitBytes);
+  const int rc = accept_data("getvcosplit: data ", data, length, kSplitBytes);
+  if (rc != 0) return rc;
   const auto *pair = static_cast<SplitPair *>(out);
   *pair->rxsplit = get_le32(data);
   *pair->txsplit = get_le32(data + kLe32Bytes);
