@@ -21,7 +21,7 @@ using namespace radioline;
 namespace {
 
 // Reads one address byte of a frame header into `*address`.
-int read_address(int *address) {
+int readAddress(int *address) {
   unsigned char c = 0;
   const int rc = rawcharin(&c);
   if (rc == 0) *address = c;
@@ -29,14 +29,14 @@ int read_address(int *address) {
 }
 
 // Discards everything before the next start byte.
-int hunt_for_start() {
+int huntForStart() {
   unsigned char c = 0;
   do {
     trace("rcvresp: eating non-header characters\n");
     const int rc = rawcharin(&c);
     trace("rcvresp: rawcharin returned %d, eaten char %02x\n", rc, c);
     if (rc != 0) {
-      trace_perror("rcvresp", rc);
+      tracePerror("rcvresp", rc);
       return rc;
     }
   } while (c != kFrameStart);
@@ -47,7 +47,7 @@ int hunt_for_start() {
 
 int sendcmd(int to, int from, unsigned char *cmd, int cmdlen) {
   trace("sendcmd: to %02x from %02x\n", to, from);
-  if (from > kMaxAddress || to > kMaxAddress) return fail_with(EINVAL);
+  if (from > kMaxAddress || to > kMaxAddress) return failWith(EINVAL);
 
   trace("sendcmd: sending header\n");
   const unsigned char header[] = {kFrameStart, kFrameStart, static_cast<unsigned char>(to),
@@ -73,7 +73,7 @@ int sendcmd(int to, int from, unsigned char *cmd, int cmdlen) {
 }
 
 int rcvresp(int *to, int *from, unsigned char *resp, int bufsize, int *resplen) {
-  int rc = hunt_for_start();
+  int rc = huntForStart();
   if (rc != 0) return rc;
   trace("rcvresp: found beginning of header\n");
 
@@ -82,9 +82,9 @@ int rcvresp(int *to, int *from, unsigned char *resp, int bufsize, int *resplen) 
   if (rc != 0) return rc;
   if (c != kFrameStart) return EINVAL;  // a broken start; errno stays as it was
 
-  rc = read_address(to);
+  rc = readAddress(to);
   if (rc != 0) return rc;
-  rc = read_address(from);
+  rc = readAddress(from);
   if (rc != 0) return rc;
   trace("rcvresp: found full header, to=%02x from=%02x\n", *to, *from);
   trace("rcvresp: reading packet\n");
@@ -93,7 +93,7 @@ int rcvresp(int *to, int *from, unsigned char *resp, int bufsize, int *resplen) 
   while (i < bufsize) {
     trace("rcvresp: reading character\n");
     bool escaped = false;
-    rc = charin_escaped(&c, &escaped);
+    rc = charinEscaped(&c, &escaped);
     if (rc != 0) return rc;
     trace("rcvresp: charin returned %d; c=%02x\n", 0, c);
     if (c == kFrameEnd && !escaped) {
@@ -163,14 +163,6 @@ constexpr int kBitsPerByte = 8;
 constexpr float kTenthsPerHertz = 10;  // a PL tone travels in tenths
 constexpr unsigned kLowByte = 0xFF;    // what a byte of a wider value keeps
 
-// perror(name) for `code` when tracing, leaving errno as the failure left
-// it (a broken frame start leaves errno untouched).
-void report_failure(const char *name, int code) {
-  const int saved = errno;
-  trace_perror(name, code);
-  errno = saved;
-}
-
 // A request body laid out by its row: the command byte, the row's
 // subcommand when it has one, then data_length zero bytes that the command
 // fills through data().
@@ -190,19 +182,19 @@ struct Request {
 };
 
 // Status form: the first body byte must be the status FB.
-int judge_status(const CommandRow &row, const unsigned char *inbuf, int resplen) {
+int judgeStatus(const CommandRow &row, const unsigned char *inbuf, int resplen) {
   trace("%s: found our message; status %02x\n", row.name, inbuf[0]);
-  if (resplen < 1 || inbuf[0] != kStatusOk) return fail_with(EINVAL);
+  if (resplen < 1 || inbuf[0] != kStatusOk) return failWith(EINVAL);
   return 0;
 }
 
 // Data form: the body must echo the command and the subcommand with its top
 // bit set; the row's decoder then takes the data that follows.
-int judge_data(const CommandRow &row, const unsigned char *inbuf, int resplen, void *out) {
+int judgeData(const CommandRow &row, const unsigned char *inbuf, int resplen, void *out) {
   trace("%s: found our message; command %02x subcommand %02x\n", row.name, inbuf[0], inbuf[1]);
   const auto expected = static_cast<unsigned char>(*row.subcommand | kSubReply);
   if (resplen < kDataReplyHeader || inbuf[0] != row.command || inbuf[1] != expected) {
-    return fail_with(EINVAL);
+    return failWith(EINVAL);
   }
   return row.decode(inbuf + kDataReplyHeader, resplen - kDataReplyHeader, out);
 }
@@ -222,11 +214,11 @@ int exchange(int to, int from, Request &request, void *out) {
   int rc = sendcmd(to, from, request.outbuf, request.cmdlen);
   trace("%s: sendcmd returned %d\n", row.name, rc);
   if (rc != 0) {
-    report_failure(row.name, rc);
+    tracePerror(row.name, rc);  // errno stays as the failure left it
     return rc;
   }
   if (to == kBroadcast || from == kBroadcast) {
-    return row.form == ReplyForm::kStatus ? 0 : fail_with(EINVAL);
+    return row.form == ReplyForm::kStatus ? 0 : failWith(EINVAL);
   }
 
   unsigned char inbuf[kReplyBufferSize] = {};
@@ -236,12 +228,12 @@ int exchange(int to, int from, Request &request, void *out) {
     rc = rcvresp(&rto, &rfrom, inbuf, row.bufsize, &resplen);
     trace("%s: rcvresp returned to %02x from %02x rc %d\n", row.name, rto, rfrom, rc);
     if (rc != 0) {
-      report_failure(row.name, rc);
+      tracePerror(row.name, rc);  // errno stays as the failure left it
       return rc;
     }
   }
-  if (row.form == ReplyForm::kStatus) return judge_status(row, inbuf, resplen);
-  return judge_data(row, inbuf, resplen, out);
+  if (row.form == ReplyForm::kStatus) return judgeStatus(row, inbuf, resplen);
+  return judgeData(row, inbuf, resplen, out);
 }
 
 // ---------------------------------------------------------------------------
@@ -254,7 +246,7 @@ std::int32_t low32(long value) {
 }
 
 // Writes the low 32 bits of `value` at out[0..3], least significant first.
-void put_le32(long value, unsigned char *out) {
+void putLe32(long value, unsigned char *out) {
   auto bits = static_cast<std::uint32_t>(value);
   for (int i = 0; i < kLe32Bytes; i++) {
     out[i] = static_cast<unsigned char>(bits & kLowByte);
@@ -263,7 +255,7 @@ void put_le32(long value, unsigned char *out) {
 }
 
 // The signed 32-bit integer at in[0..3], least significant byte first.
-long get_le32(const unsigned char *in) {
+long getLe32(const unsigned char *in) {
   std::uint32_t bits = 0;
   for (int i = kLe32Bytes - 1; i >= 0; i--) bits = (bits << kBitsPerByte) | in[i];
   return static_cast<std::int32_t>(bits);
@@ -283,27 +275,27 @@ struct SplitPair {
 
 // Accepts `size` bytes of reply data, traced under `label`: 0, or EINVAL
 // (errno set) when fewer than `size` bytes arrived.
-int accept_data(const char *label, const unsigned char *data, int length, int size) {
-  if (length < size) return fail_with(EINVAL);
-  trace_bytes(label, data, size);
+int acceptData(const char *label, const unsigned char *data, int length, int size) {
+  if (length < size) return failWith(EINVAL);
+  traceBytes(label, data, size);
   return 0;
 }
 
 // getvfocodeplug: 16 codeplug bytes into an unsigned char[16].
-int decode_codeplug(const unsigned char *data, int length, void *out) {
-  const int rc = accept_data("getvfocodeplug: plugdata ", data, length, kPlugBytes);
+int decodeCodeplug(const unsigned char *data, int length, void *out) {
+  const int rc = acceptData("getvfocodeplug: plugdata ", data, length, kPlugBytes);
   if (rc == 0) std::memcpy(out, data, kPlugBytes);
   return rc;
 }
 
 // getversion: the text up to its first zero byte or the end of the data,
 // into a VersionField, zero-padded, without a terminator when it fills it.
-int decode_version(const unsigned char *data, int length, void *out) {
+int decodeVersion(const unsigned char *data, int length, void *out) {
   const auto *field = static_cast<VersionField *>(out);
   const void *zero = std::memchr(data, 0, static_cast<size_t>(length));
   const int textlen =
       zero ? static_cast<int>(static_cast<const unsigned char *>(zero) - data) : length;
-  trace_bytes("getversion: data ", data, textlen);
+  traceBytes("getversion: data ", data, textlen);
   const int copied = textlen < field->buflen ? textlen : field->buflen;
   std::memcpy(field->retbuf, data, static_cast<size_t>(copied));
   std::memset(field->retbuf + copied, 0, static_cast<size_t>(field->buflen - copied));
@@ -311,26 +303,26 @@ int decode_version(const unsigned char *data, int length, void *out) {
 }
 
 // getconfig: data0 and data1 into an unsigned char[2].
-int decode_config(const unsigned char *data, int length, void *out) {
-  const int rc = accept_data("getconfig: data ", data, length, kConfigBytes);
+int decodeConfig(const unsigned char *data, int length, void *out) {
+  const int rc = acceptData("getconfig: data ", data, length, kConfigBytes);
   if (rc == 0) std::memcpy(out, data, kConfigBytes);
   return rc;
 }
 
 // gettxoffset: one signed 32-bit little-endian integer into a long.
-int decode_offset(const unsigned char *data, int length, void *out) {
-  const int rc = accept_data("gettxoffset: data ", data, length, kLe32Bytes);
-  if (rc == 0) *static_cast<long *>(out) = get_le32(data);
+int decodeOffset(const unsigned char *data, int length, void *out) {
+  const int rc = acceptData("gettxoffset: data ", data, length, kLe32Bytes);
+  if (rc == 0) *static_cast<long *>(out) = getLe32(data);
   return rc;
 }
 
 // getvcosplitfreq: the rx split, then the tx split, into a SplitPair.
-int decode_split(const unsigned char *data, int length, void *out) {
-  const int rc = accept_data("getvcosplit: data ", data, length, kSplitBytes);
+int decodeSplit(const unsigned char *data, int length, void *out) {
+  const int rc = acceptData("getvcosplit: data ", data, length, kSplitBytes);
   if (rc != 0) return rc;
   const auto *pair = static_cast<SplitPair *>(out);
-  *pair->rxsplit = get_le32(data);
-  *pair->txsplit = get_le32(data + kLe32Bytes);
+  *pair->rxsplit = getLe32(data);
+  *pair->txsplit = getLe32(data + kLe32Bytes);
   return 0;
 }
 
@@ -364,6 +356,18 @@ constexpr auto kData = ReplyForm::kData;
 constexpr auto kAnnounced = SendTrace::kAnnounced;
 constexpr auto kUnannounced = SendTrace::kUnannounced;  // storemodetovfo's quirk
 
+// Why each reply bufsize is what it is. rcvresp stores at most that many body
+// bytes and traces each one, so a size is part of what a command writes and
+// stays as it is even where fewer bytes would do; the tail of a longer frame
+// is left to the next hunt.
+//   Readers store exactly their reply: AA, the reply subcommand and the data.
+//     18 = 2 + 16 codeplug bytes; 4 = 2 + data0, data1; 6 = 2 + a 32-bit
+//     offset; 10 = 2 + two 32-bit splits; 255 = 2 + at most 253 version
+//     bytes, one short of the reply buffer so the text always ends in a zero.
+//   A status needs one byte. Setters with data store as many bytes as their
+//     own request body (6, 2, 2, 4, 18, 4, 6: command, subcommand, data), the
+//     length of its echo; the one-byte requests store 2, and so does
+//     setvcosplit, whose 10-byte echo leaves its tail to the next hunt.
 // clang-format off
 // Columns: trace prefix, command byte, subcommand, request data length,
 // reply bufsize, reply form, decoder, whether "calling sendcmd" is traced.
@@ -374,14 +378,14 @@ constexpr std::array<CommandRow, kRowCount> kCommands{{
   {"storemodetovfo", kCmdStoreModeToVfo, kNoSub,             0,            2,   kStatus, nullptr,         kUnannounced},
   {"setduplex",      kCmdSetDuplex,      kNoSub,             kDuplexBytes, 2,   kStatus, nullptr,         kAnnounced},
   {"setpl",          kCmdSetPl,          kNoSub,             kPlBytes,     4,   kStatus, nullptr,         kAnnounced},
-  {"getvfocodeplug", kCmdExtended,       kSubGetVfoCodeplug, 0,            18,  kData,   decode_codeplug, kAnnounced},
+  {"getvfocodeplug", kCmdExtended,       kSubGetVfoCodeplug, 0,            18,  kData,   decodeCodeplug, kAnnounced},
   {"setvfocodeplug", kCmdExtended,       kSubSetVfoCodeplug, kPlugBytes,   18,  kStatus, nullptr,         kAnnounced},
-  {"getversion",     kCmdExtended,       kSubGetVersion,     0,            255, kData,   decode_version,  kAnnounced},
-  {"getconfig",      kCmdExtended,       kSubGetConfig,      0,            4,   kData,   decode_config,   kAnnounced},
+  {"getversion",     kCmdExtended,       kSubGetVersion,     0,            255, kData,   decodeVersion,  kAnnounced},
+  {"getconfig",      kCmdExtended,       kSubGetConfig,      0,            4,   kData,   decodeConfig,   kAnnounced},
   {"setconfig",      kCmdExtended,       kSubSetConfig,      kConfigBytes, 4,   kStatus, nullptr,         kAnnounced},
-  {"gettxoffset",    kCmdExtended,       kSubGetTxOffset,    0,            6,   kData,   decode_offset,   kAnnounced},
+  {"gettxoffset",    kCmdExtended,       kSubGetTxOffset,    0,            6,   kData,   decodeOffset,   kAnnounced},
   {"settxoffset",    kCmdExtended,       kSubSetTxOffset,    kLe32Bytes,   6,   kStatus, nullptr,         kAnnounced},
-  {"getvcosplit",    kCmdExtended,       kSubGetVcoSplit,    0,            10,  kData,   decode_split,    kAnnounced},
+  {"getvcosplit",    kCmdExtended,       kSubGetVcoSplit,    0,            10,  kData,   decodeSplit,    kAnnounced},
   {"setvcosplit",    kCmdExtended,       kSubSetVcoSplit,    kSplitBytes,  2,   kStatus, nullptr,         kAnnounced},
 }};
 // clang-format on
@@ -390,7 +394,7 @@ static_assert(kCommands.size() == 15, "fifteen radio commands");
 // A row the exchange can run: its request fits the request buffer, its
 // reply leaves the reply buffer's last zero byte alone, and a data-form row
 // has the subcommand and decoder that its judging and decoding need.
-constexpr bool row_is_sound(const CommandRow &row) {
+constexpr bool rowIsSound(const CommandRow &row) {
   const int header = row.subcommand ? 2 : 1;
   const bool data_form = row.form == ReplyForm::kData;
   return header + row.data_length <= kRequestBufferSize && row.bufsize >= kDataReplyHeader &&
@@ -398,13 +402,13 @@ constexpr bool row_is_sound(const CommandRow &row) {
          (!data_form || row.subcommand.has_value());
 }
 
-constexpr bool table_is_sound() {
+constexpr bool tableIsSound() {
   for (const CommandRow &row : kCommands) {
-    if (!row_is_sound(row)) return false;
+    if (!rowIsSound(row)) return false;
   }
   return true;
 }
-static_assert(table_is_sound(), "every row fits the exchange's buffers");
+static_assert(tableIsSound(), "every row fits the exchange's buffers");
 
 }  // namespace
 
@@ -414,19 +418,19 @@ static_assert(table_is_sound(), "every row fits the exchange's buffers");
 
 int setvfofreq(int to, int from, long freq) {
   trace("setvfofreq: setting freq %ld\n", freq);
-  if (freq < 0) return fail_with(EINVAL);
+  if (freq < 0) return failWith(EINVAL);
   Request request(kCommands[kSetVfoFreq]);
   tobcdrev(freq, request.data(), kFreqBytes);
-  trace_bytes("setvfofreq: bcd ", request.outbuf, request.cmdlen);
+  traceBytes("setvfofreq: bcd ", request.outbuf, request.cmdlen);
   return exchange(to, from, request, nullptr);
 }
 
 int setmode(int to, int from, long mode) {
   trace("setmode: selecting mode %ld\n", mode);
-  if (mode < 0) return fail_with(EINVAL);
+  if (mode < 0) return failWith(EINVAL);
   Request request(kCommands[kSetMode]);
   tobcd(mode, request.data(), kModeBytes);
-  trace_bytes("setmode: bcd ", request.outbuf, request.cmdlen);
+  traceBytes("setmode: bcd ", request.outbuf, request.cmdlen);
   return exchange(to, from, request, nullptr);
 }
 
@@ -446,32 +450,32 @@ int setduplex(int to, int from, long duplex) {
   trace("setduplex: setting duplex to %02lx\n", duplex);
   Request request(kCommands[kSetDuplex]);
   request.data()[0] = static_cast<unsigned char>(duplex);
-  trace_bytes("setduplex: bcd ", request.outbuf, request.cmdlen);
+  traceBytes("setduplex: bcd ", request.outbuf, request.cmdlen);
   return exchange(to, from, request, nullptr);
 }
 
 int setpl(int to, int from, long pl, int txrx) {
   trace("setpl: setting %s pl to %5.1f\n", txrx ? "rx" : "tx",
         static_cast<double>(static_cast<float>(pl) / kTenthsPerHertz));
-  if (pl < 0) return fail_with(EINVAL);
+  if (pl < 0) return failWith(EINVAL);
   Request request(kCommands[kSetPl]);
   request.data()[0] = static_cast<unsigned char>(txrx);
   tobcd(pl, request.data() + 1, kToneBytes);
-  trace_bytes("setpl: bcd ", request.outbuf, request.cmdlen);
+  traceBytes("setpl: bcd ", request.outbuf, request.cmdlen);
   return exchange(to, from, request, nullptr);
 }
 
 int getvfocodeplug(int to, int from, unsigned char *retbuf, int buflen) {
   trace("getvfocodeplug: entering\n");
   if (buflen < kPlugBytes) return ENOSPC;  // errno untouched, as it has been
-  if (retbuf == nullptr) return fail_with(EINVAL);
+  if (retbuf == nullptr) return failWith(EINVAL);
   trace("getvfocodeplug: adequate buffer space is available\n");
   Request request(kCommands[kGetVfoCodeplug]);
   return exchange(to, from, request, retbuf);
 }
 
 int setvfocodeplug(int to, int from, char *plug) {
-  if (plug == nullptr) return fail_with(EINVAL);
+  if (plug == nullptr) return failWith(EINVAL);
   trace("setvfocodeplug: plug to send [%s]\n", plug);
   unsigned hexbuf[kPlugBytes] = {};
   const int got = std::sscanf(plug, "%x %x %x %x %x %x %x %x %x %x %x %x %x %x %x %x", &hexbuf[0],
@@ -480,19 +484,19 @@ int setvfocodeplug(int to, int from, char *plug) {
                               &hexbuf[11], &hexbuf[12], &hexbuf[13], &hexbuf[14], &hexbuf[15]);
   if (got != kPlugBytes) {
     trace("setvfocodeplug: only got %d of 16 plug bytes\n", got);
-    return fail_with(EINVAL);
+    return failWith(EINVAL);
   }
   Request request(kCommands[kSetVfoCodeplug]);
   for (int i = 0; i < kPlugBytes; i++) {
     request.data()[i] = static_cast<unsigned char>(hexbuf[i] & kLowByte);
   }
-  trace_bytes("setvfocodeplug: parsed plug ", request.data(), kPlugBytes);
+  traceBytes("setvfocodeplug: parsed plug ", request.data(), kPlugBytes);
   return exchange(to, from, request, nullptr);
 }
 
 int getversion(int to, int from, unsigned char *retbuf, int buflen) {
   trace("getversion: entering\n");
-  if (retbuf == nullptr || buflen < 0) return fail_with(EINVAL);
+  if (retbuf == nullptr || buflen < 0) return failWith(EINVAL);
   VersionField field{retbuf, buflen};
   Request request(kCommands[kGetVersion]);
   return exchange(to, from, request, &field);
@@ -500,8 +504,8 @@ int getversion(int to, int from, unsigned char *retbuf, int buflen) {
 
 int getconfig(int to, int from, unsigned char *retbuf, int buflen) {
   trace("getconfig: entering\n");
-  if (buflen < kConfigBytes) return fail_with(ENOSPC);
-  if (retbuf == nullptr) return fail_with(EINVAL);
+  if (buflen < kConfigBytes) return failWith(ENOSPC);
+  if (retbuf == nullptr) return failWith(EINVAL);
   trace("getconfig: adequate buffer space is available\n");
   Request request(kCommands[kGetConfig]);
   return exchange(to, from, request, retbuf);
@@ -517,7 +521,7 @@ int setconfig(int to, int from, unsigned char data0, unsigned char data1) {
 
 int gettxoffset(int to, int from, long *offset) {
   trace("gettxoffset: entering\n");
-  if (offset == nullptr) return fail_with(EINVAL);
+  if (offset == nullptr) return failWith(EINVAL);
   Request request(kCommands[kGetTxOffset]);
   return exchange(to, from, request, offset);
 }
@@ -525,13 +529,13 @@ int gettxoffset(int to, int from, long *offset) {
 int settxoffset(int to, int from, long offset) {
   trace("settxoffset: offset %d\n", low32(offset));
   Request request(kCommands[kSetTxOffset]);
-  put_le32(offset, request.data());
+  putLe32(offset, request.data());
   return exchange(to, from, request, nullptr);
 }
 
 int getvcosplitfreq(int to, int from, long *txsplit, long *rxsplit) {
   trace("getvcosplit: entering\n");
-  if (txsplit == nullptr || rxsplit == nullptr) return fail_with(EINVAL);
+  if (txsplit == nullptr || rxsplit == nullptr) return failWith(EINVAL);
   SplitPair pair{txsplit, rxsplit};
   Request request(kCommands[kGetVcoSplitFreq]);
   return exchange(to, from, request, &pair);
@@ -540,7 +544,7 @@ int getvcosplitfreq(int to, int from, long *txsplit, long *rxsplit) {
 int setvcosplit(int to, int from, long txvcosplit, long rxvcosplit) {
   trace("setvcosplit: txsplit %d rxsplit %d\n", low32(txvcosplit), low32(rxvcosplit));
   Request request(kCommands[kSetVcoSplit]);
-  put_le32(rxvcosplit, request.data());
-  put_le32(txvcosplit, request.data() + kLe32Bytes);
+  putLe32(rxvcosplit, request.data());
+  putLe32(txvcosplit, request.data() + kLe32Bytes);
   return exchange(to, from, request, nullptr);
 }

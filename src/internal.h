@@ -26,19 +26,20 @@ constexpr unsigned char kEscapeRestore = 0xF0;  // what the receiver puts back
 constexpr int kMaxAddress = 0xFC;
 
 // charin() that also says whether the byte arrived as an escape pair.
-int charin_escaped(unsigned char *c, bool *escaped);
+int charinEscaped(unsigned char *c, bool *escaped);
 
 // printf-style line to standard error when debug is set.
 void trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
-// perror(name) for the failure `code` when debug is set; errno ends as `code`.
-void trace_perror(const char *name, int code);
+// perror(name) naming the failure `code` when debug is set; errno is left as
+// it was, so a caller that means errno to hold `code` sets it (failWith).
+void tracePerror(const char *name, int code);
 
 // `label`, then every byte as "%02x ", then a newline, when debug is set.
-void trace_bytes(const char *label, const unsigned char *bytes, int count);
+void traceBytes(const char *label, const unsigned char *bytes, int count);
 
 // Sets errno to `code` and returns it, for codes the library makes up.
-int fail_with(int code);
+int failWith(int code);
 
 // How the command exchange judges the reply that concerns it.
 enum class ReplyForm {

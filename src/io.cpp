@@ -50,19 +50,19 @@ constexpr std::array<BaudRate, 30> kBaudRates{{
 // clang-format on
 
 // Sets both speeds; a number without a speed constant fails like a setter.
-int set_speed(termios *settings, int baudrate) {
+int setSpeed(termios *settings, int baudrate) {
   for (const BaudRate &rate : kBaudRates) {
     if (rate.bits_per_second != baudrate) continue;
     if (cfsetispeed(settings, rate.constant) != 0) return errno;
     if (cfsetospeed(settings, rate.constant) != 0) return errno;
     return 0;
   }
-  return fail_with(EINVAL);
+  return failWith(EINVAL);
 }
 
 // Raw 8-bit line: ignore breaks and parity errors, 8N1, receiver on, hang up
 // on last close, modem lines and flow control off, no processing either way.
-void make_raw(termios *settings) {
+void makeRaw(termios *settings) {
   settings->c_iflag = IGNBRK | IGNPAR;
   settings->c_oflag = 0;
   settings->c_cflag = CS8 | CREAD | HUPCL | CLOCAL;
@@ -71,7 +71,7 @@ void make_raw(termios *settings) {
 
 // select() can only watch descriptors below FD_SETSIZE; a negative one means
 // no device is open.
-bool device_usable() {
+bool deviceUsable() {
   return serfh >= 0 && serfh < FD_SETSIZE;
 }
 
@@ -86,8 +86,8 @@ int seropen(char *devname, int baudrate) {
   const int open_error = errno;
   trace("seropen: open returned fh %d\n", serfh);
   if (serfh == -1) {
-    trace_perror("seropen", open_error);
-    return open_error;
+    tracePerror("seropen", open_error);
+    return failWith(open_error);
   }
 
   termios settings{};
@@ -95,10 +95,10 @@ int seropen(char *devname, int baudrate) {
   int rc = tcgetattr(serfh, &settings);
   const int get_error = errno;
   trace("tcgetattr returned %d\n", rc);
-  if (rc != 0) return fail_with(get_error);
+  if (rc != 0) return failWith(get_error);
 
-  make_raw(&settings);
-  rc = set_speed(&settings, baudrate);
+  makeRaw(&settings);
+  rc = setSpeed(&settings, baudrate);
   if (rc != 0) return rc;
 
   trace("seropen: setting serial device attributes\n");
@@ -106,8 +106,8 @@ int seropen(char *devname, int baudrate) {
   const int set_error = errno;
   trace("tcsetattr returned %d\n", rc);
   if (rc == -1) {
-    trace_perror("seropen", set_error);
-    return set_error;
+    tracePerror("seropen", set_error);
+    return failWith(set_error);
   }
   return 0;
 }
@@ -121,24 +121,24 @@ int serclose(void) {
 }
 
 int rawcharout(unsigned char c) {
-  if (!device_usable()) {
-    trace_perror("rawcharout", EBADF);
-    return EBADF;
+  if (!deviceUsable()) {
+    tracePerror("rawcharout", EBADF);
+    return failWith(EBADF);
   }
   trace("rawcharout: writing %02x\n", c);
   const ssize_t written = write(serfh, &c, 1);
   const int write_error = errno;
   trace("rawcharout: write returned %d\n", static_cast<int>(written));
   if (written == 1) return 0;
-  if (written == 0) return fail_with(EIO);  // nothing moved and no errno
-  trace_perror("rawcharout", write_error);
-  return write_error;
+  if (written == 0) return failWith(EIO);  // nothing moved and no errno
+  tracePerror("rawcharout", write_error);
+  return failWith(write_error);
 }
 
 int rawcharin(unsigned char *c) {
-  if (!device_usable()) {
-    trace_perror("rawcharin", EBADF);
-    return EBADF;
+  if (!deviceUsable()) {
+    tracePerror("rawcharin", EBADF);
+    return failWith(EBADF);
   }
   fd_set readable;
   FD_ZERO(&readable);
@@ -150,20 +150,20 @@ int rawcharin(unsigned char *c) {
   const int select_error = errno;
   trace("rawcharin: select returned %d\n", ready);
   if (ready == -1) {
-    trace_perror("rawcharin", select_error);
-    return select_error;
+    tracePerror("rawcharin", select_error);
+    return failWith(select_error);
   }
-  if (ready == 0) return fail_with(ETIMEDOUT);
+  if (ready == 0) return failWith(ETIMEDOUT);
 
   trace("rawcharin: reading a character\n");
   const ssize_t got = read(serfh, c, 1);
   const int read_error = errno;
   trace("rawcharin: read returned %d\n", static_cast<int>(got));
   if (got == -1) {
-    trace_perror("rawcharin", read_error);
-    return read_error;
+    tracePerror("rawcharin", read_error);
+    return failWith(read_error);
   }
-  if (got == 0) return fail_with(EPIPE);
+  if (got == 0) return failWith(EPIPE);
   return 0;
 }
 
@@ -173,7 +173,7 @@ int charout(unsigned char c) {
     const int rc = rawcharout(kFrameEscape);
     trace("charout: rawcharout returned %d\n", rc);
     if (rc != 0) {
-      trace_perror("charout", rc);
+      tracePerror("charout", rc);
       return rc;
     }
     c &= kEscapeKeep;
@@ -183,13 +183,13 @@ int charout(unsigned char c) {
   }
   const int rc = rawcharout(c);
   trace("charout: rawcharout returned %d\n", rc);
-  if (rc != 0) trace_perror("charout", rc);
+  if (rc != 0) tracePerror("charout", rc);
   return rc;
 }
 
 namespace radioline {
 
-int charin_escaped(unsigned char *c, bool *escaped) {
+int charinEscaped(unsigned char *c, bool *escaped) {
   *escaped = false;
   trace("charin: calling rawcharin\n");
   int rc = rawcharin(c);
@@ -209,5 +209,5 @@ int charin_escaped(unsigned char *c, bool *escaped) {
 
 int charin(unsigned char *c) {
   bool escaped = false;
-  return charin_escaped(c, &escaped);
+  return charinEscaped(c, &escaped);
 }

@@ -17,11 +17,11 @@ constexpr unsigned long kRadix = 10;      // one decimal digit per nibble
 constexpr int kHighNibbleShift = 4;       // a byte's more significant digit
 constexpr unsigned long kLowByte = 0xFF;  // the bits one field byte keeps
 
-// Whether fill_digits() writes tobcd()'s trace lines.
+// Whether fillDigits() writes tobcd()'s trace lines.
 enum class Tracing { kTobcd, kSilent };
 
 // The magnitude of `value` as an unsigned number: LONG_MIN included.
-unsigned long magnitude_of(long value) {
+unsigned long magnitudeOf(long value) {
   const auto bits = static_cast<unsigned long>(value);
   return value < 0 ? 0UL - bits : bits;
 }
@@ -29,7 +29,7 @@ unsigned long magnitude_of(long value) {
 // Fills outbuf[0 .. buflen-1] with the digits of `magnitude` as
 // little-endian packed BCD: byte k gets digit 2k in its low nibble and digit
 // 2k+1 in its high nibble; digits that do not fit are dropped.
-void fill_digits(unsigned long magnitude, unsigned char *outbuf, int buflen, Tracing tracing) {
+void fillDigits(unsigned long magnitude, unsigned char *outbuf, int buflen, Tracing tracing) {
   if (buflen <= 0) return;  // no field to fill
   const bool traced = tracing == Tracing::kTobcd;
   std::memset(outbuf, 0, static_cast<size_t>(buflen));
@@ -82,10 +82,10 @@ void bufrev(unsigned char *a, int buflen) {
 }
 
 void tobcd(long value, unsigned char *outbuf, int buflen) {
-  fill_digits(magnitude_of(value), outbuf, buflen, Tracing::kTobcd);
+  fillDigits(magnitudeOf(value), outbuf, buflen, Tracing::kTobcd);
   bufrev(outbuf, buflen);
 }
 
 void tobcdrev(long value, unsigned char *outbuf, int buflen) {
-  fill_digits(magnitude_of(value), outbuf, buflen, Tracing::kSilent);
+  fillDigits(magnitudeOf(value), outbuf, buflen, Tracing::kSilent);
 }

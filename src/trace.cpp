@@ -5,7 +5,7 @@
 // with `debug` zero the library writes nothing at all. The lines themselves
 // are written as literals where they happen, in io.cpp, cmd.cpp and str.cpp.
 // No helper changes errno: callers save a system call's errno, trace, and
-// return the saved code.
+// set errno themselves where a failure means them to (failWith).
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -26,13 +26,15 @@ void trace(const char *format, ...) {
   errno = saved;
 }
 
-void trace_perror(const char *name, int code) {
-  errno = code;
-  if (debug) std::perror(name);
-  errno = code;
+void tracePerror(const char *name, int code) {
+  if (!debug) return;
+  const int saved = errno;
+  errno = code;  // what perror names
+  std::perror(name);
+  errno = saved;
 }
 
-void trace_bytes(const char *label, const unsigned char *bytes, int count) {
+void traceBytes(const char *label, const unsigned char *bytes, int count) {
   if (!debug) return;
   const int saved = errno;
   std::fputs(label, stderr);
@@ -41,7 +43,7 @@ void trace_bytes(const char *label, const unsigned char *bytes, int count) {
   errno = saved;
 }
 
-int fail_with(int code) {
+int failWith(int code) {
   errno = code;
   return code;
 }

@@ -55,7 +55,7 @@ TEST(Bcd, BufrevReversesInPlaceLeavingAMiddleByte) {
 TEST(Bcd, TobcdrevWritesNoTraces) {
   unsigned char field[5] = {};
   debug = 1;
-  const std::string got = stderr_of([&] { tobcdrev(1234567890, field, 5); });
+  const std::string got = stderrOf([&] { tobcdrev(1234567890, field, 5); });
   debug = 0;
   EXPECT_EQ(got, "");
 }

@@ -70,7 +70,7 @@ const auto kFirstReader =
 void PrintTo(const Command &c, std::ostream *out) {
   *out << c.name;
 }
-std::string name_of(const ::testing::TestParamInfo<Command> &info) {
+std::string nameOf(const ::testing::TestParamInfo<Command> &info) {
   return info.param.name;
 }
 
@@ -85,7 +85,7 @@ std::string reply(const std::string &body) {
 class EveryCommand : public LineTest, public ::testing::WithParamInterface<Command> {
  protected:
   // Runs the command against `line`; expects `rc`, errno set to a non-zero `rc`, storage untouched.
-  void expect_rc(const std::string &line, int rc, int to = kRadio, int from = kController) {
+  void expectRc(const std::string &line, int rc, int to = kRadio, int from = kController) {
     radio_.send(hex(line));
     Storage storage;
     errno = 0;
@@ -105,15 +105,15 @@ TEST_P(EveryCommand, SendsItsRequestSkipsTheEchoAndAcceptsItsReply) {
 }
 
 TEST_P(EveryCommand, AddressAbove252IsEinvalAndSendsNothing) {
-  expect_rc("", EINVAL, 253, kController);
-  expect_rc("", EINVAL, kRadio, 255);
+  expectRc("", EINVAL, 253, kController);
+  expectRc("", EINVAL, kRadio, 255);
   EXPECT_EQ(radio_.take(), Bytes{});
 }
 
 TEST_P(EveryCommand, BroadcastSendsTheRequestAndReadsNoReply) {
   const Command &c = GetParam();
   for (const auto &[to, from] : {std::pair{0, kController}, std::pair{kRadio, 0}}) {
-    expect_rc(reply(c.reply), c.reader() ? EINVAL : 0, to, from);  // a reader has nothing to decode
+    expectRc(reply(c.reply), c.reader() ? EINVAL : 0, to, from);  // a reader has nothing to decode
     const std::string head = std::string(to ? "20 " : "00 ") + (from ? "91 " : "00 ");
     EXPECT_EQ(radio_.take(), hex("FE FE " + head + c.request + " FD"));
     Storage storage;  // The reply is still on the line for the next exchange.
@@ -125,11 +125,11 @@ TEST_P(EveryCommand, BroadcastSendsTheRequestAndReadsNoReply) {
 TEST_P(EveryCommand, IsSilentWithoutDebug) {
   radio_.send(hex(request(GetParam().request) + reply(GetParam().reply)));
   Storage storage;
-  EXPECT_EQ(stderr_of([&] { EXPECT_EQ(GetParam().call(kRadio, kController, storage), 0); }), "");
+  EXPECT_EQ(stderrOf([&] { EXPECT_EQ(GetParam().call(kRadio, kController, storage), 0); }), "");
 }
 
 TEST_P(EverySetter, AnyStatusButFbIsARefusalWithEinvalAndErrnoSet) {
-  for (const char *status : {"FA", "00"}) expect_rc(reply(status), EINVAL);
+  for (const char *status : {"FA", "00"}) expectRc(reply(status), EINVAL);
 }
 
 // Another command, another subcommand, the request's own subcommand, or one byte too short.
@@ -140,15 +140,15 @@ TEST_P(EveryReader, ReplyThatIsNotItsDataIsEinvalAndWritesNothing) {
        {std::string("AB 8") + sub + data, std::string("AA 8") + char(sub ^ 1) + data,
         std::string("AA 0") + sub + data, std::string(GetParam().short_reply)}) {
     SCOPED_TRACE(body);
-    expect_rc(reply(body), EINVAL);
+    expectRc(reply(body), EINVAL);
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, EveryCommand, ::testing::ValuesIn(kCommands), name_of);
+INSTANTIATE_TEST_SUITE_P(Commands, EveryCommand, ::testing::ValuesIn(kCommands), nameOf);
 INSTANTIATE_TEST_SUITE_P(Commands, EverySetter,
-                         ::testing::ValuesIn(kCommands.begin(), kFirstReader), name_of);
+                         ::testing::ValuesIn(kCommands.begin(), kFirstReader), nameOf);
 INSTANTIATE_TEST_SUITE_P(Commands, EveryReader, ::testing::ValuesIn(kFirstReader, kCommands.end()),
-                         name_of);
+                         nameOf);
 
 using Commands = LineTest;
 
@@ -219,7 +219,7 @@ TEST_F(Commands, EmptyCodeplugTextTracesACountOfMinusOne) {
   char empty[] = "";
   debug = 1;
   const std::string got =
-      stderr_of([&] { EXPECT_EQ(setvfocodeplug(kRadio, kController, empty), EINVAL); });
+      stderrOf([&] { EXPECT_EQ(setvfocodeplug(kRadio, kController, empty), EINVAL); });
   EXPECT_NE(got.find("\nsetvfocodeplug: only got -1 of 16 plug bytes\n"), std::string::npos);
 }
 
@@ -281,16 +281,16 @@ TEST_F(Commands, SplitReaderTakesRxFirstThenTx) {
 TEST_F(Commands, SetplOpensWithTheToneInHertzRightAligned) {
   radio_.send(hex(reply("FB") + reply("FB")));
   debug = 1;
-  std::string got = stderr_of([] { EXPECT_EQ(setpl(kRadio, kController, 885, 0), 0); });
+  std::string got = stderrOf([] { EXPECT_EQ(setpl(kRadio, kController, 885, 0), 0); });
   EXPECT_EQ(got.rfind("setpl: setting tx pl to  88.5\n", 0), 0u);
-  got = stderr_of([] { EXPECT_EQ(setpl(kRadio, kController, 1000, 7), 0); });
+  got = stderrOf([] { EXPECT_EQ(setpl(kRadio, kController, 1000, 7), 0); });
   EXPECT_EQ(got.rfind("setpl: setting rx pl to 100.0\n", 0), 0u);
 }
 
 TEST_F(Commands, StoremodetovfoTracesNoCallingSendcmdLine) {
   radio_.send(hex(reply("FB")));
   debug = 1;
-  const std::string got = stderr_of([] { EXPECT_EQ(storemodetovfo(kRadio, kController), 0); });
+  const std::string got = stderrOf([] { EXPECT_EQ(storemodetovfo(kRadio, kController), 0); });
   EXPECT_EQ(got.find("calling sendcmd"), std::string::npos);
   EXPECT_EQ(got.rfind("storemodetovfo: entering\nsendcmd: to 20 from 91\n", 0), 0u);
 }
@@ -300,7 +300,7 @@ TEST_F(Commands, GetvcosplitfreqTracesUnderGetvcosplit) {
   long tx = 0, rx = 0;
   debug = 1;
   const std::string got =
-      stderr_of([&] { EXPECT_EQ(getvcosplitfreq(kRadio, kController, &tx, &rx), 0); });
+      stderrOf([&] { EXPECT_EQ(getvcosplitfreq(kRadio, kController, &tx, &rx), 0); });
   EXPECT_EQ(got.find("getvcosplitfreq"), std::string::npos);
   EXPECT_EQ(got.rfind("getvcosplit: entering\ngetvcosplit: calling sendcmd\n", 0), 0u);
   EXPECT_NE(got.find("\ngetvcosplit: found our message; command aa subcommand 87\n"

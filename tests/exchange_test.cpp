@@ -73,7 +73,7 @@ TEST_F(Exchange, BrokenFrameStartLeavesErrnoUntouchedThroughThePerrorLine) {
   radio_.send(hex("FE 00 FD"));
   debug = 1;
   errno = EDOM;
-  const std::string got = stderr_of([] { EXPECT_EQ(storevfotomode(kRadio, kController), EINVAL); });
+  const std::string got = stderrOf([] { EXPECT_EQ(storevfotomode(kRadio, kController), EINVAL); });
   EXPECT_EQ(errno, EDOM);
   EXPECT_NE(got.find("\nstorevfotomode: Invalid argument\n"), std::string::npos);
 }
@@ -82,26 +82,26 @@ std::string x2(unsigned c) {
   return {"0123456789abcdef"[c >> 4 & 15], "0123456789abcdef"[c & 15]};
 }
 // One body byte sent by sendcmd as its n-th.
-std::string body_out(int n, unsigned char c) {
+std::string bodyOut(int n, unsigned char c) {
   return "sendcmd: sending cmd byte " + std::to_string(n) + ": " + x2(c) +
-         "\ncharout: not escaping; rawcharout(" + x2(c) + ")\n" + rawcharout_trace(c) +
+         "\ncharout: not escaping; rawcharout(" + x2(c) + ")\n" + rawcharoutTrace(c) +
          "charout: rawcharout returned 0\nsendcmd: charout returned 0\n";
 }
 // One body byte received by rcvresp.
-std::string body_in(unsigned char c) {
-  return "rcvresp: reading character\ncharin: calling rawcharin\n" + rawcharin_trace() +
+std::string bodyIn(unsigned char c) {
+  return "rcvresp: reading character\ncharin: calling rawcharin\n" + rawcharinTrace() +
          "charin: rawcharin returned 0, c=" + x2(c) + "\nrcvresp: charin returned 0; c=" + x2(c) +
          "\n";
 }
 // One byte eaten by the hunt for a frame start.
 std::string eaten(unsigned char c) {
-  return "rcvresp: eating non-header characters\n" + rawcharin_trace() +
+  return "rcvresp: eating non-header characters\n" + rawcharinTrace() +
          "rcvresp: rawcharin returned 0, eaten char " + x2(c) + "\n";
 }
 // The second start byte and both addresses of a received frame.
-std::string header_in(int to, int from) {
-  return "rcvresp: found beginning of header\n" + rawcharin_trace() + rawcharin_trace() +
-         rawcharin_trace() + "rcvresp: found full header, to=" + x2(to) + " from=" + x2(from) +
+std::string headerIn(int to, int from) {
+  return "rcvresp: found beginning of header\n" + rawcharinTrace() + rawcharinTrace() +
+         rawcharinTrace() + "rcvresp: found full header, to=" + x2(to) + " from=" + x2(from) +
          "\nrcvresp: reading packet\n";
 }
 
@@ -109,7 +109,7 @@ std::string header_in(int to, int from) {
 TEST_F(Exchange, TracesOneWholeExchangeLineByLine) {
   radio_.send(hex("FE FE 20 91 08 12 FD  FE FE 91 20 FB FD"));
   debug = 1;
-  std::string got = stderr_of([] { EXPECT_EQ(setmode(kRadio, kController, 12), 0); });
+  std::string got = stderrOf([] { EXPECT_EQ(setmode(kRadio, kController, 12), 0); });
   got = std::regex_replace(got, std::regex("0x[0-9a-f]+|\\(nil\\)"), "PTR");
   EXPECT_EQ(got,
             "setmode: selecting mode 12\ntobcd: o PTR\ntobcd: value 12\ntobcd: rem 2\n"
@@ -121,18 +121,18 @@ TEST_F(Exchange, TracesOneWholeExchangeLineByLine) {
             "tobcd: no more room in outbuf\n"
             "setmode: bcd 08 12 \nsetmode: calling sendcmd\n"
             "sendcmd: to 20 from 91\nsendcmd: sending header\n" +
-                rawcharout_trace(0xFE) + rawcharout_trace(0xFE) + rawcharout_trace(0x20) +
-                rawcharout_trace(0x91) + "sendcmd: done sending header\n" + body_out(1, 0x08) +
-                body_out(2, 0x12) + "sendcmd: sending trailer\n" + rawcharout_trace(0xFD) +
+                rawcharoutTrace(0xFE) + rawcharoutTrace(0xFE) + rawcharoutTrace(0x20) +
+                rawcharoutTrace(0x91) + "sendcmd: done sending header\n" + bodyOut(1, 0x08) +
+                bodyOut(2, 0x12) + "sendcmd: sending trailer\n" + rawcharoutTrace(0xFD) +
                 "sendcmd: done sending trailer\nsetmode: sendcmd returned 0\n"
                 // The echo: bufsize 2 is full after 08 12, so its FD stays unread.
                 "setmode: eating messages to/from other ids\n" +
-                eaten(0xFE) + header_in(0x20, 0x91) + body_in(0x08) + body_in(0x12) +
+                eaten(0xFE) + headerIn(0x20, 0x91) + bodyIn(0x08) + bodyIn(0x12) +
                 "rcvresp: exited packet read loop; len=2\n"
                 "setmode: rcvresp returned to 20 from 91 rc 0\n"
                 // The reply: the hunt eats the echo's FD first.
                 "setmode: eating messages to/from other ids\n" +
-                eaten(0xFD) + eaten(0xFE) + header_in(0x91, 0x20) + body_in(0xFB) + body_in(0xFD) +
+                eaten(0xFD) + eaten(0xFE) + headerIn(0x91, 0x20) + bodyIn(0xFB) + bodyIn(0xFD) +
                 "rcvresp: end of packet found\nrcvresp: exited packet read loop; len=1\n"
                 "setmode: rcvresp returned to 91 from 20 rc 0\n"
                 "setmode: found our message; status fb\n");

@@ -59,7 +59,7 @@ TEST_F(FrameTest, SendcmdRefusesAnAddressAbove252WithEinvalAndSendsNothing) {
 }
 
 TEST_F(FrameTest, SendcmdReturnsTheErrnoOfAFailingWrite) {
-  radio_.hang_up();
+  radio_.hangUp();
   unsigned char body[] = {0xAA};
   errno = 0;
   EXPECT_EQ(sendcmd(0x20, 0x91, body, 1), EIO);
@@ -69,21 +69,21 @@ TEST_F(FrameTest, SendcmdReturnsTheErrnoOfAFailingWrite) {
 TEST_F(FrameTest, SendcmdTracesOneFrameLineByLine) {
   unsigned char body[] = {0xAA, 0xFD};
   debug = 1;
-  EXPECT_EQ(stderr_of([&] { sendcmd(0x20, 0x91, body, 2); }),
-            "sendcmd: to 20 from 91\nsendcmd: sending header\n" + rawcharout_trace(0xFE) +
-                rawcharout_trace(0xFE) + rawcharout_trace(0x20) + rawcharout_trace(0x91) +
+  EXPECT_EQ(stderrOf([&] { sendcmd(0x20, 0x91, body, 2); }),
+            "sendcmd: to 20 from 91\nsendcmd: sending header\n" + rawcharoutTrace(0xFE) +
+                rawcharoutTrace(0xFE) + rawcharoutTrace(0x20) + rawcharoutTrace(0x91) +
                 "sendcmd: done sending header\n"
                 "sendcmd: sending cmd byte 1: aa\ncharout: not escaping; rawcharout(aa)\n" +
-                rawcharout_trace(0xAA) +
+                rawcharoutTrace(0xAA) +
                 "charout: rawcharout returned 0\nsendcmd: charout returned 0\n"
                 "sendcmd: sending cmd byte 2: fd\ncharout: escaping; rawcharout(0xff)\n" +
-                rawcharout_trace(0xFF) +
+                rawcharoutTrace(0xFF) +
                 "charout: rawcharout returned 0\n"
                 "charout: escaping; rawcharout(0d)\n" +
-                rawcharout_trace(0x0D) +
+                rawcharoutTrace(0x0D) +
                 "charout: rawcharout returned 0\nsendcmd: charout returned 0\n"
                 "sendcmd: sending trailer\n" +
-                rawcharout_trace(0xFD) + "sendcmd: done sending trailer\n");
+                rawcharoutTrace(0xFD) + "sendcmd: done sending trailer\n");
 }
 
 // One rcvresp() call and everything it reported.
@@ -159,18 +159,18 @@ TEST_F(FrameTest, RcvrespTracesOneFrameLineByLine) {
   radio_.send(hex("13 FE FE 91 20 FF 0D FD"));
   debug = 1;
   const std::string read_body_byte =
-      "rcvresp: reading character\ncharin: calling rawcharin\n" + rawcharin_trace();
+      "rcvresp: reading character\ncharin: calling rawcharin\n" + rawcharinTrace();
   EXPECT_EQ(
-      stderr_of([] { receive(32); }),
-      "rcvresp: eating non-header characters\n" + rawcharin_trace() +
+      stderrOf([] { receive(32); }),
+      "rcvresp: eating non-header characters\n" + rawcharinTrace() +
           "rcvresp: rawcharin returned 0, eaten char 13\n"
           "rcvresp: eating non-header characters\n" +
-          rawcharin_trace() +
+          rawcharinTrace() +
           "rcvresp: rawcharin returned 0, eaten char fe\nrcvresp: found beginning of header\n" +
-          rawcharin_trace() + rawcharin_trace() + rawcharin_trace() +
+          rawcharinTrace() + rawcharinTrace() + rawcharinTrace() +
           "rcvresp: found full header, to=91 from=20\nrcvresp: reading packet\n" + read_body_byte +
           "charin: rawcharin returned 0, c=ff\ncharin: escaping; calling rawcharin\n" +
-          rawcharin_trace() +
+          rawcharinTrace() +
           "charin: rawcharin returned 0, c=0d\nrcvresp: charin returned 0; c=fd\n" +
           read_body_byte +
           "charin: rawcharin returned 0, c=fd\nrcvresp: charin returned 0; c=fd\n"

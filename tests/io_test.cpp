@@ -25,7 +25,7 @@ constexpr int kBeyondSelectSet = 1024;
 // What *c holds before a call that must not store into it.
 constexpr unsigned char kUntouched = 0x5A;
 
-termios settings_of(int fd) {
+termios settingsOf(int fd) {
   termios settings{};
   EXPECT_EQ(tcgetattr(fd, &settings), 0) << strerror(errno);
   return settings;
@@ -39,7 +39,7 @@ class SerialOpenTest : public ::testing::Test {
     debug = 0;
   }
 
-  int open_line(int baudrate) {
+  int openLine(int baudrate) {
     std::string path = radio_.slave_path();
     return seropen(path.data(), baudrate);
   }
@@ -51,7 +51,7 @@ TEST_F(SerialOpenTest, ReportsAMissingDeviceWithEnoentSerfhMinusOneAndThePerrorL
   char missing[] = "/nonexistent/radioline/ttyUSB9";
   debug = 1;
   int rc = 0;
-  const std::string trace = stderr_of([&] { rc = seropen(missing, 19200); });
+  const std::string trace = stderrOf([&] { rc = seropen(missing, 19200); });
   EXPECT_EQ(rc, ENOENT);
   EXPECT_EQ(serfh, -1);
   EXPECT_EQ(trace,
@@ -70,7 +70,7 @@ TEST_F(SerialOpenTest, ReturnsEnottyForAFileWithoutLineSettingsAndKeepsItOpenInS
 TEST_F(SerialOpenTest, LeavesRawEightBitSettingsAtTheRequestedSpeedAndKeepsTheControlCharacters) {
   const int own = open(radio_.slave_path().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(own, 0) << strerror(errno);
-  termios cooked = settings_of(own);
+  termios cooked = settingsOf(own);
   cooked.c_iflag = BRKINT | ISTRIP | ICRNL | IXON;
   cooked.c_oflag = OPOST | ONLCR;
   cooked.c_cflag |= PARENB | CSTOPB | CRTSCTS;
@@ -82,9 +82,9 @@ TEST_F(SerialOpenTest, LeavesRawEightBitSettingsAtTheRequestedSpeedAndKeepsTheCo
   for (const auto &[baudrate, speed] : rates) {
     SCOPED_TRACE(baudrate);
     ASSERT_EQ(tcsetattr(own, TCSANOW, &cooked), 0);
-    ASSERT_EQ(open_line(baudrate), 0);
+    ASSERT_EQ(openLine(baudrate), 0);
     EXPECT_EQ(fcntl(serfh, F_GETFL) & (O_ACCMODE | O_NONBLOCK), O_RDWR);
-    const termios raw = settings_of(own);
+    const termios raw = settingsOf(own);
     EXPECT_EQ(raw.c_iflag, static_cast<tcflag_t>(IGNBRK | IGNPAR));
     EXPECT_EQ(raw.c_oflag, 0u);
     EXPECT_EQ(raw.c_cflag & ~(CBAUD | CBAUDEX | CIBAUD),
@@ -103,9 +103,9 @@ TEST_F(SerialOpenTest, RefusesARateWithoutASpeedConstantWithEinvalBeforeApplying
   for (int baudrate : {0, 19201, 4000001, -19200}) {
     SCOPED_TRACE(baudrate);
     errno = 0;
-    EXPECT_EQ(open_line(baudrate), EINVAL);
+    EXPECT_EQ(openLine(baudrate), EINVAL);
     EXPECT_EQ(errno, EINVAL);
-    EXPECT_EQ(settings_of(serfh).c_iflag & IGNBRK, 0u) << "the settings were applied";
+    EXPECT_EQ(settingsOf(serfh).c_iflag & IGNBRK, 0u) << "the settings were applied";
     serclose();
   }
 }
@@ -209,7 +209,7 @@ TEST_F(RawByteTest, ReturnsEintrAtOnceWhenASignalInterruptsTheWait) {
   unsigned char c = 0;
   int rc = 0;
   debug = 1;
-  const std::string trace = stderr_of([&] { rc = rawcharin(&c); });
+  const std::string trace = stderrOf([&] { rc = rawcharin(&c); });
   const itimerval off{};
   setitimer(ITIMER_REAL, &off, nullptr);
   sigaction(SIGALRM, &saved, nullptr);
@@ -221,15 +221,15 @@ TEST_F(RawByteTest, ReturnsEintrAtOnceWhenASignalInterruptsTheWait) {
 }
 
 TEST_F(SerialOpenTest, WritesNothingAnywhereWithDebugOff) {
-  const std::string output = output_of([&] {
-    open_line(19200);
+  const std::string output = outputOf([&] {
+    openLine(19200);
     radio_.send(hex("00 FE FE 91 20 FF 0E FD FE 00"));
     unsigned char body[] = {0xAA, 0xFE};
     int length = 0;
     sendcmd(0x20, 0x91, body, 2);
     rcvresp(&length, &length, body, 2, &length);
     rcvresp(&length, &length, body, 2, &length);
-    radio_.hang_up();
+    radio_.hangUp();
     sendcmd(0x20, 0x91, body, 2);
     serclose();
     rawcharin(body);

@@ -19,7 +19,7 @@ namespace {
 // Runs in the child: mounts a private, empty /dev that only the child sees,
 // puts the probe's fixed device in it as a link to `device` (a path, or
 // nullptr for none), then becomes the probe; exits 127 if it cannot.
-[[noreturn]] void become_probe(const char *device) {
+[[noreturn]] void becomeProbe(const char *device) {
   if (unshare(CLONE_NEWNS) == 0 &&
       mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
       mount("tmpfs", "/dev", "tmpfs", 0, "mode=0755") == 0 && mkdir("/dev/usb", 0755) == 0 &&
@@ -31,7 +31,7 @@ namespace {
 }
 
 // Whether a child may have a mount namespace of its own with private mounts.
-bool private_mounts_allowed() {
+bool privateMountsAllowed() {
   const pid_t child = fork();
   if (child == 0) {
     _exit(unshare(CLONE_NEWNS) != 0 ||
@@ -48,7 +48,7 @@ bool private_mounts_allowed() {
 class ProbeTest : public LineTest {
  protected:
   void SetUp() override {
-    if (!private_mounts_allowed()) {
+    if (!privateMountsAllowed()) {
       GTEST_SKIP()
           << "needs a private mount namespace (root or CAP_SYS_ADMIN) to give the probe its device";
     }
@@ -62,13 +62,13 @@ class ProbeTest : public LineTest {
 
   // Runs the probe, its standard output and error captured into out_ and
   // err_; returns its exit status, -1 if it did not exit.
-  int run_probe(bool with_device) {
+  int runProbe(bool with_device) {
     const std::string device = "/proc/self/fd/" + std::to_string(serfh);
     std::fflush(nullptr);
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
     const pid_t child = fork();
-    if (child == 0) become_probe(with_device ? device.c_str() : nullptr);
+    if (child == 0) becomeProbe(with_device ? device.c_str() : nullptr);
     int status = -1;  // a failed fork or setup fails the test by its status and output
     if (child > 0) waitpid(child, &status, 0);
     err_ = ::testing::internal::GetCapturedStderr();
@@ -98,7 +98,7 @@ TEST_F(ProbeTest, SendsTheVersionRequestThenPrintsTheReplyOrTheFailingStep) {
   for (const auto &[with_device, reply, status, out, err] : runs) {
     SCOPED_TRACE(err);
     radio_.send(reply);
-    EXPECT_EQ(run_probe(with_device), status);
+    EXPECT_EQ(runProbe(with_device), status);
     EXPECT_EQ(radio_.take(), with_device ? hex("FE FE 20 91 AA 02 FD") : Bytes{});
     EXPECT_EQ(out_, out);
     EXPECT_EQ(err_, err);

@@ -29,7 +29,7 @@ PtyRadio::PtyRadio() {
 }
 
 PtyRadio::~PtyRadio() {
-  hang_up();
+  hangUp();
 }
 
 void PtyRadio::send(const Bytes &bytes) {
@@ -54,7 +54,7 @@ Bytes PtyRadio::take() {
   return got;
 }
 
-void PtyRadio::hang_up() {
+void PtyRadio::hangUp() {
   if (master_ >= 0) close(master_);
   master_ = -1;
 }
@@ -102,13 +102,13 @@ FinishedLine::~FinishedLine() {
   if (read_end_ >= 0) close(read_end_);
 }
 
-std::string rawcharout_trace(unsigned char c) {
+std::string rawcharoutTrace(unsigned char c) {
   char line[64];
   std::snprintf(line, sizeof line, "rawcharout: writing %02x\n", c);
   return std::string(line) + "rawcharout: write returned 1\n";
 }
 
-std::string rawcharin_trace() {
+std::string rawcharinTrace() {
   return "rawcharin: calling select\n"
          "rawcharin: select returned 1\n"
          "rawcharin: reading a character\n"

@@ -28,7 +28,7 @@ class PtyRadio {
   // Returns every byte the library has written so far, and forgets them.
   Bytes take();
   // Closes the master side: the line is gone.
-  void hang_up();
+  void hangUp();
 
  private:
   int master_ = -1;
@@ -47,7 +47,7 @@ class LineTest : public ::testing::Test {
 
 // Runs `call` with standard error captured and returns what it wrote.
 template <typename Call>
-std::string stderr_of(Call call) {
+std::string stderrOf(Call call) {
   ::testing::internal::CaptureStderr();
   call();
   return ::testing::internal::GetCapturedStderr();
@@ -56,7 +56,7 @@ std::string stderr_of(Call call) {
 // Runs `call` with standard output and standard error captured and returns
 // everything it wrote to either, standard output first.
 template <typename Call>
-std::string output_of(Call call) {
+std::string outputOf(Call call) {
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
   call();
@@ -95,8 +95,8 @@ class FinishedLine {
 };
 
 // The trace lines of one successful rawcharout(c) and rawcharin().
-std::string rawcharout_trace(unsigned char c);
-std::string rawcharin_trace();
+std::string rawcharoutTrace(unsigned char c);
+std::string rawcharinTrace();
 
 // Bytes written as "FE FE 20 91 ..." for readable golden frames.
 Bytes hex(const std::string &text);
