@@ -6,7 +6,9 @@
 set -euo pipefail
 
 needed=()
-for package in libcli11-dev nlohmann-json3-dev; do
+# The bridge's tests run a private broker, its command-line clients and
+# openssl for their TLS certificates.
+for package in libcli11-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     needed+=("$package")
 done

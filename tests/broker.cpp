@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: MIT
+// Broker, runClient and Subscriber: a private mosquitto for each test and
+// the mosquitto clients that talk to it.
+#include "broker.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+constexpr auto kPollStep = std::chrono::milliseconds(20);
+constexpr int kStartSeconds = 5;
+constexpr int kClientWaits = 6;  // of Process::waitForExit's bounded wait each
+constexpr const char *kLoopback = "127.0.0.1";
+constexpr const char *kUsers[] = {kBridgeUser, kClientUser, kOutsiderUser};
+constexpr const char *kAcl =
+    "user bridge\ntopic readwrite radioline/#\n"
+    "user client\ntopic write radioline/+/+/request\ntopic read radioline/#\n"
+    "user outsider\n";
+constexpr const char *kSubscribed = "Subscribed (mid";
+constexpr char kMessageMark = '#';
+
+std::string passwordOf(const std::string &user) {
+  return user + "-secret";
+}
+
+template <typename Condition>
+bool pollFor(int seconds, Condition done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(kPollStep);
+  }
+  return true;
+}
+
+sockaddr_in loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  ::inet_pton(AF_INET, kLoopback, &address.sin_addr);
+  return address;
+}
+
+// A port nobody listens on now: the one the kernel picks for a fresh socket.
+int freePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address = loopback(0);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
+  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+bool accepts(int port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const sockaddr_in address = loopback(port);
+  const bool connected =
+      ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
+}
+
+// A CA and a server certificate for 127.0.0.1 signed by it, in `dir`.
+void makeCertificates(const TempDir &dir) {
+  const std::string openssl = findProgram("openssl");
+  const std::vector<std::string> key{"-newkey", "ec",    "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                     "-nodes",  "-days", "2"};
+  const std::vector<std::vector<std::string>> steps{
+      {"req", "-x509", "-keyout", dir.file("ca.key"), "-out", dir.file("ca.crt"), "-subj",
+       "/CN=radioline test CA"},
+      {"req", "-keyout", dir.file("server.key"), "-out", dir.file("server.csr"), "-subj",
+       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
+      {"x509", "-req", "-in", dir.file("server.csr"), "-CA", dir.file("ca.crt"), "-CAkey",
+       dir.file("ca.key"), "-CAcreateserial", "-copy_extensions", "copy", "-days", "2", "-out",
+       dir.file("server.crt")}};
+  for (std::vector<std::string> step : steps) {
+    if (step[0] == "req") step.insert(step.begin() + 1, key.begin(), key.end());
+    Process(openssl, step).waitForExit();
+  }
+}
+
+}  // namespace
+
+std::string findProgram(const std::string &name) {
+  const char *path = std::getenv("PATH");
+  std::istringstream dirs(std::string(path == nullptr ? "" : path) + ":/usr/sbin:/sbin");
+  for (std::string dir; std::getline(dirs, dir, ':');) {
+    const std::string candidate = dir + "/" + name;
+    if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return name;
+}
+
+Broker::Broker(bool tls) : port_(freePort()), tls_port_(tls ? freePort() : 0) {
+  std::ostringstream users;
+  for (const char *user : kUsers) {
+    users << user << ':' << passwordOf(user) << '\n';
+    std::ofstream(passwordFile(user)) << passwordOf(user) << '\n';
+  }
+  std::ofstream(dir_.file("passwords")) << users.str();
+  Process(findProgram("mosquitto_passwd"), {"-U", dir_.file("passwords")}).waitForExit();
+  std::ofstream(dir_.file("acl")) << kAcl;
+  // As root, mosquitto would drop to its own user, who may not read this
+  // directory; naming the user it already runs as keeps it as it is.
+  const passwd *self = ::getpwuid(::geteuid());
+  std::ofstream conf(dir_.file("mosquitto.conf"));
+  conf << "user " << (self != nullptr ? self->pw_name : "root") << "\npassword_file "
+       << dir_.file("passwords") << "\nacl_file " << dir_.file("acl") << "\nlistener " << port_
+       << ' ' << kLoopback << '\n';
+  if (tls) {
+    makeCertificates(dir_);
+    conf << "listener " << tls_port_ << ' ' << kLoopback << "\ncafile " << caFile() << "\ncertfile "
+         << dir_.file("server.crt") << "\nkeyfile " << dir_.file("server.key") << '\n';
+  }
+  conf.close();
+  start();
+}
+
+bool Broker::start() {
+  process_.emplace(findProgram("mosquitto"),
+                   std::vector<std::string>{"-c", dir_.file("mosquitto.conf")});
+  return pollFor(kStartSeconds,
+                 [this] { return accepts(port_) && (tls_port_ == 0 || accepts(tls_port_)); });
+}
+
+void Broker::stop() {
+  if (process_) process_->stop(SIGTERM);
+}
+
+std::string Broker::address(bool tls) const {
+  return std::string(kLoopback) + ":" + std::to_string(tls ? tls_port_ : port_);
+}
+
+std::vector<std::string> Broker::login(const std::string &user, bool tls) const {
+  std::vector<std::string> options{"-h", kLoopback, "-p", std::to_string(tls ? tls_port_ : port_),
+                                   "-u", user,      "-P", passwordOf(user)};
+  if (tls) options.insert(options.end(), {"--cafile", caFile()});
+  return options;
+}
+
+std::string Broker::retained(const std::string &topic) const {
+  std::vector<std::string> args = login(kClientUser);
+  args.insert(args.end(), {"--retained-only", "-C", "1", "-W", "1", "-t", topic});
+  return runClient("mosquitto_sub", args).out;
+}
+
+bool Broker::retainedHolds(const std::string &topic, const std::string &text) const {
+  return pollFor(kStartSeconds * 2,
+                 [&] { return retained(topic).find(text) != std::string::npos; });
+}
+
+ClientRun runClient(const std::string &program, const std::vector<std::string> &args,
+                    const std::string &input) {
+  Process run(findProgram(program), args, input);
+  int status = -1;
+  for (int wait = 0; wait < kClientWaits && status == -1; ++wait) status = run.waitForExit();
+  return {status, run.output(), run.errors()};
+}
+
+Subscriber::Subscriber(const Broker &broker, const std::string &topic, const std::string &user)
+    : process_(findProgram("stdbuf"),
+               [&] {
+                 // Line-buffered, so that the subscription shows as it happens.
+                 std::vector<std::string> args{"-oL", findProgram("mosquitto_sub")};
+                 const std::vector<std::string> login = broker.login(user);
+                 args.insert(args.end(), login.begin(), login.end());
+                 args.insert(args.end(), {"-d", "-q", "1", "-t", topic, "-F",
+                                          std::string(1, kMessageMark) + "%r %t %p"});
+                 return args;
+               }()),
+      subscribed_(process_.waitForOutput(kSubscribed)) {}
+
+std::vector<std::string> Subscriber::messages() const {
+  std::istringstream out(process_.output());
+  std::vector<std::string> found;
+  for (std::string line; std::getline(out, line);) {
+    if (!line.empty() && line[0] == kMessageMark) found.push_back(line.substr(1));
+  }
+  return found;
+}
+
+bool Subscriber::waitForMessages(std::size_t count, int seconds) const {
+  return pollFor(seconds, [&] { return messages().size() >= count; });
+}
+
+bool waitForErrors(const Process &process, const std::string &text, int seconds) {
+  return pollFor(seconds, [&] { return process.errors().find(text) != std::string::npos; });
+}

@@ -1,0 +1,90 @@
+// SPDX-License-Identifier: MIT
+// Test kit for the network side: Broker runs a real mosquitto on free
+// loopback ports with a password file, an ACL and, when asked, a TLS
+// listener whose certificates it makes with openssl; it waits until the
+// broker accepts connections and stops it by pid, and can start it again on
+// the same ports. runClient and Subscriber run the mosquitto command-line
+// clients against it.
+#ifndef RADIOLINE_TESTS_BROKER_H
+#define RADIOLINE_TESTS_BROKER_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "simproc.h"
+
+// The users the broker knows. The ACL lets the bridge read and write
+// everything under radioline/, a client publish requests and read the rest
+// there, and an outsider nothing at all.
+constexpr const char *kBridgeUser = "bridge";
+constexpr const char *kClientUser = "client";
+constexpr const char *kOutsiderUser = "outsider";
+
+// Full path of a program found on PATH or in the system directories.
+std::string findProgram(const std::string &name);
+
+class Broker {
+ public:
+  // Makes the configuration (and certificates, for `tls`) and starts it.
+  explicit Broker(bool tls = false);
+  Broker(const Broker &) = delete;
+  Broker &operator=(const Broker &) = delete;
+
+  // Starts mosquitto and waits (bounded) until every listener accepts a
+  // connection; false when it did not come up.
+  bool start();
+  // SIGTERM, then waits for its exit.
+  void stop();
+
+  // "127.0.0.1:PORT" of the plain or of the TLS listener.
+  std::string address(bool tls = false) const;
+  std::string caFile() const { return dir_.file("ca.crt"); }
+  // A file whose first line is `user`'s password.
+  std::string passwordFile(const std::string &user) const { return dir_.file(user + ".password"); }
+  // Options that connect a mosquitto client as `user`, over TLS with the CA when `tls`.
+  std::vector<std::string> login(const std::string &user, bool tls = false) const;
+  // The retained message on `topic` and a newline, or "" when there is none.
+  std::string retained(const std::string &topic) const;
+  // Polls (bounded) until the retained message on `topic` contains `text`.
+  bool retainedHolds(const std::string &topic, const std::string &text) const;
+  // What mosquitto has logged.
+  std::string log() const { return process_ ? process_->errors() : std::string(); }
+
+ private:
+  TempDir dir_;
+  int port_;
+  int tls_port_;
+  std::optional<Process> process_;
+};
+
+struct ClientRun {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// Runs mosquitto_rr, mosquitto_pub or mosquitto_sub (`program`) to its end;
+// the client's own time limit (-W) bounds it.
+ClientRun runClient(const std::string &program, const std::vector<std::string> &args,
+                    const std::string &input = {});
+
+// mosquitto_sub in the background, subscribed to `topic` once constructed.
+class Subscriber {
+ public:
+  Subscriber(const Broker &broker, const std::string &topic, const std::string &user = kClientUser);
+  bool subscribed() const { return subscribed_; }
+  // The messages so far, one "TOPIC PAYLOAD" each, retained ones marked "(r) ".
+  std::vector<std::string> messages() const;
+  // Waits (bounded) until `count` messages have arrived.
+  bool waitForMessages(std::size_t count, int seconds = 10) const;
+
+ private:
+  Process process_;
+  bool subscribed_;
+};
+
+// Polls (bounded) until `process` has written `text` to standard error.
+bool waitForErrors(const Process &process, const std::string &text, int seconds = 10);
+
+#endif
