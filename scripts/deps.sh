@@ -7,8 +7,8 @@ set -euo pipefail
 
 needed=()
 # The bridge's tests run a private broker, its command-line clients and
-# openssl for their TLS certificates.
-for package in libcli11-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl; do
+# openssl for their TLS certificates. The Python package is tested with pytest.
+for package in libcli11-dev nlohmann-json3-dev mosquitto mosquitto-clients openssl python3-pytest; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     needed+=("$package")
 done

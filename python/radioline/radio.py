@@ -1,0 +1,246 @@
+# SPDX-License-Identifier: MIT
+"""The Radio object and open(). The library keeps one open line per process
+in its global `serfh`, so this module keeps the one Radio that owns it and a
+lock that every call holds from its check of the line to the library's
+return, which lets threads share a Radio. Arguments are checked here, before
+the library is called, so a bad one raises ValueError or TypeError and puts
+nothing on the line; a non-zero result becomes an exception from errors.py.
+The library itself is loaded by _native.py."""
+from __future__ import annotations
+
+import ctypes
+import math
+import numbers
+import operator
+import os
+import threading
+from typing import Any, Optional, Tuple, Union
+
+from . import _native
+from .errors import error_for
+
+DEFAULT_BAUD = 19200
+DEFAULT_RADIO = 0x20
+DEFAULT_CONTROLLER = 0x91
+MAX_ADDRESS = 252  # addresses are one byte; FD, FE and FF frame the wire
+MAX_FREQUENCY = 9_999_999_999  # ten BCD digits
+MAX_MODE = 99  # one BCD byte
+MAX_TONE_TENTHS = 9999  # four BCD digits of tenths of a hertz
+INT32 = (-(2**31), 2**31 - 1)  # offset and split travel as signed 32-bit integers
+CODEPLUG_LENGTH = 16
+VERSION_LENGTH = 253  # longest text a version reply carries
+
+_lock = threading.Lock()
+_current: Optional[Radio] = None
+
+PathArg = Union[str, bytes, os.PathLike]
+
+
+def _integer(name: str, value: Any, low: int, high: int) -> int:
+    """`value` as an int from `low` to `high`, else TypeError or ValueError naming `name`."""
+    if isinstance(value, bool):
+        raise TypeError(f"{name} must be an integer, not bool")
+    try:
+        number = operator.index(value)
+    except TypeError:
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}") from None
+    if not low <= number <= high:
+        raise ValueError(f"{name} must be from {low} to {high}, not {number}")
+    return number
+
+
+def _tone_tenths(hertz: Any) -> int:
+    """A PL tone in Hz as whole tenths of a hertz, 0.0 to 999.9."""
+    if isinstance(hertz, bool) or not isinstance(hertz, numbers.Real):
+        raise TypeError(f"tone must be a number of Hz, not {type(hertz).__name__}")
+    scaled = float(hertz) * 10
+    tenths = round(scaled) if math.isfinite(scaled) else -1
+    if not 0 <= tenths <= MAX_TONE_TENTHS or abs(scaled - tenths) > 1e-6:
+        raise ValueError(f"tone must be 0.0 to 999.9 Hz in steps of 0.1 Hz, not {hertz!r}")
+    return tenths
+
+
+class Radio:
+    """An open serial line to one radio; get one from radioline.open().
+
+    Every method sends one request and waits for the radio's reply, at most
+    5 seconds for each byte, and raises RadioError (or a subclass) when the
+    radio is silent, refuses or the line goes away. Methods check their
+    arguments first and raise ValueError or TypeError without sending
+    anything. A lock serialises the calls, so threads may share the object.
+    Use it as a context manager, or call close() when done.
+    """
+
+    def __init__(self, device: str, radio: int, controller: int) -> None:
+        """Wraps a line open() has opened; not meant to be called directly."""
+        self.device: str = device
+        self.radio: int = radio
+        self.controller: int = controller
+        self._closed = False
+
+    def __repr__(self) -> str:
+        state = "closed" if self._closed else "open"
+        return (f"<radioline.Radio {self.device!r} radio=0x{self.radio:02x} "
+                f"controller=0x{self.controller:02x} {state}>")
+
+    def __enter__(self) -> Radio:
+        """Returns the Radio itself for the `with` block."""
+        return self
+
+    def __exit__(self, *exc_info: Any) -> None:
+        """Closes the line at the end of the `with` block."""
+        self.close()
+
+    @property
+    def closed(self) -> bool:
+        """True once close() has been called."""
+        return self._closed
+
+    def close(self) -> None:
+        """Closes the line; closing a closed Radio does nothing."""
+        global _current
+        with _lock:
+            if self._closed:
+                return
+            self._closed = True
+            _current = None
+            failed = _native.library().serclose() != 0
+            code = ctypes.get_errno()
+        if failed:
+            raise error_for(code, "close", self.device, exchange=False)
+
+    def _call(self, operation: str, function: str, *arguments: Any) -> None:
+        """Runs one library operation on this line and raises on a non-zero result."""
+        lib = _native.library()
+        with _lock:
+            if self._closed:
+                raise ValueError(f"{operation} on a closed radio ({self.device})")
+            code = getattr(lib, function)(self.radio, self.controller, *arguments)
+        if code:
+            raise error_for(code, operation, self.device)
+
+    def _read(self, operation: str, function: str, *arguments: Any) -> None:
+        """A reader's _call: a broadcast gets no reply, so it is refused up front."""
+        if self.radio == 0:
+            raise ValueError(f"{operation} needs a reply, and radio address 0 is a broadcast")
+        self._call(operation, function, *arguments)
+
+    def set_frequency(self, hertz: int) -> None:
+        """Tunes the VFO to `hertz` (0 to 9 999 999 999 Hz)."""
+        self._call("set_frequency", "setvfofreq", _integer("frequency", hertz, 0, MAX_FREQUENCY))
+
+    def select_mode(self, slot: int) -> None:
+        """Selects mode slot `slot` (0 to 99)."""
+        self._call("select_mode", "setmode", _integer("mode slot", slot, 0, MAX_MODE))
+
+    def store_vfo(self) -> None:
+        """Stores the VFO's settings into the current mode slot."""
+        self._call("store_vfo", "storevfotomode")
+
+    def recall_mode(self) -> None:
+        """Recalls the current mode slot into the VFO."""
+        self._call("recall_mode", "storemodetovfo")
+
+    def set_duplex(self, code: int) -> None:
+        """Sets the radio's duplex code (0 to 255)."""
+        self._call("set_duplex", "setduplex", _integer("duplex code", code, 0, 255))
+
+    def set_pl_tone(self, hertz: float, rx: bool = False) -> None:
+        """Sets the transmit PL tone, or the receive one with rx=True (0.0 to 999.9 Hz)."""
+        self._call("set_pl_tone", "setpl", _tone_tenths(hertz), 1 if rx else 0)
+
+    def set_codeplug(self, plug: bytes) -> None:
+        """Writes the VFO codeplug: `plug` is exactly 16 bytes (bytes, bytearray, ...)."""
+        try:
+            data = bytes(memoryview(plug))
+        except TypeError:
+            raise TypeError(f"codeplug must be bytes, not {type(plug).__name__}") from None
+        if len(data) != CODEPLUG_LENGTH:
+            raise ValueError(f"codeplug must be {CODEPLUG_LENGTH} bytes, not {len(data)}")
+        text = ctypes.create_string_buffer(" ".join(f"{byte:02x}" for byte in data).encode())
+        self._call("set_codeplug", "setvfocodeplug", text)
+
+    def get_codeplug(self) -> bytes:
+        """Reads the 16-byte VFO codeplug."""
+        buffer = (ctypes.c_ubyte * CODEPLUG_LENGTH)()
+        self._read("get_codeplug", "getvfocodeplug", buffer, CODEPLUG_LENGTH)
+        return bytes(buffer)
+
+    def get_version(self) -> str:
+        """Reads the firmware version text (bytes that are not UTF-8 read as U+FFFD)."""
+        buffer = (ctypes.c_ubyte * VERSION_LENGTH)()
+        self._read("get_version", "getversion", buffer, VERSION_LENGTH)
+        return bytes(buffer).split(b"\0", 1)[0].decode("utf-8", "replace")
+
+    def set_config(self, data0: int, data1: int) -> None:
+        """Writes the two configuration bytes (0 to 255 each)."""
+        self._call("set_config", "setconfig", _integer("data0", data0, 0, 255),
+                   _integer("data1", data1, 0, 255))
+
+    def get_config(self) -> Tuple[int, int]:
+        """Reads the two configuration bytes as (data0, data1)."""
+        buffer = (ctypes.c_ubyte * 2)()
+        self._read("get_config", "getconfig", buffer, 2)
+        return buffer[0], buffer[1]
+
+    def set_tx_offset(self, hertz: int) -> None:
+        """Sets the transmit offset in Hz, signed 32-bit (-600_000 for minus 600 kHz)."""
+        self._call("set_tx_offset", "settxoffset", _integer("offset", hertz, *INT32))
+
+    def get_tx_offset(self) -> int:
+        """Reads the transmit offset in Hz."""
+        offset = ctypes.c_long()
+        self._read("get_tx_offset", "gettxoffset", ctypes.byref(offset))
+        return offset.value
+
+    def set_vco_split(self, tx: int, rx: int) -> None:
+        """Writes the VCO split pair, each a signed 32-bit value."""
+        self._call("set_vco_split", "setvcosplit", _integer("tx split", tx, *INT32),
+                   _integer("rx split", rx, *INT32))
+
+    def get_vco_split(self) -> Tuple[int, int]:
+        """Reads the VCO split pair as (tx, rx)."""
+        tx, rx = ctypes.c_long(), ctypes.c_long()
+        self._read("get_vco_split", "getvcosplitfreq", ctypes.byref(tx), ctypes.byref(rx))
+        return tx.value, rx.value
+
+
+def open(device: PathArg, baud: int = DEFAULT_BAUD, radio: int = DEFAULT_RADIO,
+         controller: int = DEFAULT_CONTROLLER) -> Radio:
+    """Opens the serial line `device` at `baud` bits per second and returns its Radio.
+
+    `radio` and `controller` are the bus addresses (0 to 252; radio 0 is a
+    broadcast, which setters may use but readers cannot). Only one line can
+    be open per process: while one is, this raises RuntimeError naming it.
+    A device that cannot be opened, or a speed the system does not know,
+    raises RadioError with the system's errno, and leaves no line open.
+    """
+    global _current
+    path = os.fsencode(device)
+    if not path or b"\0" in path:
+        raise ValueError(f"not a device path: {device!r}")
+    name = os.fsdecode(path)
+    rate = _integer("baud", baud, 1, 2**31 - 1)
+    to = _integer("radio address", radio, 0, MAX_ADDRESS)
+    by = _integer("controller address", controller, 0, MAX_ADDRESS)
+    lib = _native.library()
+    with _lock:
+        if _current is not None:
+            raise RuntimeError(f"{_current.device} is already open; close it first "
+                               "(one line per process)")
+        if _native.global_int("serfh").value >= 0:
+            raise RuntimeError("a line opened outside radioline.open() is already open")
+        code = lib.seropen(ctypes.create_string_buffer(path), rate)
+        if code:
+            if _native.global_int("serfh").value >= 0:
+                lib.serclose()  # the device opened but would not take the settings
+            raise error_for(code, "open", name, exchange=False)
+        _current = Radio(name, to, by)
+        return _current
+
+
+def trace(on: bool = True) -> None:
+    """Switches the library's line-by-line trace on standard error on or off."""
+    with _lock:
+        _native.global_int("debug").value = 1 if on else 0
+
