@@ -62,6 +62,7 @@ def simulate(*options: str, log: Optional[LineSink] = None) -> str:
     device = process.stdout.readline().rstrip("\n")
     if not device:
         process.wait()
+        process.stdout.close()
         raise RuntimeError(f"radiosim did not start (exit status {process.returncode})")
     relay = threading.Thread(target=_relay, args=(process, log), daemon=True,
                              name=f"radiosim {device}")
