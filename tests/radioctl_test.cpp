@@ -96,11 +96,11 @@ TEST(Radioctl, ScriptFromStandardInputNamesEachLineAndStopsAtTheFirstFailure) {
   EXPECT_EQ(run.err,
             "radioctl: line 5: set-mode: radio refused the command or sent a bad reply"
             " (Invalid argument)\n");
-  EXPECT_EQ(jsonLines(run.out), nlohmann::json::parse(R"([
+  EXPECT_EQ(jsonLines(run.out), nlohmann::json::parse(R"j([
       {"command": "set-offset", "line": 3, "ok": true},
       {"command": "get-offset", "line": 4, "ok": true, "offset": 5000},
-      {"command": "set-mode", "line": 5, "ok": false, "error": "Invalid argument", "code": )" +
-                                                      std::to_string(EINVAL) + "}]"));
+      {"command": "set-mode", "line": 5, "ok": false, "error": {"code": "refused", "errno": 22,
+       "message": "radio refused the command or sent a bad reply (Invalid argument)"}}])j"));
   EXPECT_EQ(sim.waitForExit(), 0);
   EXPECT_EQ(sim.output().find("mode 4"), std::string::npos) << "ran after the failure";
 }
@@ -118,7 +118,7 @@ TEST(Radioctl, UsageErrorsExitTwoAndSendNothing) {
       {"-", "get-offset\n\nset-mode 100\n",
        "line 3: set-mode: MODE '100' is out of range (0 to 99)"},
       {"-", "set-mode 1 store-vfo\n",
-       "line 1: set-mode: The following argument was not expected: store-vfo"},
+       "line 1: set-mode: unexpected argument 'store-vfo'"},
   };
   for (const auto &[args, input, error] : rows) {
     const Result run = radioctl("-d " + radio.slave_path() + " " + args, input);
@@ -134,7 +134,6 @@ TEST(Radioctl, LineItCannotUseExitsOneAndSeesNoByte) {
   const std::string pty = radio.slave_path();
   const int holder = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   const std::tuple<std::string, bool, std::string> rows[] = {
-      {"-d " + pty + " -b 12345", false, pty + ": cannot run at 12345 baud (Invalid argument)"},
       {"-d " + pty, true, pty + ": device busy"},
       {"-d /nonexistent/ttyX", false, "/nonexistent/ttyX: No such file or directory"},
       {"", false, "no radio at /dev/ttyUSB0; name its device with -d PATH, or use --simulate"},

@@ -45,7 +45,7 @@ TEST(RadioctlValues, EachTextGivesTheLibrarysNumberOrAPhraseSayingWhyNot) {
     {K::kAddress, is(32), {"0x20"}}, {K::kAddress, is(252), {"252"}},
     {K::kAddress, refused("is out of range (0 to 252)"), {"0xfd"}},
     {K::kAddress, refused("is not a bus address"), {"0x"}},
-    {K::kBaud, is(19200), {"19200"}}, {K::kBaud, refused("is out of range (1 to 4000000)"), {"0"}},
+    {K::kBaud, is(19200), {"19200"}}, {K::kBaud, refused("is out of range (50 to 4000000)"), {"0"}},
   };
   // clang-format on
   for (const Row &row : rows) {

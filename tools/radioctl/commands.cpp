@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The subcommand table and everything driven by it. Each row names a
 // subcommand, lists its arguments with their value kinds, gives its help
-// line, the library call that runs it and the printer that turns the reply
-// into a readable line and JSON fields. Reading builds a small CLI11 parser
-// from a row for each command given, so help texts and argument errors come
-// from the same rows; values are checked by values.cpp before any invocation
-// is planned. The probe row is the one place that builds a request body of
-// its own; every other row is a call of the library.
+// line, the library call that runs it, the JSON fields a reader's reply
+// gives and the readable line made from those fields (setters have
+// neither). Reading builds a small CLI11 parser from a row for each command
+// given, so help texts and argument errors come from the same rows; values
+// are checked by values.cpp before any invocation is planned. The probe row
+// is the one place that builds a request body of its own and reads frames
+// itself, skipping them as the library's exchange does; every other row is
+// a call of the library.
 #include "commands.h"
 
 #include <CLI/CLI.hpp>
@@ -17,7 +19,6 @@
 #include <cstring>
 #include <iomanip>
 #include <iostream>
-#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "radioline.h"
@@ -25,23 +26,17 @@
 
 namespace radioctl {
 
-using Json = nlohmann::ordered_json;
 using Values = std::vector<long>;
+using Bytes = std::vector<unsigned char>;
 
 // Everything a library call may hand back.
 struct Reply {
-  std::vector<unsigned char> bytes;
+  Bytes bytes;
   std::string text;
   long first = 0;
   long second = 0;
   int to = 0;
   int from = 0;
-};
-
-// A result as a line for people and as fields for --json.
-struct Printed {
-  std::string text;
-  Json fields = Json::object();
 };
 
 // One argument: a positional value taken `count` times, or, with a count of
@@ -58,7 +53,8 @@ struct Command {
   std::vector<Arg> args;
   const char *help;
   int (*call)(Addresses, const Values &, Reply &);
-  Printed (*print)(const Reply &);
+  Json (*fields)(const Reply &);      // a reader's result fields; nullptr for a setter
+  std::string (*text)(const Json &);  // the readable line made from those fields
 };
 
 namespace {
@@ -72,16 +68,27 @@ constexpr int kMaxBody = 256;     // longest frame body the probe keeps
 // The probe's request: the extended command, firmware-version subcommand.
 constexpr std::array<unsigned char, 2> kProbeRequest{0xAA, 0x02};
 
+constexpr const char *kBroadcastNote = "sent to all radios; no reply is awaited";
+
 std::string hexByte(unsigned char byte, const char *prefix) {
   char text[16];
   std::snprintf(text, sizeof text, "%s%02x", prefix, byte);
   return text;
 }
 
-std::string hexList(const std::vector<unsigned char> &bytes, const char *prefix) {
+std::string hexList(const Bytes &bytes, const char *prefix) {
   std::string text;
   for (unsigned char byte : bytes) text += (text.empty() ? "" : " ") + hexByte(byte, prefix);
   return text;
+}
+
+// The byte array of a result field, written in hex.
+std::string hexField(const Json &result, const char *key, const char *prefix) {
+  return hexList(result.at(key).get<Bytes>(), prefix);
+}
+
+std::string number(const Json &value) {
+  return std::to_string(value.get<long>());
 }
 
 // The text with every byte outside printable ASCII shown as \xNN.
@@ -92,43 +99,59 @@ std::string printable(const std::string &text) {
   return shown;
 }
 
-Printed printNothing(const Reply &) {
-  return {};
+Json codeplugFields(const Reply &reply) {
+  return {{"codeplug", reply.bytes}};
 }
 
-Printed printCodeplug(const Reply &reply) {
-  return {"codeplug: " + hexList(reply.bytes, ""), {{"codeplug", reply.bytes}}};
+std::string codeplugText(const Json &result) {
+  return "codeplug: " + hexField(result, "codeplug", "");
 }
 
-Printed printVersion(const Reply &reply) {
-  const std::string text = printable(reply.text);
-  return {"version: " + text, {{"version", text}}};
+Json versionFields(const Reply &reply) {
+  return {{"version", printable(reply.text)}};
 }
 
-Printed printConfig(const Reply &reply) {
-  return {"config: " + hexList(reply.bytes, "0x"), {{"config", reply.bytes}}};
+std::string versionText(const Json &result) {
+  return "version: " + result.at("version").get<std::string>();
 }
 
-Printed printOffset(const Reply &reply) {
-  return {"offset: " + std::to_string(reply.first) + " Hz", {{"offset", reply.first}}};
+Json configFields(const Reply &reply) {
+  return {{"config", reply.bytes}};
 }
 
-Printed printSplit(const Reply &reply) {
-  return {"split: tx " + std::to_string(reply.first) + " Hz, rx " + std::to_string(reply.second) +
-              " Hz",
-          {{"split", {{"tx", reply.first}, {"rx", reply.second}}}}};
+std::string configText(const Json &result) {
+  return "config: " + hexField(result, "config", "0x");
 }
 
-Printed printFrame(const Reply &reply) {
-  return {"reply from " + hexByte(static_cast<unsigned char>(reply.from), "0x") + " to " +
-              hexByte(static_cast<unsigned char>(reply.to), "0x") + ": " + hexList(reply.bytes, ""),
-          {{"from", reply.from}, {"to", reply.to}, {"reply", reply.bytes}}};
+Json offsetFields(const Reply &reply) {
+  return {{"offset", reply.first}};
+}
+
+std::string offsetText(const Json &result) {
+  return "offset: " + number(result.at("offset")) + " Hz";
+}
+
+Json splitFields(const Reply &reply) {
+  return {{"split", {{"tx", reply.first}, {"rx", reply.second}}}};
+}
+
+std::string splitText(const Json &result) {
+  const Json &split = result.at("split");
+  return "split: tx " + number(split.at("tx")) + " Hz, rx " + number(split.at("rx")) + " Hz";
+}
+
+Json frameFields(const Reply &reply) {
+  return {{"from", reply.from}, {"to", reply.to}, {"reply", reply.bytes}};
+}
+
+std::string frameText(const Json &result) {
+  return "reply from " + hexByte(result.at("from").get<unsigned char>(), "0x") + " to " +
+         hexByte(result.at("to").get<unsigned char>(), "0x") + ": " + hexField(result, "reply", "");
 }
 
 // The codeplug values as the text setvfocodeplug() reads.
-std::string codeplugText(const Values &values) {
-  std::vector<unsigned char> bytes(values.begin(), values.end());
-  return hexList(bytes, "");
+std::string codeplugArgument(const Values &values) {
+  return hexList(Bytes(values.begin(), values.end()), "");
 }
 
 int readVersion(Addresses to, Reply &reply) {
@@ -138,13 +161,18 @@ int readVersion(Addresses to, Reply &reply) {
   return rc;
 }
 
+// Sends the version request and takes the first frame the radio sends to
+// the controller, skipping every other frame as the exchange does: the
+// echo of the request, other stations' traffic, the radio's frames to other
+// controllers and other stations' frames to the controller.
 int probe(Addresses to, Reply &reply) {
   std::array<unsigned char, kProbeRequest.size()> request = kProbeRequest;
   int rc = sendcmd(to.radio, to.controller, request.data(), static_cast<int>(request.size()));
-  if (rc != 0) return rc;
   reply.bytes.resize(kMaxBody);
   int length = 0;
-  rc = rcvresp(&reply.to, &reply.from, reply.bytes.data(), kMaxBody, &length);
+  while (rc == 0 && !(reply.to == to.controller && reply.from == to.radio)) {
+    rc = rcvresp(&reply.to, &reply.from, reply.bytes.data(), kMaxBody, &length);
+  }
   reply.bytes.resize(rc == 0 ? static_cast<std::size_t>(length) : 0);
   return rc;
 }
@@ -158,27 +186,32 @@ const std::vector<Command> &commands() {
        [](Addresses a, const Values &v, Reply &) {
          return setvfofreq(a.radio, a.controller, v[0]);
        },
-       printNothing},
+       nullptr,
+       nullptr},
       {"set-mode",
        {{"MODE", K::kMode, 1, "mode slot"}},
        "select a mode slot",
        [](Addresses a, const Values &v, Reply &) { return setmode(a.radio, a.controller, v[0]); },
-       printNothing},
+       nullptr,
+       nullptr},
       {"store-vfo",
        {},
        "store the VFO into the current mode slot",
        [](Addresses a, const Values &, Reply &) { return storevfotomode(a.radio, a.controller); },
-       printNothing},
+       nullptr,
+       nullptr},
       {"recall-mode",
        {},
        "recall the current mode slot into the VFO",
        [](Addresses a, const Values &, Reply &) { return storemodetovfo(a.radio, a.controller); },
-       printNothing},
+       nullptr,
+       nullptr},
       {"set-duplex",
        {{"CODE", K::kDuplex, 1, "duplex code, decimal or 0x hex"}},
        "set the duplex code",
        [](Addresses a, const Values &v, Reply &) { return setduplex(a.radio, a.controller, v[0]); },
-       printNothing},
+       nullptr,
+       nullptr},
       {"set-pl",
        {{"TONE", K::kTone, 1, "PL tone in Hz, one decimal: 88.5"},
         {"--rx", {}, kSwitch, "set the receive tone instead of the transmit tone"}},
@@ -186,7 +219,8 @@ const std::vector<Command> &commands() {
        [](Addresses a, const Values &v, Reply &) {
          return setpl(a.radio, a.controller, v[0], static_cast<int>(v[1]));
        },
-       printNothing},
+       nullptr,
+       nullptr},
       {"get-codeplug",
        {},
        "read the 16-byte VFO codeplug",
@@ -194,20 +228,23 @@ const std::vector<Command> &commands() {
          r.bytes.resize(kCodeplugLength);
          return getvfocodeplug(a.radio, a.controller, r.bytes.data(), kCodeplugLength);
        },
-       printCodeplug},
+       codeplugFields,
+       codeplugText},
       {"set-codeplug",
        {{"HEX", K::kHexByte, kCodeplugLength, "the 16 codeplug bytes in hex: 01 02 ... 10"}},
        "write the 16-byte VFO codeplug",
        [](Addresses a, const Values &v, Reply &) {
-         std::string text = codeplugText(v);
+         std::string text = codeplugArgument(v);
          return setvfocodeplug(a.radio, a.controller, text.data());
        },
-       printNothing},
+       nullptr,
+       nullptr},
       {"version",
        {},
        "read the radio's firmware version",
        [](Addresses a, const Values &, Reply &r) { return readVersion(a, r); },
-       printVersion},
+       versionFields,
+       versionText},
       {"get-config",
        {},
        "read the two configuration bytes",
@@ -215,7 +252,8 @@ const std::vector<Command> &commands() {
          r.bytes.resize(kConfigLength);
          return getconfig(a.radio, a.controller, r.bytes.data(), kConfigLength);
        },
-       printConfig},
+       configFields,
+       configText},
       {"set-config",
        {{"D0", K::kByte, 1, "first configuration byte"},
         {"D1", K::kByte, 1, "second configuration byte"}},
@@ -224,41 +262,47 @@ const std::vector<Command> &commands() {
          return setconfig(a.radio, a.controller, static_cast<unsigned char>(v[0]),
                           static_cast<unsigned char>(v[1]));
        },
-       printNothing},
+       nullptr,
+       nullptr},
       {"get-offset",
        {},
        "read the transmit offset",
        [](Addresses a, const Values &, Reply &r) {
          return gettxoffset(a.radio, a.controller, &r.first);
        },
-       printOffset},
+       offsetFields,
+       offsetText},
       {"set-offset",
        {{"HZ", K::kOffset, 1, "transmit offset in Hz, signed: -600k"}},
        "write the transmit offset",
        [](Addresses a, const Values &v, Reply &) {
          return settxoffset(a.radio, a.controller, v[0]);
        },
-       printNothing},
+       nullptr,
+       nullptr},
       {"get-split",
        {},
        "read the transmit and receive VCO split",
        [](Addresses a, const Values &, Reply &r) {
          return getvcosplitfreq(a.radio, a.controller, &r.first, &r.second);
        },
-       printSplit},
+       splitFields,
+       splitText},
       {"set-split",
-       {{"TX", K::kOffset, 1, "transmit VCO split in Hz"},
-        {"RX", K::kOffset, 1, "receive VCO split in Hz"}},
+       {{"TX", K::kSplit, 1, "transmit VCO split in Hz"},
+        {"RX", K::kSplit, 1, "receive VCO split in Hz"}},
        "write the transmit and receive VCO split",
        [](Addresses a, const Values &v, Reply &) {
          return setvcosplit(a.radio, a.controller, v[0], v[1]);
        },
-       printNothing},
+       nullptr,
+       nullptr},
       {"probe",
        {},
-       "send the firmware-version request and print the first frame that comes back",
+       "send the firmware-version request and print the radio's reply frame",
        [](Addresses a, const Values &, Reply &r) { return probe(a, r); },
-       printFrame},
+       frameFields,
+       frameText},
   };
   return table;
 }
@@ -288,15 +332,6 @@ std::string argumentHelp(const Arg &arg) {
   return std::string(arg.help) + " (" + describeRange(arg.kind) + ")";
 }
 
-std::string linePrefix(int line) {
-  return line > 0 ? "line " + std::to_string(line) + ": " : std::string();
-}
-
-// Where a message about an invocation starts: "line 3: set-mode: ".
-std::string placeOf(int line, const char *name) {
-  return linePrefix(line) + name + ": ";
-}
-
 // The CLI11 parser of one row; `texts` and `switches` receive what it reads.
 void describeArguments(CLI::App &app, const Command &command,
                        std::vector<std::vector<std::string>> &texts, std::vector<int> &switches) {
@@ -323,7 +358,7 @@ bool collectValues(const Command &command, const std::vector<std::vector<std::st
     for (const std::string &text : texts[i]) {
       const Value value = parseValue(arg.kind, text);
       if (!value.number) {
-        problem = std::string(arg.name) + " '" + text + "' " + value.problem;
+        problem = std::string(arg.name) + " '" + echoed(text) + "' " + value.problem;
         return false;
       }
       values.push_back(*value.number);
@@ -332,9 +367,12 @@ bool collectValues(const Command &command, const std::vector<std::vector<std::st
   return true;
 }
 
-void stop(Plan &plan, Plan::Outcome outcome, std::string message) {
+void stop(Plan &plan, Plan::Outcome outcome, std::string message, const char *command = "",
+          int line = 0) {
   plan.outcome = outcome;
   plan.message = std::move(message);
+  plan.command = command;
+  plan.line = line;
 }
 
 // Reads one command and its arguments, words[0] being its name, into the plan.
@@ -344,7 +382,8 @@ void planCommand(std::vector<std::string> words, int line, Plan &plan) {
     const char *what = words.front()[0] == '-' ? "option" : "command";
     return stop(
         plan, Plan::Outcome::kUsage,
-        linePrefix(line) + "unknown " + what + " '" + words.front() + "' (see radioctl --help)");
+        std::string("unknown ") + what + " '" + echoed(words.front()) + "' (see radioctl --help)",
+        "", line);
   }
   CLI::App app{command->help, std::string("radioctl ") + command->name};
   std::vector<std::vector<std::string>> texts(command->args.size());
@@ -358,12 +397,13 @@ void planCommand(std::vector<std::string> words, int line, Plan &plan) {
     app.parse(std::move(words));
   } catch (const CLI::CallForHelp &) {
     return stop(plan, Plan::Outcome::kHelp, app.help());
+  } catch (const CLI::ExtrasError &) {
+    problem = "unexpected argument '" + echoed(app.remaining().front()) + "'";
   } catch (const CLI::ParseError &error) {
-    return stop(plan, Plan::Outcome::kUsage, placeOf(line, command->name) + error.what());
+    problem = error.what();
   }
-  if (!collectValues(*command, texts, switches, invocation.values, problem)) {
-    return stop(plan, Plan::Outcome::kUsage, placeOf(line, command->name) + problem);
-  }
+  if (problem.empty()) collectValues(*command, texts, switches, invocation.values, problem);
+  if (!problem.empty()) return stop(plan, Plan::Outcome::kUsage, problem, command->name, line);
   plan.invocations.push_back(std::move(invocation));
 }
 
@@ -374,46 +414,66 @@ std::vector<std::string> wordsOf(const std::string &line) {
   return words;
 }
 
-// What a failure code means here, ahead of the system's own text.
-struct Explanation {
-  int code;
+// What a library result code means, as a code for clients and, ahead of the
+// system's own text, in words.
+struct Failure {
+  int rc;
+  const char *code;
   const char *text;
 };
 
-constexpr std::array<Explanation, 4> kExplanations{{
-    {EINVAL, "radio refused the command or sent a bad reply"},
-    {ETIMEDOUT, "no reply from the radio"},
-    {EPIPE, "the line went away"},
-    {EIO, "the line went away"},
+constexpr std::array<Failure, 6> kFailures{{
+    {EINVAL, kCodeRefused, "radio refused the command or sent a bad reply"},
+    {ETIMEDOUT, kCodeTimeout, "no reply from the radio"},
+    {EPIPE, kCodeLineLost, "the line went away"},
+    {EIO, kCodeLineLost, "the line went away"},
+    {ENXIO, kCodeLineLost, "the line went away"},
+    {EBADF, kCodeLineLost, "the line is not open"},
 }};
 
-std::string describeFailure(int code) {
-  const auto found = std::find_if(kExplanations.begin(), kExplanations.end(),
-                                  [code](const Explanation &e) { return e.code == code; });
-  const std::string system = std::strerror(code);
-  return found == kExplanations.end() ? system : found->text + (" (" + system + ")");
+const Failure *findFailure(int rc) {
+  const auto found = std::find_if(kFailures.begin(), kFailures.end(),
+                                  [rc](const Failure &failure) { return failure.rc == rc; });
+  return found == kFailures.end() ? nullptr : &*found;
 }
 
-void report(const Invocation &invocation, int rc, const Reply &reply, bool json) {
-  const Command &command = *invocation.command;
-  if (rc != 0) {
-    std::cerr << "radioctl: " << placeOf(invocation.line, command.name) << describeFailure(rc)
-              << std::endl;
-  }
-  const Printed printed = rc == 0 ? command.print(reply) : Printed{};
-  if (!json) {
-    if (!printed.text.empty()) std::cout << printed.text << std::endl;
-    return;
-  }
-  Json object{{"command", command.name}};
+std::string describeFailure(int rc) {
+  const Failure *failure = findFailure(rc);
+  const std::string system = std::strerror(rc);
+  return failure == nullptr ? system : failure->text + (" (" + system + ")");
+}
+
+Json successObject(const Invocation &invocation) {
+  Json object{{"command", commandName(invocation)}};
   if (invocation.line > 0) object["line"] = invocation.line;
-  object["ok"] = rc == 0;
-  if (rc != 0) {
-    object["error"] = std::strerror(rc);
-    object["code"] = rc;
-  }
-  object.update(printed.fields);
-  std::cout << object.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
+  object["ok"] = true;
+  return object;
+}
+
+// A setter sent to every radio awaits no reply: the library either skips
+// the wait, judging the empty reply as a refusal, or waits it out. Only a
+// failure to send is a failure.
+bool sentToAll(int rc) {
+  return rc == 0 || rc == EINVAL || rc == ETIMEDOUT;
+}
+
+std::string placeOf(const Json &result) {
+  std::string place;
+  if (result.contains("line")) place += "line " + number(result.at("line")) + ": ";
+  if (result.at("command").is_string()) place += result.at("command").get<std::string>() + ": ";
+  return place;
+}
+
+// The readable line of a success, from its fields.
+std::string successText(const Json &result) {
+  if (result.value("broadcast", false)) return placeOf(result) + kBroadcastNote;
+  const Command *command = findCommand(result.at("command").get<std::string>());
+  if (command == nullptr) return result.dump();
+  return command->text == nullptr ? std::string() : command->text(result);
+}
+
+std::string jsonLine(const Json &result) {
+  return result.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 }  // namespace
@@ -443,6 +503,17 @@ Plan planScript(std::istream &in) {
   return plan;
 }
 
+Plan planLine(const std::string &text) {
+  const std::vector<std::string> words = wordsOf(text);
+  Plan plan;
+  if (words.empty()) {
+    stop(plan, Plan::Outcome::kUsage, "no command given (see radioctl --help)");
+  } else {
+    planCommand(words, 0, plan);
+  }
+  return plan;
+}
+
 std::string commandSummary() {
   std::ostringstream summary;
   summary << "Commands:\n";
@@ -452,11 +523,86 @@ std::string commandSummary() {
   return summary.str();
 }
 
+std::string commandName(const Invocation &invocation) {
+  return invocation.command->name;
+}
+
+std::string addressProblem(const Invocation &invocation, Addresses addresses) {
+  if (addresses.controller == kBroadcast) {
+    return "--controller 0 is the broadcast address; radioctl needs an address of its own";
+  }
+  if (addresses.radio == kBroadcast && invocation.command->fields != nullptr) {
+    return "needs one radio's reply, and --radio 0 is the broadcast address, which no radio "
+           "answers";
+  }
+  return {};
+}
+
+Json failureObject(const std::string &command, const std::string &code, int error_number,
+                   const std::string &message, int line) {
+  Json object{{"command", command.empty() ? Json() : Json(command)}};
+  if (line > 0) object["line"] = line;
+  object["ok"] = false;
+  object["error"] = {{"code", code}, {"errno", error_number}, {"message", message}};
+  return object;
+}
+
+Json usageFailure(const Plan &plan) {
+  return failureObject(plan.command, kCodeUsage, EINVAL, plan.message, plan.line);
+}
+
+const char *errorCode(int rc) {
+  const Failure *failure = findFailure(rc);
+  return failure == nullptr ? kCodeFailed : failure->code;
+}
+
+int runInvocation(const Invocation &invocation, Addresses addresses, Json &result) {
+  const Command &command = *invocation.command;
+  const std::string problem = addressProblem(invocation, addresses);
+  if (!problem.empty()) {
+    result = failureObject(command.name, kCodeUsage, EINVAL, problem, invocation.line);
+    return EINVAL;
+  }
+  Reply reply;
+  int rc = command.call(addresses, invocation.values, reply);
+  if (addresses.radio == kBroadcast && sentToAll(rc)) rc = 0;
+  if (rc != 0) {
+    result = failureObject(command.name, errorCode(rc), rc, describeFailure(rc), invocation.line);
+    return rc;
+  }
+  result = successObject(invocation);
+  if (addresses.radio == kBroadcast) result["broadcast"] = true;
+  if (command.fields != nullptr) result.update(command.fields(reply));
+  return 0;
+}
+
+bool printResult(const Json &result, bool json) {
+  std::string out;
+  std::string failure;
+  try {
+    if (result.at("ok").get<bool>()) {
+      out = successText(result);
+    } else {
+      failure = placeOf(result) + result.at("error").at("message").get<std::string>();
+    }
+  } catch (const Json::exception &) {
+    out = jsonLine(result);  // not a result radioctl made: show it as it is
+  }
+  if (json) out = jsonLine(result);
+  if (!out.empty()) std::cout << out << std::endl;
+  const bool written = static_cast<bool>(std::cout);
+  const int error = errno;
+  if (!failure.empty()) std::cerr << "radioctl: " << failure << std::endl;
+  if (!written)
+    std::cerr << "radioctl: cannot write to standard output: " << std::strerror(error) << std::endl;
+  return written;
+}
+
 int runPlan(const std::vector<Invocation> &plan, Addresses addresses, bool json) {
   for (const Invocation &invocation : plan) {
-    Reply reply;
-    const int rc = invocation.command->call(addresses, invocation.values, reply);
-    report(invocation, rc, reply, json);
+    Json result;
+    const int rc = runInvocation(invocation, addresses, result);
+    if (!printResult(result, json)) return kExitFailed;
     if (rc != 0) return kExitFailed;
   }
   return kExitOk;

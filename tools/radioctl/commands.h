@@ -1,21 +1,40 @@
 // SPDX-License-Identifier: MIT
-// radioctl's subcommands: reading them from the command line or from a
-// script into a plan of invocations whose values are all checked, the help
-// text that lists them, and running a plan on the open line with readable or
-// JSON output. Every subcommand is one row of a table (name, arguments, help
-// line, library call, result printer) that parsing, help and output share.
+// radioctl's subcommands: reading them from the command line, from a script
+// or from one line of text into a plan of invocations whose values are all
+// checked, the help text that lists them, running one invocation on the open
+// line into the JSON object that reports it, and printing such an object in
+// readable or JSON form. Every subcommand is one row of a table (name,
+// arguments, help line, library call, result fields, readable line) that
+// parsing, help and output share, so any front end that runs commands (the
+// command line, a script, a network bridge) checks and reports them alike.
 #ifndef RADIOCTL_COMMANDS_H
 #define RADIOCTL_COMMANDS_H
 
 #include <istream>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 namespace radioctl {
 
+using Json = nlohmann::ordered_json;
+
 constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // the radio refused or the line failed
+constexpr int kExitFailed = 1;  // the radio refused, the line failed or output was lost
 constexpr int kExitUsage = 2;   // nothing was sent
+
+// The address every radio takes as its own; no radio answers it.
+constexpr int kBroadcast = 0;
+
+// Error codes in a failure object, for clients to act on. Library results
+// map to the first four (see errorCode()); the others come from radioctl.
+constexpr const char *kCodeRefused = "refused";     // refused, or answered with a wrong reply
+constexpr const char *kCodeTimeout = "timeout";     // no reply within the time-out
+constexpr const char *kCodeLineLost = "line-lost";  // the device went away or is not open
+constexpr const char *kCodeFailed = "failed";       // any other system error; see its errno
+constexpr const char *kCodeUsage = "usage";         // bad command, value or option; nothing sent
+constexpr const char *kCodeBusy = "busy";           // another program holds the line
+constexpr const char *kCodeOpenFailed = "open-failed";  // the line could not be opened
 
 struct Command;  // a row of the subcommand table
 
@@ -29,15 +48,17 @@ struct Addresses {
 struct Invocation {
   const Command *command = nullptr;
   std::vector<long> values;
-  int line = 0;  // line of the script it came from, 0 on the command line
+  int line = 0;  // line of the script it came from, 0 otherwise
 };
 
 // What reading the subcommands came to: a plan to run, a help text for
-// standard output, or a usage message (without the program name).
+// standard output, or a usage problem.
 struct Plan {
   enum class Outcome { kRun, kHelp, kUsage };
   Outcome outcome = Outcome::kRun;
-  std::string message;
+  std::string message;  // kHelp: the help text; kUsage: what is wrong
+  std::string command;  // kUsage: the command it concerns, empty when none
+  int line = 0;         // kUsage: the script line, 0 otherwise
   std::vector<Invocation> invocations;
 };
 
@@ -47,8 +68,51 @@ Plan planWords(const std::vector<std::string> &words);
 // Reads one command a line; blank lines and text after '#' are skipped.
 Plan planScript(std::istream &in);
 
+// Reads one command from one line of text, split as a script line is; an
+// empty line is a usage problem.
+Plan planLine(const std::string &text);
+
 // The subcommands with their arguments and help lines, for --help.
 std::string commandSummary();
+
+// The invocation's subcommand name: "set-offset".
+std::string commandName(const Invocation &invocation);
+
+// Why the invocation cannot run with these addresses, or an empty string:
+// the controller may not use the broadcast address, and only commands that
+// await no data (the setters) may be sent to it.
+std::string addressProblem(const Invocation &invocation, Addresses addresses);
+
+// The one failure shape:
+// {"command":…,["line":N,]"ok":false,"error":{"code":…,"errno":…,"message":…}}
+// An empty `command` is written as null (the problem concerns no command);
+// `line` is left out when 0; `error_number` is 0 when no system error applies.
+Json failureObject(const std::string &command, const std::string &code, int error_number,
+                   const std::string &message, int line = 0);
+
+// The failure object of a plan whose outcome is kUsage (code "usage").
+Json usageFailure(const Plan &plan);
+
+// The code a client can act on for a library result code: EINVAL "refused",
+// ETIMEDOUT "timeout", EPIPE, EIO, ENXIO and EBADF "line-lost", anything
+// else "failed".
+const char *errorCode(int rc);
+
+// Runs one invocation on the open line: returns the library's result code
+// (0 ok; EINVAL for an address problem, which sends nothing) and sets
+// `result` to exactly the object `radioctl --json` prints for it: the
+// success fields, {"command":…,["line":N,]"ok":true,…}, or the failure
+// shape. A setter sent to the broadcast address awaits no reply and reports
+// "broadcast":true.
+int runInvocation(const Invocation &invocation, Addresses addresses, Json &result);
+
+// Prints one result object as radioctl does: readable text on standard
+// output, or one JSON line with `json`; a failure is also told on standard
+// error as "radioctl: [line N: ][COMMAND: ]MESSAGE". The readable form comes
+// from the object alone, so a result that came over the network prints as a
+// local one does. When writing to standard output fails it says so on
+// standard error and returns false.
+bool printResult(const Json &result, bool json);
 
 // Runs the plan in order on the open line and prints each result; stops at
 // the first failure. Returns the exit status.

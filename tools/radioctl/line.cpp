@@ -86,18 +86,30 @@ bool Line::open(const LineSettings &settings, std::string &error) {
   } else if (rc != 0) {
     error = failure(path, rc);
   }
-  return rc == 0;
+  return rc == 0 || fail(rc);
+}
+
+bool Line::fail(int error_number, const char *code) {
+  failure_code_ = code;
+  failure_errno_ = error_number;
+  return false;
 }
 
 bool Line::lock(const std::string &path, bool named, std::string &error) {
   lock_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (lock_ < 0) {
-    error = openFailure(path, errno, named);
-    return false;
+    const int error_number = errno;
+    error = openFailure(path, error_number, named);
+    return fail(error_number);
   }
   if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
-    error = errno == EWOULDBLOCK ? path + ": device busy" : failure(path, errno);
-    return false;
+    const int error_number = errno;
+    if (error_number != EWOULDBLOCK) {
+      error = failure(path, error_number);
+      return fail(error_number);
+    }
+    error = path + ": device busy";
+    return fail(EBUSY, kCodeBusy);
   }
   return true;
 }
@@ -105,8 +117,9 @@ bool Line::lock(const std::string &path, bool named, std::string &error) {
 bool Line::startSimulator(int radio, std::string &path, std::string &error) {
   const std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(std::tmpfile(), std::fclose);
   if (!log) {
-    error = std::string("cannot start ") + kSimulator + ": " + std::strerror(errno);
-    return false;
+    const int error_number = errno;
+    error = std::string("cannot start ") + kSimulator + ": " + std::strerror(error_number);
+    return fail(error_number);
   }
   std::string program = simulatorProgram();
   std::string option = "--address";
@@ -121,18 +134,18 @@ bool Line::startSimulator(int radio, std::string &path, std::string &error) {
   if (rc != 0) {
     simulator_ = -1;
     error = "cannot start " + program + ": " + std::strerror(rc);
-    return false;
+    return fail(rc);
   }
   const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
   while (!readFirstLine(fileno(log.get()), path)) {
     if (::waitpid(simulator_, nullptr, WNOHANG) == simulator_) {
       simulator_ = -1;
       error = program + " ended before it named its device";
-      return false;
+      return fail(0);
     }
     if (std::chrono::steady_clock::now() > deadline) {
       error = program + " named no device";
-      return false;
+      return fail(0);
     }
     std::this_thread::sleep_for(kStartStep);
   }

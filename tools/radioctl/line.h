@@ -11,6 +11,8 @@
 
 #include <string>
 
+#include "commands.h"
+
 namespace radioctl {
 
 // Taken when neither a device nor --simulate is given, if it exists.
@@ -30,15 +32,24 @@ class Line {
   Line &operator=(const Line &) = delete;
   ~Line();
 
-  // Opens the line; on failure `error` says why, starting with the device.
+  // Opens the line; on failure `error` says why, starting with the device,
+  // and failureCode() and failureErrno() tell it to programs.
   bool open(const LineSettings &settings, std::string &error);
+
+  // After a failed open: "busy" when another program holds the line, else
+  // "open-failed"; and the system's error number, 0 when none applies.
+  const char *failureCode() const { return failure_code_; }
+  int failureErrno() const { return failure_errno_; }
 
  private:
   bool startSimulator(int radio, std::string &path, std::string &error);
   bool lock(const std::string &path, bool named, std::string &error);
+  bool fail(int error_number, const char *code = kCodeOpenFailed);
 
   pid_t simulator_ = -1;
   int lock_ = -1;
+  const char *failure_code_ = "";
+  int failure_errno_ = 0;
 };
 
 }  // namespace radioctl

@@ -1,10 +1,17 @@
 // SPDX-License-Identifier: MIT
 // radioctl: every radio operation from the command line. Reads the global
 // options, reads and checks every subcommand (from the arguments, or from
-// standard input for "-"), and only then opens and locks the line and runs
-// them in order. Exit status 0 on success, 1 when the radio refused or the
-// line failed, 2 for usage errors, which send nothing.
+// standard input for "-") and the addresses they go to, and only then opens
+// and locks the line and runs them in order. Every problem is reported as a
+// result object, so --json turns usage errors and open failures into JSON
+// too. Exit status 0 on success, 1 when the radio refused, the line failed
+// or standard output could not be written, 2 for usage errors, which send
+// nothing.
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -18,6 +25,7 @@
 
 namespace {
 
+using radioctl::Json;
 using radioctl::ValueKind;
 
 struct Options {
@@ -28,6 +36,13 @@ struct Options {
   bool trace = false;
   bool json = false;
   bool simulate = false;
+  bool version = false;
+};
+
+// The options as checked numbers.
+struct Settings {
+  int baud = 0;
+  radioctl::Addresses addresses{};
 };
 
 std::string about() {
@@ -57,30 +72,76 @@ void describeOptions(CLI::App &app, Options &options) {
   app.add_option("-b,--baud", options.baud, "line speed in bits per second")
       ->type_name("N")
       ->capture_default_str();
-  app.add_option("--radio", options.radio, "bus address of the radio, decimal or 0x hex")
+  app.add_option("--radio", options.radio,
+                 "bus address of the radio, decimal or 0x hex; 0 sends setters to all radios")
       ->type_name("ADDR")
       ->capture_default_str();
   app.add_option("--controller", options.controller, "bus address of radioctl")
       ->type_name("ADDR")
       ->capture_default_str();
   app.add_flag("-v,--trace", options.trace, "trace the library's work on standard error");
-  app.add_flag("--json", options.json, "print one JSON object per command");
+  app.add_flag("--json", options.json, "print one JSON object per command, and per failure");
   app.add_flag("--simulate", options.simulate, "run against radiosim on a pseudo-terminal")
       ->excludes(device);
+  app.add_flag("--version", options.version, "print radioctl's version and exit");
 }
 
-// The option's value, or a usage message on standard error.
-std::optional<int> number(const char *option, const std::string &text, ValueKind kind) {
+// A usage problem that concerns no command.
+Json usage(const std::string &message) {
+  return radioctl::failureObject("", radioctl::kCodeUsage, EINVAL, message);
+}
+
+// Reads the number an option gives; a problem goes to `failure`.
+bool readNumber(const char *option, const std::string &text, ValueKind kind, int &number,
+                Json &failure) {
   const radioctl::Value value = radioctl::parseValue(kind, text);
   if (!value.number) {
-    std::cerr << "radioctl: " << option << " '" << text << "' " << value.problem << '\n';
+    failure = usage(std::string(option) + " '" + radioctl::echoed(text) + "' " + value.problem);
+    return false;
+  }
+  number = static_cast<int>(*value.number);
+  return true;
+}
+
+// Reads the options' numbers; the first problem goes to `failure`.
+std::optional<Settings> readSettings(const Options &options, bool device_given, Json &failure) {
+  Settings settings;
+  if (!readNumber("--baud", options.baud, ValueKind::kBaud, settings.baud, failure) ||
+      !readNumber("--radio", options.radio, ValueKind::kAddress, settings.addresses.radio,
+                  failure) ||
+      !readNumber("--controller", options.controller, ValueKind::kAddress,
+                  settings.addresses.controller, failure)) {
     return std::nullopt;
   }
-  return static_cast<int>(*value.number);
+  if (device_given && options.device.empty()) {
+    failure = usage("--device '' names no device");
+    return std::nullopt;
+  }
+  return settings;
+}
+
+// The first invocation the addresses do not allow, as a usage failure.
+std::optional<Json> addressFailure(const radioctl::Plan &plan, radioctl::Addresses addresses) {
+  for (const radioctl::Invocation &invocation : plan.invocations) {
+    const std::string problem = radioctl::addressProblem(invocation, addresses);
+    if (!problem.empty()) {
+      return radioctl::failureObject(radioctl::commandName(invocation), radioctl::kCodeUsage,
+                                     EINVAL, problem, invocation.line);
+    }
+  }
+  return std::nullopt;
+}
+
+// Reports a failure object; the status is `status`, or 1 when the report
+// itself could not be written.
+int report(const Json &failure, bool json, int status) {
+  return radioctl::printResult(failure, json) ? status : radioctl::kExitFailed;
 }
 
 int run(int argc, char **argv) {
   Options options;
+  // Known before the options are read, so that a problem with them is JSON too.
+  const bool json = std::find(argv + 1, argv + argc, std::string("--json")) != argv + argc;
   CLI::App app{about(), "radioctl"};
   describeOptions(app, options);
   try {
@@ -89,13 +150,16 @@ int run(int argc, char **argv) {
     std::cout << app.help();
     return radioctl::kExitOk;
   } catch (const CLI::ParseError &error) {
-    std::cerr << "radioctl: " << error.what() << '\n';
-    return radioctl::kExitUsage;
+    return report(usage(error.what()), json, radioctl::kExitUsage);
   }
-  const auto baud = number("--baud", options.baud, ValueKind::kBaud);
-  const auto radio = number("--radio", options.radio, ValueKind::kAddress);
-  const auto controller = number("--controller", options.controller, ValueKind::kAddress);
-  if (!baud || !radio || !controller) return radioctl::kExitUsage;
+  if (options.version) {
+    std::cout << "radioctl " RADIOLINE_VERSION << std::endl;
+    return std::cout ? radioctl::kExitOk : radioctl::kExitFailed;
+  }
+  Json failure;
+  const std::optional<Settings> settings =
+      readSettings(options, app.count("--device") > 0, failure);
+  if (!settings) return report(failure, json, radioctl::kExitUsage);
 
   const std::vector<std::string> words = app.remaining();
   const bool script = words.size() == 1 && words.front() == "-";
@@ -105,24 +169,30 @@ int run(int argc, char **argv) {
     return radioctl::kExitOk;
   }
   if (plan.outcome == radioctl::Plan::Outcome::kUsage) {
-    std::cerr << "radioctl: " << plan.message << '\n';
-    return radioctl::kExitUsage;
+    return report(radioctl::usageFailure(plan), json, radioctl::kExitUsage);
+  }
+  if (const auto problem = addressFailure(plan, settings->addresses)) {
+    return report(*problem, json, radioctl::kExitUsage);
   }
   if (plan.invocations.empty()) return radioctl::kExitOk;
 
   debug = options.trace ? 1 : 0;
   radioctl::Line line;
   std::string error;
-  if (!line.open({options.device, options.simulate, *baud, *radio}, error)) {
-    std::cerr << "radioctl: " << error << '\n';
-    return radioctl::kExitFailed;
+  if (!line.open({options.device, options.simulate, settings->baud, settings->addresses.radio},
+                 error)) {
+    return report(radioctl::failureObject("", line.failureCode(), line.failureErrno(), error), json,
+                  radioctl::kExitFailed);
   }
-  return radioctl::runPlan(plan.invocations, {*radio, *controller}, options.json);
+  return radioctl::runPlan(plan.invocations, settings->addresses, json);
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
+  // A closed pipe on standard output is a failed write, reported, not a
+  // silent death.
+  std::signal(SIGPIPE, SIG_IGN);
   try {
     return run(argc, argv);
   } catch (const std::exception &error) {

@@ -4,7 +4,9 @@
 // multipliers apply, its range and how to name it. Decimal numbers are read
 // as a digit string and a power of ten, so "145.5M" becomes exactly
 // 145500000 and "145.0000005M" is refused as finer than a hertz instead of
-// being rounded.
+// being rounded. A baud rate must also be one of the line speeds the
+// library can set, so that a wrong one is refused before any device is
+// opened.
 #include "values.h"
 
 #include <algorithm>
@@ -19,7 +21,7 @@ namespace radioctl {
 namespace {
 
 enum class Syntax {
-  kScaled,        // [-]digits[.digits][multiplier][Hz]
+  kScaled,        // [-|+]digits[.digits][multiplier][Hz]
   kDecimal,       // digits
   kDecimalOrHex,  // digits, or 0x and hex digits
   kHex,           // hex digits, with or without 0x
@@ -40,18 +42,24 @@ constexpr long kTenDigits = 9999999999L;
 constexpr long kInt32Min = std::numeric_limits<std::int32_t>::min();
 constexpr long kInt32Max = std::numeric_limits<std::int32_t>::max();
 
-constexpr std::array<Kind, 9> kKinds{{
+constexpr std::array<Kind, 10> kKinds{{
     {ValueKind::kFrequency, Syntax::kScaled, 0, true, 0, kTenDigits, "a frequency in Hz", " Hz"},
-    {ValueKind::kOffset, Syntax::kScaled, 0, true, kInt32Min, kInt32Max, "a frequency in Hz",
-     " Hz"},
+    {ValueKind::kOffset, Syntax::kScaled, 0, true, kInt32Min, kInt32Max, "an offset in Hz", " Hz"},
+    {ValueKind::kSplit, Syntax::kScaled, 0, true, kInt32Min, kInt32Max, "a VCO split in Hz", " Hz"},
     {ValueKind::kTone, Syntax::kScaled, 1, false, 0, 9999, "a tone in Hz", " Hz"},
     {ValueKind::kMode, Syntax::kDecimal, 0, false, 0, 99, "a mode number", ""},
     {ValueKind::kDuplex, Syntax::kDecimalOrHex, 0, false, 0, 255, "a duplex code", ""},
     {ValueKind::kByte, Syntax::kDecimalOrHex, 0, false, 0, 255, "a byte", ""},
     {ValueKind::kHexByte, Syntax::kHex, 0, false, 0, 255, "a hex byte", ""},
     {ValueKind::kAddress, Syntax::kDecimalOrHex, 0, false, 0, 252, "a bus address", ""},
-    {ValueKind::kBaud, Syntax::kDecimal, 0, false, 1, 4000000, "a baud rate", ""},
+    {ValueKind::kBaud, Syntax::kDecimal, 0, false, 50, 4000000, "a baud rate", ""},
 }};
+
+// The line speeds the library has a speed constant for, in bits per second.
+constexpr std::array<long, 30> kBaudRates{
+    50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
+    2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
+    576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
 
 struct Multiplier {
   char letter;
@@ -60,10 +68,13 @@ struct Multiplier {
 constexpr std::array<Multiplier, 4> kMultipliers{{{'k', 3}, {'K', 3}, {'M', 6}, {'G', 9}}};
 constexpr std::string_view kHertz = "Hz";
 
+// The one control byte above the printable range.
+constexpr unsigned char kDelete = 0x7F;
+
 // Beyond this many digits a number does not fit a long, whatever its range.
 constexpr std::size_t kMaxDigits = 18;
 
-enum class Reading { kNumber, kNotANumber, kTooFine, kOutOfRange };
+enum class Reading { kNumber, kNotANumber, kTooFine, kOutOfRange, kNotAStandardRate };
 
 // A decimal number as digits and the power of ten that scales them.
 struct Decimal {
@@ -102,6 +113,7 @@ int takeMultiplier(std::string_view &text) {
 std::optional<Decimal> lexDecimal(std::string_view text, const Kind &kind) {
   Decimal number;
   number.negative = takePrefix(text, "-");
+  if (!number.negative) takePrefix(text, "+");
   number.digits = std::string(takeDigits(text));
   if (takePrefix(text, ".")) {
     const std::string_view fraction = takeDigits(text);
@@ -162,6 +174,10 @@ Reading read(std::string_view text, const Kind &kind, long &value) {
   if (reading == Reading::kNumber && (value < kind.min || value > kind.max)) {
     return Reading::kOutOfRange;
   }
+  if (reading == Reading::kNumber && kind.kind == ValueKind::kBaud &&
+      std::find(kBaudRates.begin(), kBaudRates.end(), value) == kBaudRates.end()) {
+    return Reading::kNotAStandardRate;
+  }
   return reading;
 }
 
@@ -187,6 +203,8 @@ std::string problemWith(Reading reading, const Kind &kind) {
       return "is finer than " + format(kind, 1) + kind.unit;
     case Reading::kOutOfRange:
       return "is out of range (" + describeRange(kind.kind) + ")";
+    case Reading::kNotAStandardRate:
+      return "is not a standard baud rate (such as 9600, 19200, 38400, 57600 or 115200)";
     case Reading::kNumber:
       break;
   }
@@ -206,6 +224,20 @@ Value parseValue(ValueKind kind, std::string_view text) {
 std::string describeRange(ValueKind kind) {
   const Kind &row = kindOf(kind);
   return format(row, row.min) + " to " + format(row, row.max) + row.unit;
+}
+
+std::string echoed(std::string_view text) {
+  std::string shown;
+  for (unsigned char c : text.substr(0, kMaxEchoed)) {
+    if (c >= ' ' && c != kDelete) {
+      shown += static_cast<char>(c);
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", c);
+      shown += escape;
+    }
+  }
+  return text.size() > kMaxEchoed ? shown + "..." : shown;
 }
 
 }  // namespace radioctl

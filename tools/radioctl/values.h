@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Reading command-line values as users write them: frequencies and offsets
-// in hertz with k, M and G suffixes and decimals, PL tones in hertz with one
-// decimal, mode numbers, duplex codes, bytes, hex bytes, bus addresses and
-// baud rates. Each kind of value has its syntax, its range and its unit in
-// one table; reading is exact (no floating point) and a value that is finer
-// than the unit, out of range or not a number at all is refused with a short
-// phrase saying which. Pure functions, no I/O.
+// and VCO splits in hertz with k, M and G suffixes and decimals, PL tones in
+// hertz with one decimal, mode numbers, duplex codes, bytes, hex bytes, bus
+// addresses and baud rates. Each kind of value has its syntax, its range and
+// its unit in one table; reading is exact (no floating point) and a value
+// that is finer than the unit, out of range or not a number at all is
+// refused with a short phrase saying which. Also the safe form in which a
+// message quotes what the user wrote. Pure functions, no I/O.
 #ifndef RADIOCTL_VALUES_H
 #define RADIOCTL_VALUES_H
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,14 +19,15 @@ namespace radioctl {
 
 enum class ValueKind {
   kFrequency,  // Hz, 0 to ten digits: "145.5M", "145500k", "145500000"
-  kOffset,     // Hz, signed 32-bit: "-600k", "-0.6M"
+  kOffset,     // Hz, signed 32-bit: "-600k", "-0.6M", "+600k"
+  kSplit,      // Hz, signed 32-bit, as kOffset
   kTone,       // PL tone in Hz with one decimal, read as tenths: "88.5" is 885
   kMode,       // mode slot, decimal 0 to 99
   kDuplex,     // duplex code, decimal or 0x hex, 0 to 255
   kByte,       // decimal or 0x hex, 0 to 255
   kHexByte,    // hex with or without 0x, 0 to ff
   kAddress,    // bus address, decimal or 0x hex, 0 to 252
-  kBaud,       // bits per second, decimal
+  kBaud,       // bits per second, decimal, one of the standard line speeds
 };
 
 // The number read, in the unit the library takes, or the reason it was
@@ -38,6 +41,13 @@ Value parseValue(ValueKind kind, std::string_view text);
 
 // The accepted range in the user's units: "0 to 9999999999 Hz".
 std::string describeRange(ValueKind kind);
+
+// Longest piece of user input a message repeats.
+constexpr std::size_t kMaxEchoed = 64;
+
+// `text` as a message may quote it: cut to kMaxEchoed bytes ("..." marks the
+// cut) with control bytes written as \xNN.
+std::string echoed(std::string_view text);
 
 }  // namespace radioctl
 
