@@ -13,9 +13,10 @@ using radioctl::ValueKind;
 
 namespace {
 
-constexpr ValueKind kKinds[] = {ValueKind::kFrequency, ValueKind::kOffset,  ValueKind::kTone,
-                                ValueKind::kMode,      ValueKind::kDuplex,  ValueKind::kByte,
-                                ValueKind::kHexByte,   ValueKind::kAddress, ValueKind::kBaud};
+constexpr ValueKind kKinds[] = {ValueKind::kFrequency, ValueKind::kOffset,  ValueKind::kSplit,
+                                ValueKind::kTone,      ValueKind::kMode,    ValueKind::kDuplex,
+                                ValueKind::kByte,      ValueKind::kHexByte, ValueKind::kAddress,
+                                ValueKind::kBaud};
 
 std::string printed(const char *format, long value) {
   char text[32];
@@ -42,8 +43,14 @@ std::vector<std::string> notations(ValueKind kind, long value) {
   switch (kind) {
     case ValueKind::kFrequency:
     case ValueKind::kOffset:
-      return {std::to_string(value),   scaled(value, 0, "Hz"), scaled(value, 3, "k"),
-              scaled(value, 3, "kHz"), scaled(value, 6, "M"),  scaled(value, 9, "GHz")};
+    case ValueKind::kSplit:
+      return {std::to_string(value),
+              scaled(value, 0, "Hz"),
+              scaled(value, 3, "k"),
+              scaled(value, 3, "kHz"),
+              scaled(value, 6, "M"),
+              scaled(value, 9, "GHz"),
+              (value < 0 ? "" : "+") + scaled(value, 3, "k")};
     case ValueKind::kTone:
       return {scaled(value, 1, ""), scaled(value, 1, "Hz")};
     case ValueKind::kDuplex:
@@ -60,7 +67,7 @@ std::vector<std::string> notations(ValueKind kind, long value) {
 }
 
 // The range's ends as described ("0 to 999.9 Hz"), read back as values.
-std::pair<long, long> described_range(ValueKind kind) {
+std::pair<long, long> describedRange(ValueKind kind) {
   std::string range = radioctl::describeRange(kind);
   const std::size_t to = range.find(" to ");
   require(to != std::string::npos, "the range reads \"LOW to HIGH\"");
@@ -81,7 +88,7 @@ void check(ValueKind kind, const std::string &text) {
   }
   require(value.number.has_value() == value.problem.empty(), "a refusal, and only one, says why");
   if (!value.number) return;
-  const auto [low, high] = described_range(kind);
+  const auto [low, high] = describedRange(kind);
   require(low <= *value.number && *value.number <= high, "an accepted value is in range");
   for (const std::string &again : notations(kind, *value.number)) {
     const radioctl::Value reread = parseValue(kind, again);

@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -25,14 +27,32 @@ struct Result {
   std::string err;
 };
 
-// Runs radioctl with the words of `args` to its end, `input` on its standard input.
-Result radioctl(const std::string &args, const std::string &input = {}) {
+// Runs `program` with the words of `args` ('' is an empty word) to its end, `input` on its
+// standard input.
+Result runToEnd(const std::string &program, const std::string &args,
+                const std::string &input = {}) {
   std::istringstream in(args);
   std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  Process run(RADIOCTL_PATH, words, input);
+  for (std::string word; in >> word;) words.push_back(word == "''" ? "" : word);
+  Process run(program, words, input);
   const int status = run.waitForExit();
   return {status, run.output(), run.errors()};
+}
+
+Result radioctl(const std::string &args, const std::string &input = {}) {
+  return runToEnd(RADIOCTL_PATH, args, input);
+}
+
+// Plays the radio: once the `request` has come on the line, sends `frames`.
+void answer(PtyRadio &radio, const std::string &request, const std::string &frames) {
+  Bytes heard;
+  for (int waits = 0; heard.size() < bytesOfHex(request).size() && waits < 5000; ++waits) {
+    const Bytes more = radio.take();
+    heard.insert(heard.end(), more.begin(), more.end());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(hexOf(heard), request);
+  radio.send(bytesOfHex(frames));
 }
 
 // The JSON value on each line of `text`, as an array.
@@ -105,6 +125,13 @@ TEST(Radioctl, ScriptFromStandardInputNamesEachLineAndStopsAtTheFirstFailure) {
   EXPECT_EQ(sim.output().find("mode 4"), std::string::npos) << "ran after the failure";
 }
 
+const std::string kNotARate =
+    "is not a standard baud rate (such as 9600, 19200, 38400, 57600 or 115200)";
+const std::string kControllerZero =
+    "--controller 0 is the broadcast address; radioctl needs an address of its own";
+const std::string kNoReplyFromZero =
+    "needs one radio's reply, and --radio 0 is the broadcast address, which no radio answers";
+
 TEST(Radioctl, UsageErrorsExitTwoAndSendNothing) {
   PtyRadio radio;
   const std::tuple<std::string, std::string, std::string> rows[] = {
@@ -117,41 +144,88 @@ TEST(Radioctl, UsageErrorsExitTwoAndSendNothing) {
       {"--simulate version", "", "--device excludes --simulate"},
       {"-", "get-offset\n\nset-mode 100\n",
        "line 3: set-mode: MODE '100' is out of range (0 to 99)"},
-      {"-", "set-mode 1 store-vfo\n",
-       "line 1: set-mode: unexpected argument 'store-vfo'"},
+      {"-", "set-mode 1 store-vfo\n", "line 1: set-mode: unexpected argument 'store-vfo'"},
+      {"-d '' version", "", "--device '' names no device"},
+      {"-b 7 version", "", "--baud '7' is out of range (50 to 4000000)"},
+      {"-b 19201 version", "", "--baud '19201' " + kNotARate},
+      {"--controller 0 set-mode 1", "", "set-mode: " + kControllerZero},
+      {"--radio 0 set-mode 1 version", "", "version: " + kNoReplyFromZero},
+      {"--radio 0 -", "set-mode 1\nprobe\n", "line 2: probe: " + kNoReplyFromZero},
+      {"set-freq \x01" + std::string(70, '7'), "",
+       "set-freq: FREQ '\\x01" + std::string(63, '7') + "...' is not a frequency in Hz"},
   };
   for (const auto &[args, input, error] : rows) {
-    const Result run = radioctl("-d " + radio.slave_path() + " " + args, input);
+    const std::string line =
+        args.rfind("-d", 0) == 0 ? args : "-d " + radio.slave_path() + " " + args;
+    const Result run = radioctl(line, input);
     EXPECT_EQ(run.status, 2) << args;
     EXPECT_EQ(run.err, "radioctl: " + error + "\n");
     EXPECT_EQ(run.out, "") << args;
+    const Result json = radioctl("--json " + line, input);
+    EXPECT_EQ(json.status, 2) << args;
+    EXPECT_EQ(json.err, run.err);
+    EXPECT_EQ(nlohmann::json::parse(json.out)["error"]["code"], "usage") << json.out;
     EXPECT_EQ(radio.take(), Bytes{}) << args;
   }
 }
 
-TEST(Radioctl, LineItCannotUseExitsOneAndSeesNoByte) {
+TEST(Radioctl, LineItCannotUseExitsOneWithAFailureObjectAndSeesNoByte) {
   PtyRadio radio;
   const std::string pty = radio.slave_path();
   const int holder = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  const std::tuple<std::string, bool, std::string> rows[] = {
-      {"-d " + pty, true, pty + ": device busy"},
-      {"-d /nonexistent/ttyX", false, "/nonexistent/ttyX: No such file or directory"},
-      {"", false, "no radio at /dev/ttyUSB0; name its device with -d PATH, or use --simulate"},
+  const std::tuple<std::string, bool, std::string, int, std::string> rows[] = {
+      {"-d " + pty, true, "busy", EBUSY, pty + ": device busy"},
+      {"-d /nonexistent/ttyX", false, "open-failed", ENOENT,
+       "/nonexistent/ttyX: No such file or directory"},
+      {"", false, "open-failed", ENOENT,
+       "no radio at /dev/ttyUSB0; name its device with -d PATH, or use --simulate"},
   };
-  for (const auto &[args, locked, error] : rows) {
+  for (const auto &[args, locked, code, number, error] : rows) {
     if (args.empty() && std::filesystem::exists("/dev/ttyUSB0")) continue;  // a radio may be there
     ASSERT_EQ(flock(holder, locked ? LOCK_EX | LOCK_NB : LOCK_UN), 0) << strerror(errno);
-    const Result run = radioctl(args + " version");
+    const Result run = radioctl("--json " + args + " version");
     EXPECT_EQ(run.status, 1) << args;
     EXPECT_EQ(run.err, "radioctl: " + error + "\n");
+    EXPECT_EQ(nlohmann::json::parse(run.out),
+              nlohmann::json({{"command", nullptr},
+                              {"ok", false},
+                              {"error", {{"code", code}, {"errno", number}, {"message", error}}}}));
     EXPECT_EQ(radio.take(), Bytes{}) << args;
   }
   close(holder);
 }
 
-TEST(Radioctl, HelpShowsEveryCommandWithItsArgumentsAndTheirRanges) {
+TEST(Radioctl, ProbeShowsTheRadiosFrameToItAndSkipsEveryOther) {
+  PtyRadio radio;
+  Process run(RADIOCTL_PATH, {"-d", radio.slave_path(), "probe"});
+  // Its echo, two other stations, the radio to another controller, another station to radioctl.
+  answer(radio, "FE FE 20 91 AA 02 FD",
+         "FE FE 20 91 AA 02 FD  FE FE 30 40 FB FD  FE FE E0 20 FB FD  FE FE 91 30 FA FD"
+         "  FE FE 91 20 AA 82 76 31 FD");
+  EXPECT_EQ(run.waitForExit(), 0) << run.errors();
+  EXPECT_EQ(run.output(), "reply from 0x20 to 0x91: aa 82 76 31\n");
+}
+
+TEST(Radioctl, SetterToAddressZeroGoesToAllRadiosWithoutAwaitingAReply) {
+  PtyRadio radio;
+  Process run(RADIOCTL_PATH, {"-d", radio.slave_path(), "--radio", "0", "set-offset", "+600k"});
+  answer(radio, "FE FE 00 91 AA 06 C0 27 09 00 FD", "");
+  EXPECT_EQ(run.waitForExit(), 0) << run.errors();
+  EXPECT_EQ(run.output(), "set-offset: sent to all radios; no reply is awaited\n");
+}
+
+TEST(Radioctl, OutputThatCannotBeWrittenExitsOne) {
+  Process run("/bin/sh", {"-c", std::string(RADIOCTL_PATH) + " --simulate version >/dev/full"});
+  EXPECT_EQ(run.waitForExit(), 1);
+  EXPECT_EQ(run.errors(), "radioctl: cannot write to standard output: No space left on device\n");
+}
+
+TEST(Radioctl, HelpShowsEveryCommandWithItsArgumentsAndVersionTheRelease) {
   const Result all = radioctl("--help");
   const Result one = radioctl("set-freq --help");
+  const Result version = radioctl("--version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "radioctl " RADIOLINE_VERSION "\n");
   EXPECT_EQ(all.status, 0);
   for (const char *usage :
        {"set-freq FREQ", "set-mode MODE", "store-vfo", "recall-mode", "set-duplex CODE",

@@ -30,6 +30,8 @@ TEST(RadioctlValues, EachTextGivesTheLibrarysNumberOrAPhraseSayingWhyNot) {
     {K::kFrequency, refused("is out of range (0 to 9999999999 Hz)"),
                     {"-1", "10000000000", "99999999999999999999999999M"}},
     {K::kOffset, is(-600000), {"-600k", "-0.6M"}}, {K::kOffset, is(-2147483648L), {"-2147483648"}},
+    {K::kOffset, is(600000), {"+600k"}}, {K::kOffset, refused("is not an offset in Hz"), {"+-1"}},
+    {K::kSplit, refused("is not a VCO split in Hz"), {"1x"}},
     {K::kOffset, refused("is out of range (-2147483648 to 2147483647 Hz)"), {"2147483648"}},
     {K::kTone, is(885), {"88.5"}}, {K::kTone, is(1000), {"100"}}, {K::kTone, is(9999), {"999.9"}},
     {K::kTone, refused("is finer than 0.1 Hz"), {"88.55"}},
