@@ -27,17 +27,38 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/deb/triggers "activate-noawait ldconfig\n")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/deb/triggers)
+# The bridge's unit runs as the system user radiobridge: the package declares
+# it for systemd-sysusers and creates it on installation.
+if(TARGET radiobridge)
+  install(FILES ${CMAKE_CURRENT_LIST_DIR}/deb/radiobridge.sysusers
+    DESTINATION lib/sysusers.d RENAME radiobridge.conf
+    COMPONENT runtime EXCLUDE_FROM_ALL)
+  file(COPY ${CMAKE_CURRENT_LIST_DIR}/deb/postinst DESTINATION ${CMAKE_CURRENT_BINARY_DIR}/deb
+    FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+    WORLD_EXECUTE)
+  list(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_BINARY_DIR}/deb/postinst)
+endif()
 
+# One package per component group: "dev" is its own group, every other
+# install component (runtime, and those the Python package or the bridge may
+# name) goes with the runtime.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL runtime dev)
-set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
-set(CPACK_COMPONENT_DEV_DEPENDS runtime)
+get_cmake_property(CPACK_COMPONENTS_ALL COMPONENTS)
+foreach(component ${CPACK_COMPONENTS_ALL})
+  string(TOUPPER ${component} upper)
+  if(component STREQUAL "dev")
+    set(CPACK_COMPONENT_${upper}_GROUP dev)
+  else()
+    set(CPACK_COMPONENT_${upper}_GROUP runtime)
+  endif()
+endforeach()
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME radioline)
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME radioline-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "radioline (= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SUGGESTS "mosquitto, mosquitto-clients, python3")
-set(CPACK_COMPONENT_RUNTIME_DESCRIPTION
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
   "control a two-way radio over a serial line
 radioline is a small C library that tunes and configures a two-way radio
 over a serial line: VFO frequency, mode slots, duplex code, PL tones, the
@@ -50,7 +71,7 @@ on a pseudo-terminal, radioprobe checks that a radio answers, and
 radiobridge shares the radios on a line through an MQTT broker (with a
 systemd unit). It also holds the Python binding, the manual pages and
 radioctl's bash completion.")
-set(CPACK_COMPONENT_DEV_DESCRIPTION
+set(CPACK_DEBIAN_DEV_DESCRIPTION
   "control a two-way radio over a serial line - development files
 radioline is a small C library that tunes and configures a two-way radio
 over a serial line. Every call returns 0 or an errno value and can trace

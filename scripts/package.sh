@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Builds the Debian packages (radioline and radioline-dev) and checks them as
+# a user meets them: the contents are listed and compared with what must be
+# there, both packages are unpacked into a scratch root (nothing is
+# installed on this machine), radioctl runs against radiosim from that root,
+# the Python package imports from it, and lintian's errors fail the run.
+# The build uses Debian's hardening flags, the /usr prefix and no tests, in a
+# build directory of its own (the first argument, default build-deb).
+# Usage: package.sh [BUILD_DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build-deb}
+bash scripts/deps.sh
+
+eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
+# CMake reads CFLAGS, CXXFLAGS and LDFLAGS, not CPPFLAGS.
+export CFLAGS="$CPPFLAGS $CFLAGS" CXXFLAGS="$CPPFLAGS $CXXFLAGS"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
+  -DCMAKE_INSTALL_PREFIX=/usr -DRADIOLINE_TESTS=OFF >/dev/null
+cmake --build "$build" -j"$(nproc)" >/dev/null
+rm -f "$build"/*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+runtime=$(echo "$build"/radioline_*.deb)
+dev=$(echo "$build"/radioline-dev_*.deb)
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# What each package must hold, as patterns of paths (the library directory
+# is the multiarch one).
+lib='usr/lib/[^/]+'
+must_runtime=(
+  usr/bin/radioctl usr/bin/radiosim usr/bin/radioprobe usr/bin/radiobridge
+  "$lib/libradioline\.so\.0" "$lib/libradioline\.so\.0\.[0-9.]+"
+  "(usr/)?lib/systemd/system/radiobridge@\.service"
+  "usr/lib/python3/dist-packages/radioline/__init__\.py"
+  usr/share/man/man1/radioctl.1.gz usr/share/man/man1/radiosim.1.gz
+  usr/share/man/man1/radioprobe.1.gz usr/share/man/man8/radiobridge.8.gz
+  usr/share/bash-completion/completions/radioctl
+  usr/share/doc/radioline/copyright usr/share/doc/radioline/changelog.gz)
+must_dev=(
+  usr/include/radioline.h "$lib/libradioline\.a" "$lib/libradioline\.so"
+  "$lib/pkgconfig/radioline\.pc" "$lib/cmake/radioline/radiolineConfig\.cmake"
+  usr/share/man/man3/radioline.3.gz
+  usr/share/doc/radioline-dev/copyright usr/share/doc/radioline-dev/changelog.gz)
+
+missing=()
+check_contents() {
+  local deb=$1
+  shift
+  local listing
+  listing=$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./||')
+  echo "== $(basename "$deb")"
+  dpkg-deb -f "$deb" Package Version Depends Section
+  echo "$listing" | grep -v '/$'
+  for pattern in "$@"; do
+    grep -Eqx "$pattern" <<<"$listing" || missing+=("$(basename "$deb"): $pattern")
+  done
+}
+check_contents "$runtime" "${must_runtime[@]}"
+check_contents "$dev" "${must_dev[@]}"
+if [ ${#missing[@]} -gt 0 ]; then
+  printf 'missing from the packages:\n' >&2
+  printf '  %s\n' "${missing[@]}" >&2
+  exit 1
+fi
+
+root=$scratch/root
+dpkg-deb -x "$runtime" "$root"
+dpkg-deb -x "$dev" "$root"
+export LD_LIBRARY_PATH
+LD_LIBRARY_PATH=$(dirname "$(echo "$root"/usr/lib/*/libradioline.so.0)")
+"$root/usr/bin/radioctl" --version
+"$root/usr/bin/radioctl" --simulate version
+PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c '
+import radioline
+with radioline.open(radioline.simulate()) as radio:
+    print("python:", radio.get_version())
+radioline.stop_simulator()'
+
+lintian_log=$scratch/lintian.log
+lintian --fail-on none "$runtime" "$dev" 2>&1 | grep -v 'root privileges' | tee "$lintian_log"
+if grep -q '^E:' "$lintian_log"; then
+  echo "lintian reports errors" >&2
+  exit 1
+fi
+echo "packages checked: $(basename "$runtime") $(basename "$dev")"
