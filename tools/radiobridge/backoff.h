@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// The wait between attempts to reopen a lost line: 1 s after the first
+// failure, doubling after each further one, never more than 30 s, and back
+// to the start once the line opens. next() only reads the count of failures,
+// so the sequence is the same however the waiting is done; the worker waits
+// on its request queue, which ends the wait early when the bridge stops.
+// (The broker's back-off is libmosquitto's own, set up in the session.)
+#ifndef RADIOBRIDGE_BACKOFF_H
+#define RADIOBRIDGE_BACKOFF_H
+
+#include <chrono>
+
+namespace radiobridge {
+
+class Backoff {
+ public:
+  using Seconds = std::chrono::seconds;
+
+  Backoff(Seconds first, Seconds limit) : first_(first), limit_(limit) {}
+
+  // The wait before the next attempt.
+  Seconds next() const;
+  void failed() { ++failures_; }
+  void reset() { failures_ = 0; }
+
+ private:
+  Seconds first_;
+  Seconds limit_;
+  int failures_ = 0;
+};
+
+}  // namespace radiobridge
+
+#endif  // RADIOBRIDGE_BACKOFF_H

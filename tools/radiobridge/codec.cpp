@@ -1,0 +1,286 @@
+// SPDX-License-Identifier: MIT
+// The bridge's topics and payloads. A request is admitted in a fixed order:
+// its topic names the radio; the reply's route is the message's response
+// topic when that lies under the reply prefix, else the radio's response
+// topic; a retained request, a foreign response topic and anything that is
+// not one valid command are answered at once with "usage" and never queued.
+// A command comes as text or as {"command": "...", "transaction": "..."}
+// and is planned by radioctl, so it meets radioctl's own checks. What a
+// successful command changes in a radio's state is one row per command.
+#include "codec.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+
+namespace radiobridge {
+namespace {
+
+using Values = std::vector<long>;
+
+constexpr std::size_t kMaxShown = 64;  // longest client text repeated in logs and replies
+constexpr const char *kRequestLeaf = "/request";
+constexpr double kTenthsPerHz = 10.0;
+
+// What a successful command changes in a radio's state: the reader that
+// shows the value it wrote, and what it set that no reader can report.
+struct Effect {
+  const char *command;
+  const char *read_back;
+  void (*note)(Json &last_set, const Values &values);
+};
+
+// clang-format off
+constexpr std::array<Effect, 9> kEffects{{
+    // command        read back       values to remember
+    {"set-freq",      nullptr,        [](Json &s, const Values &v) { s["freq"] = v[0]; }},
+    {"set-mode",      nullptr,        [](Json &s, const Values &v) { s["mode"] = v[0]; }},
+    {"set-duplex",    nullptr,        [](Json &s, const Values &v) { s["duplex"] = v[0]; }},
+    {"set-pl",        nullptr,        [](Json &s, const Values &v) {
+                                        s["pl"][v[1] != 0 ? "rx" : "tx"] = v[0] / kTenthsPerHz; }},
+    // A recalled slot brings its own frequency, duplex, tones and codeplug.
+    {"recall-mode",   "get-codeplug", [](Json &s, const Values &) {
+                                        s.erase("freq"); s.erase("duplex"); s.erase("pl"); }},
+    {"set-codeplug",  "get-codeplug", nullptr},
+    {"set-config",    "get-config",   nullptr},
+    {"set-offset",    "get-offset",   nullptr},
+    {"set-split",     "get-split",    nullptr},
+}};
+// clang-format on
+
+// The text cut to kMaxShown bytes with every byte outside printable ASCII
+// written as \xNN.
+std::string shown(const std::string &text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && i < kMaxShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+    out += c >= ' ' && c <= '~' ? std::string(1, static_cast<char>(c)) : std::string(escaped);
+  }
+  return text.size() > kMaxShown ? out + "..." : out;
+}
+
+std::string trimmed(const std::string &text) {
+  const char *space = " \t\r\n";
+  const std::size_t first = text.find_first_not_of(space);
+  return first == std::string::npos ? std::string()
+                                    : text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+// Well-formed UTF-8: no stray continuation bytes, overlong forms,
+// surrogates or code points above U+10FFFF.
+bool validUtf8(const std::string &text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i++]);
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    int follow = 0;
+    if (c < 0x80) continue;
+    if (c >= 0xC2 && c <= 0xDF)
+      follow = 1;
+    else if (c >= 0xE0 && c <= 0xEF)
+      follow = 2;
+    else if (c >= 0xF0 && c <= 0xF4)
+      follow = 3;
+    else
+      return false;
+    if (c == 0xE0) low = 0xA0;
+    if (c == 0xED) high = 0x9F;
+    if (c == 0xF0) low = 0x90;
+    if (c == 0xF4) high = 0x8F;
+    for (int k = 0; k < follow; ++k, low = 0x80, high = 0xBF) {
+      if (i >= text.size()) return false;
+      const unsigned char next = static_cast<unsigned char>(text[i++]);
+      if (next < low || next > high) return false;
+    }
+  }
+  return true;
+}
+
+// Takes the command text (and transaction) out of a JSON request; returns
+// the problem, or an empty string.
+std::string readJson(const std::string &payload, std::string &text, Json &transaction) {
+  const Json object = Json::parse(payload, nullptr, false);
+  if (object.is_discarded() || !object.is_object()) return "request is not valid JSON";
+  const auto given = object.find("transaction");
+  if (given != object.end() && !given->is_string()) return "\"transaction\" must be a string";
+  if (given != object.end()) transaction = *given;
+  const auto command = object.find("command");
+  if (command == object.end() || !command->is_string()) return "\"command\" must be a string";
+  text = command->get<std::string>();
+  return {};
+}
+
+// Reads the message's command into `request`; returns the problem, or an
+// empty string when it is one command ready to run.
+std::string readCommand(const Incoming &message, Request &request) {
+  request.text = shown(trimmed(message.payload));
+  if (message.payload_size > kMaxRequestBytes) {
+    return "request of " + std::to_string(message.payload_size) + " bytes is longer than the " +
+           std::to_string(kMaxRequestBytes) + " a request may have";
+  }
+  if (!validUtf8(message.payload)) return "request is not UTF-8 text";
+  std::string text = trimmed(message.payload);
+  if (!text.empty() && text.front() == '{') {
+    const std::string problem = readJson(message.payload, text, request.transaction);
+    if (!problem.empty()) return problem;
+    text = trimmed(text);
+  }
+  request.text = shown(text);
+  const radioctl::Plan plan = radioctl::planLine(text);
+  if (plan.outcome == radioctl::Plan::Outcome::kHelp) {
+    return "no help here; radioctl COMMAND --help explains each command";
+  }
+  if (plan.outcome == radioctl::Plan::Outcome::kUsage) {
+    request.name = plan.command;
+    return plan.message;
+  }
+  request.invocation = plan.invocations.front();
+  request.invocation.line = 0;
+  request.name = radioctl::commandName(request.invocation);
+  return {};
+}
+
+const Effect *effectOf(const std::string &command) {
+  const auto row = std::find_if(kEffects.begin(), kEffects.end(),
+                                [&command](const Effect &e) { return command == e.command; });
+  return row == kEffects.end() ? nullptr : &*row;
+}
+
+}  // namespace
+
+std::string radioName(int address) {
+  char name[8];
+  std::snprintf(name, sizeof name, "%02x", static_cast<unsigned>(address) & 0xFFu);
+  return name;
+}
+
+Topics::Topics(std::string line_topic, std::string reply_prefix)
+    : line_(std::move(line_topic)), reply_prefix_(std::move(reply_prefix)) {}
+
+std::string Topics::radioTopic(int radio, const char *leaf) const {
+  return line_ + "/" + radioName(radio) + leaf;
+}
+
+bool Topics::replyAllowed(const std::string &topic) const {
+  return topic.size() > reply_prefix_.size() &&
+         topic.compare(0, reply_prefix_.size(), reply_prefix_) == 0 &&
+         topic.find_first_of(std::string("+#\0", 3)) == std::string::npos;
+}
+
+std::optional<int> Topics::radioOf(const std::string &request_topic) const {
+  const std::string head = line_ + "/";
+  const std::size_t name_size = 2;
+  if (request_topic.size() !=
+          head.size() + name_size + std::char_traits<char>::length(kRequestLeaf) ||
+      request_topic.compare(0, head.size(), head) != 0 ||
+      request_topic.compare(head.size() + name_size, std::string::npos, kRequestLeaf) != 0) {
+    return std::nullopt;
+  }
+  const std::string name = request_topic.substr(head.size(), name_size);
+  if (name.find_first_not_of("0123456789abcdef") != std::string::npos) return std::nullopt;
+  return std::stoi(name, nullptr, 16);
+}
+
+Admission admit(const Incoming &message, const Topics &topics,
+                std::chrono::seconds default_expiry) {
+  Admission admission;
+  const std::optional<int> radio = topics.radioOf(message.topic);
+  if (!radio) {
+    admission.note = "message on " + shown(message.topic) + " dropped: not a request topic";
+    return admission;
+  }
+  Request &request = admission.request;
+  request.radio = *radio;
+  request.expires =
+      message.received +
+      (message.expiry_seconds ? std::chrono::seconds(*message.expiry_seconds) : default_expiry);
+  request.route = {topics.response(*radio), message.correlation};
+  const bool foreign = message.response_topic && !topics.replyAllowed(*message.response_topic);
+  if (message.response_topic && !foreign) request.route.topic = *message.response_topic;
+  if (message.retained && message.payload_size == 0) {
+    admission.note = "radio " + radioName(*radio) + ": empty retained request dropped";
+    return admission;
+  }
+  std::string problem = readCommand(message, request);
+  if (message.retained) {
+    problem = "retained requests are not executed";
+    admission.clear_retained = true;
+  } else if (foreign) {
+    problem = "response topic '" + shown(*message.response_topic) + "' is not under '" +
+              topics.replyPrefix() + "'";
+    admission.note =
+        "radio " + radioName(*radio) + ": refused to answer on " + shown(*message.response_topic);
+  }
+  if (problem.empty()) {
+    admission.action = Admission::Action::kQueue;
+    return admission;
+  }
+  admission.action = Admission::Action::kAnswer;
+  admission.reply = failure(request, radioctl::kCodeUsage, EINVAL, problem);
+  return admission;
+}
+
+Json failure(const Request &request, const char *code, int error_number,
+             const std::string &message) {
+  return reply(request, radioctl::failureObject(request.name, code, error_number, message));
+}
+
+Json reply(const Request &request, Json result) {
+  if (!request.transaction.is_null()) result["transaction"] = request.transaction;
+  return result;
+}
+
+std::string logEntry(const Request &request, const Json &reply, std::chrono::milliseconds took) {
+  const bool ok = reply.value("ok", false);
+  const std::string result = ok ? "ok" : reply["error"].value("code", std::string("failed"));
+  return "radio " + radioName(request.radio) + " " +
+         (request.text.empty() ? "(empty)" : request.text) + ": " + result + " (" +
+         std::to_string(took.count()) + " ms)";
+}
+
+Json onlineStatus(bool line_open, const std::string &device, int baud) {
+  return {{"state", "online"},
+          {"line", line_open ? "open" : "lost"},
+          {"device", device},
+          {"baud", baud},
+          {"version", RADIOBRIDGE_VERSION}};
+}
+
+Json offlineStatus() {
+  return {{"state", "offline"}};
+}
+
+Json stateObject(const RadioState &state) {
+  Json object{{"available", state.available}};
+  object.update(state.readings);
+  object["last_set"] = state.last_set;
+  return object;
+}
+
+const std::vector<std::string> &stateReaders() {
+  static const std::vector<std::string> readers{"version", "get-codeplug", "get-config",
+                                                "get-offset", "get-split"};
+  return readers;
+}
+
+const char *noteSuccess(RadioState &state, const radioctl::Invocation &invocation,
+                        const Json &result) {
+  const std::string name = radioctl::commandName(invocation);
+  const auto &readers = stateReaders();
+  if (std::find(readers.begin(), readers.end(), name) != readers.end()) {
+    for (const auto &field : result.items()) {
+      if (field.key() != "command" && field.key() != "ok")
+        state.readings[field.key()] = field.value();
+    }
+    return nullptr;
+  }
+  const Effect *effect = effectOf(name);
+  if (effect == nullptr) return nullptr;
+  if (effect->note != nullptr) effect->note(state.last_set, invocation.values);
+  return effect->read_back;
+}
+
+}  // namespace radiobridge

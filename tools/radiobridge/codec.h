@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: MIT
+// Topics and JSON, both ways, with no I/O: the topic names of one line, a
+// message as it arrived turned into a request for the worker (or into the
+// error reply it gets at once), the reply and log line of a request, and
+// the retained status and radio-state payloads. Commands are read with
+// radioctl's planner and answered in radioctl's JSON, so a request through
+// the bridge and a radioctl command line are checked and reported alike.
+// The session feeds messages in; the worker and the session publish what
+// comes out.
+#ifndef RADIOBRIDGE_CODEC_H
+#define RADIOBRIDGE_CODEC_H
+
+#include <chrono>
+#include <cstddef>
+#include <optional>
+#include <string>
+
+#include "commands.h"
+
+namespace radiobridge {
+
+using Json = radioctl::Json;
+using Clock = std::chrono::steady_clock;
+
+// Error codes of the bridge's own, beside radioctl's ("usage", "refused",
+// "timeout", "line-lost", ...). "busy" is radioctl's word for a line held by
+// another program; here it means the queue is full.
+constexpr const char *kCodeBusy = radioctl::kCodeBusy;
+constexpr const char *kCodeExpired = "expired";
+constexpr const char *kCodeUnavailable = "unavailable";
+constexpr const char *kCodeShuttingDown = "shutting-down";
+
+// A request is one command line; anything longer is refused unread.
+constexpr std::size_t kMaxRequestBytes = 4096;
+
+// A radio's address as it appears in topics: two lower-case hex digits.
+std::string radioName(int address);
+
+class Topics {
+ public:
+  Topics(std::string line_topic, std::string reply_prefix);
+
+  std::string status() const { return line_ + "/status"; }
+  std::string state(int radio) const { return radioTopic(radio, "/state"); }
+  std::string request(int radio) const { return radioTopic(radio, "/request"); }
+  std::string response(int radio) const { return radioTopic(radio, "/response"); }
+  const std::string &replyPrefix() const { return reply_prefix_; }
+
+  // Whether a reply may be published on `topic`.
+  bool replyAllowed(const std::string &topic) const;
+  // The radio a request topic is addressed to.
+  std::optional<int> radioOf(const std::string &request_topic) const;
+
+ private:
+  std::string radioTopic(int radio, const char *leaf) const;
+
+  std::string line_;
+  std::string reply_prefix_;
+};
+
+// Where a reply goes: the topic and the correlation data to send with it.
+struct Route {
+  std::string topic;
+  std::string correlation;
+};
+
+// A message as the network thread copies it out of the library.
+struct Incoming {
+  std::string topic;
+  std::string payload;  // cut after kMaxRequestBytes + 1 bytes
+  std::size_t payload_size = 0;
+  std::optional<std::string> response_topic;
+  std::string correlation;
+  bool retained = false;
+  std::optional<long> expiry_seconds;  // what is left of the message's own expiry
+  Clock::time_point received;
+};
+
+// One request for a radio: what to run, where to answer and until when.
+struct Request {
+  int radio = 0;
+  std::string text;  // the command as written, made printable, for the log
+  std::string name;  // the command's name in replies, empty when there is none
+  radioctl::Invocation invocation;
+  Json transaction;  // null when none was given
+  Route route;
+  Clock::time_point expires;
+};
+
+// What becomes of an incoming message.
+struct Admission {
+  enum class Action { kQueue, kAnswer, kDrop };
+  Action action = Action::kDrop;
+  Request request;              // kQueue: the request; kAnswer: where the reply goes
+  Json reply;                   // kAnswer: the reply to send at once
+  bool clear_retained = false;  // publish an empty retained message on its topic
+  std::string note;             // a log line beside the request's own, if any
+};
+
+Admission admit(const Incoming &message, const Topics &topics, std::chrono::seconds default_expiry);
+
+// The failure reply of a request with one of the codes above; errno 0 when
+// no system error applies.
+Json failure(const Request &request, const char *code, int error_number,
+             const std::string &message);
+
+// A result of radioctl's (success or failure) as the reply to `request`.
+Json reply(const Request &request, Json result);
+
+// "radio 20 set-freq 145.5M: ok (7 ms)"
+std::string logEntry(const Request &request, const Json &reply, std::chrono::milliseconds took);
+
+// The retained status of the line, and the will's and clean stop's payload.
+Json onlineStatus(bool line_open, const std::string &device, int baud);
+Json offlineStatus();
+
+// What is known of one radio.
+struct RadioState {
+  bool available = true;
+  Json readings = Json::object();  // fields of the readers' results
+  Json last_set = Json::object();  // values set that the radio cannot report
+};
+
+Json stateObject(const RadioState &state);
+
+// The readers whose results make up a radio's readable state, in the order
+// they are read when a line opens or a radio comes back.
+const std::vector<std::string> &stateReaders();
+
+// Records a successful result of `invocation` in `state`; returns the
+// reader to run next so the state shows what the radio now holds, or
+// nullptr.
+const char *noteSuccess(RadioState &state, const radioctl::Invocation &invocation,
+                        const Json &result);
+
+}  // namespace radiobridge
+
+#endif  // RADIOBRIDGE_CODEC_H

@@ -1,0 +1,151 @@
+// SPDX-License-Identifier: MIT
+// radiobridge: the radios on one serial line, reached through an MQTT
+// broker. main owns the start and stop order and the signals. Start: read
+// the options (a bad command line stops here), read the password file,
+// block SIGINT, SIGTERM and SIGUSR1 in every thread to come, start the
+// worker (it opens the line), then the session (its network thread
+// connects). main then waits for a signal: SIGINT or SIGTERM stop the
+// bridge, SIGUSR1 is how the session reports a fatal refusal. Stop: close
+// the queue, let the worker finish its exchange and answer what is queued,
+// publish "offline" and disconnect, close the line. Exit 0 after a signal,
+// 1 after a runtime failure, 2 for a usage error.
+#include <signal.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iostream>
+#include <mutex>
+#include <thread>
+
+#include "log.h"
+#include "options.h"
+#include "queue.h"
+#include "radioline.h"
+#include "session.h"
+#include "worker.h"
+
+namespace {
+
+using namespace radiobridge;
+
+// The session's report of a fatal refusal, for main to act on.
+class Fatal {
+ public:
+  void report(const std::string &message) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      message_ = message;
+    }
+    ::kill(::getpid(), SIGUSR1);
+  }
+  std::string message() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return message_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::string message_;
+};
+
+bool readPassword(const std::string &path, std::string &password) {
+  std::ifstream file(path);
+  if (!file || !std::getline(file, password)) {
+    logLine(std::string(kProgram) + ": cannot read the password from " + path);
+    return false;
+  }
+  if (!password.empty() && password.back() == '\r') password.pop_back();
+  return true;
+}
+
+SessionSettings sessionSettings(const Options &options, const std::string &password) {
+  SessionSettings settings;
+  settings.client_id =
+      std::string(kProgram) + "-" + options.name + "-" + std::to_string(::getpid());
+  settings.host = options.host;
+  settings.port = options.port;
+  settings.keepalive = options.keepalive;
+  settings.user = options.user;
+  settings.password = password;
+  settings.cafile = options.cafile;
+  settings.cert = options.cert;
+  settings.key = options.key;
+  settings.radios = options.radios;
+  settings.request_expiry = std::chrono::seconds(options.request_expiry);
+  return settings;
+}
+
+WorkerSettings workerSettings(const Options &options) {
+  WorkerSettings settings;
+  settings.line = {options.device, options.simulate, options.baud, options.radios.front()};
+  settings.device = options.simulate ? "radiosim" : options.device;
+  settings.radios = options.radios;
+  settings.controller = options.controller;
+  settings.heartbeat = std::chrono::seconds(options.heartbeat);
+  return settings;
+}
+
+// Waits for a stop signal or a fatal report; returns the exit status.
+int waitForStop(const sigset_t &signals, Fatal &fatal) {
+  for (;;) {
+    const int signal = ::sigwaitinfo(&signals, nullptr);
+    if (signal == SIGINT || signal == SIGTERM) return kExitOk;
+    const std::string message = signal == SIGUSR1 ? fatal.message() : std::string();
+    if (!message.empty()) {
+      logLine(std::string(kProgram) + ": " + message);
+      return kExitFailed;
+    }
+  }
+}
+
+int run(int argc, char **argv) {
+  const ParsedOptions parsed = parseOptions(argc, argv);
+  if (!parsed.run) {
+    std::cout << parsed.output << std::flush;
+    std::cerr << parsed.error << std::flush;
+    return parsed.status;
+  }
+  const Options &options = parsed.options;
+  std::string password;
+  if (!options.password_file.empty() && !readPassword(options.password_file, password)) {
+    return kExitFailed;
+  }
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&signals, signal);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+  debug = options.trace ? 1 : 0;
+
+  const Topics topics(lineTopic(options), options.reply_prefix);
+  RequestQueue queue(static_cast<std::size_t>(options.queue_size));
+  Fatal fatal;
+  Session session(sessionSettings(options, password), topics, queue,
+                  [&fatal](const std::string &message) { fatal.report(message); });
+  Worker worker(workerSettings(options), queue, session, topics);
+  std::thread worker_thread([&worker] { worker.run(); });
+  std::string error;
+  int status = kExitOk;
+  if (session.start(error)) {
+    status = waitForStop(signals, fatal);
+  } else {
+    logLine(std::string(kProgram) + ": " + error);
+    status = kExitFailed;
+  }
+  queue.close();
+  worker_thread.join();
+  session.stop();
+  worker.closeLine();
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception &error) {
+    radiobridge::logLine(std::string(radiobridge::kProgram) + ": " + error.what());
+    return radiobridge::kExitFailed;
+  }
+}

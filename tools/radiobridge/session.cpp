@@ -1,0 +1,338 @@
+// SPDX-License-Identifier: MIT
+// The libmosquitto client and its network thread. Start: protocol version
+// 5, the will ("offline", retained), credentials and TLS, then the thread,
+// which connects and runs the library's loop. Whenever the loop reports the
+// connection gone or a connect failed, the thread waits out the back-off
+// (1 s doubling to 30 s, reset by a successful connect) and reconnects;
+// every failure is retried, so a broker that is down at start, restarts or
+// fails a TLS handshake is tried again (libmosquitto's own reconnecting
+// stops for good after a TLS or protocol error). Callbacks run in this
+// thread with the library's callback mutex held, so they only copy, decide
+// and publish: on_connect subscribes each radio's request topic with retain
+// handling "never send", "retain as published" (a retained request shows
+// as one) and "no local" (the empty message that clears a retained request
+// does not come back), republishes the status and raises the queue's
+// republish flag. A connection refused for the user name or password is
+// reported as fatal.
+#include "session.h"
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace radiobridge {
+namespace {
+
+constexpr int kQos = 1;
+constexpr auto kFirstReconnect = std::chrono::seconds(1);
+constexpr auto kLastReconnect = std::chrono::seconds(30);
+constexpr int kLoopWaitMs = 1000;  // longest wait in the library's loop; publishes wake it
+constexpr auto kStopWait = std::chrono::seconds(2);  // for "offline" and the disconnect
+constexpr int kSubscribeOptions =
+    MQTT_SUB_OPT_SEND_RETAIN_NEVER | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED | MQTT_SUB_OPT_NO_LOCAL;
+
+// A library's message as a phrase to follow a colon: "the connection was
+// lost".
+std::string phrase(std::string text) {
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+// libmosquitto's text for one of its result codes (the system's for
+// MOSQ_ERR_ERRNO) or for a protocol reason code.
+std::string describe(int code) {
+  if (code == MOSQ_ERR_ERRNO) return phrase(std::strerror(errno));
+  return phrase(code >= MQTT_RC_UNSPECIFIED ? mosquitto_reason_string(code)
+                                            : mosquitto_strerror(code));
+}
+
+std::string serialize(const Json &payload) {
+  return payload.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The file's problem, or an empty string when it can be read.
+std::string unreadable(const char *option, const std::string &path) {
+  if (path.empty() || ::access(path.c_str(), R_OK) == 0) return {};
+  return std::string(option) + " " + path + ": " + std::strerror(errno);
+}
+
+Incoming copyMessage(const mosquitto_message &message, const mosquitto_property *properties) {
+  Incoming copy;
+  copy.received = Clock::now();
+  copy.topic = message.topic;
+  copy.payload_size = static_cast<std::size_t>(std::max(message.payloadlen, 0));
+  copy.payload.assign(static_cast<const char *>(message.payload),
+                      std::min(copy.payload_size, kMaxRequestBytes + 1));
+  copy.retained = message.retain;
+  char *topic = nullptr;
+  if (mosquitto_property_read_string(properties, MQTT_PROP_RESPONSE_TOPIC, &topic, false) !=
+      nullptr) {
+    copy.response_topic = topic;
+    std::free(topic);
+  }
+  void *data = nullptr;
+  uint16_t length = 0;
+  if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length,
+                                     false) != nullptr) {
+    copy.correlation.assign(static_cast<const char *>(data), length);
+    std::free(data);
+  }
+  uint32_t expiry = 0;
+  if (mosquitto_property_read_int32(properties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL, &expiry,
+                                    false) != nullptr) {
+    copy.expiry_seconds = static_cast<long>(expiry);
+  }
+  return copy;
+}
+
+}  // namespace
+
+// The library's callbacks; `object` is the Session.
+struct Session::Callbacks {
+  static Session &of(void *object) { return *static_cast<Session *>(object); }
+
+  static void onConnect(struct mosquitto *, void *object, int code, int,
+                        const mosquitto_property *) {
+    Session &session = of(object);
+    if (code == 0) return session.connected();
+    const std::string reason = describe(code);
+    if (code == MQTT_RC_BAD_USERNAME_OR_PASSWORD || code == MQTT_RC_NOT_AUTHORIZED) {
+      session.stopping_ = true;  // the disconnect that follows is no news
+      session.fatal_("broker refused the bridge's credentials: " + reason);
+    } else {
+      session.broker_log_.change("broker lost: " + reason);
+    }
+  }
+
+  static void onDisconnect(struct mosquitto *, void *object, int, const mosquitto_property *) {
+    Session &session = of(object);
+    {
+      const std::lock_guard<std::mutex> lock(session.mutex_);
+      session.connected_ = false;
+    }
+    session.changed_.notify_all();
+  }
+
+  static void onSubscribe(struct mosquitto *, void *, int, int count, const int *granted,
+                          const mosquitto_property *) {
+    for (int i = 0; i < count; ++i) {
+      if (granted[i] >= MQTT_RC_UNSPECIFIED) {
+        logLine("broker refused a subscription: " + describe(granted[i]));
+      }
+    }
+  }
+
+  static void onMessage(struct mosquitto *, void *object, const mosquitto_message *message,
+                        const mosquitto_property *properties) {
+    of(object).receive(copyMessage(*message, properties));
+  }
+
+  static void onPublish(struct mosquitto *, void *object, int mid, int,
+                        const mosquitto_property *) {
+    Session &session = of(object);
+    {
+      const std::lock_guard<std::mutex> lock(session.mutex_);
+      if (mid != session.awaited_) return;
+      session.awaited_done_ = true;
+    }
+    session.changed_.notify_all();
+  }
+};
+
+Session::Session(SessionSettings settings, const Topics &topics, RequestQueue &queue,
+                 std::function<void(const std::string &)> fatal)
+    : settings_(std::move(settings)),
+      topics_(topics),
+      queue_(queue),
+      fatal_(std::move(fatal)),
+      backoff_(kFirstReconnect, kLastReconnect) {}
+
+Session::~Session() {
+  stop();
+}
+
+bool Session::start(std::string &error) {
+  for (const std::string &problem :
+       {unreadable("--cafile", settings_.cafile), unreadable("--cert", settings_.cert),
+        unreadable("--key", settings_.key)}) {
+    if (!problem.empty()) {
+      error = problem;
+      return false;
+    }
+  }
+  mosquitto_lib_init();
+  client_ = mosquitto_new(settings_.client_id.c_str(), true, this);
+  if (client_ == nullptr) {
+    error = "cannot create the MQTT client";
+    return false;
+  }
+  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  mosquitto_threaded_set(client_, true);
+  mosquitto_connect_v5_callback_set(client_, Callbacks::onConnect);
+  mosquitto_disconnect_v5_callback_set(client_, Callbacks::onDisconnect);
+  mosquitto_subscribe_v5_callback_set(client_, Callbacks::onSubscribe);
+  mosquitto_message_v5_callback_set(client_, Callbacks::onMessage);
+  mosquitto_publish_v5_callback_set(client_, Callbacks::onPublish);
+  const std::string offline = serialize(offlineStatus());
+  mosquitto_will_set_v5(client_, topics_.status().c_str(), static_cast<int>(offline.size()),
+                        offline.data(), kQos, true, nullptr);
+  if (!settings_.user.empty()) {
+    mosquitto_username_pw_set(client_, settings_.user.c_str(), settings_.password.c_str());
+  }
+  if (!settings_.cafile.empty()) {
+    const char *cert = settings_.cert.empty() ? nullptr : settings_.cert.c_str();
+    const char *key = settings_.key.empty() ? nullptr : settings_.key.c_str();
+    const int rc =
+        mosquitto_tls_set(client_, settings_.cafile.c_str(), nullptr, cert, key, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      error = "cannot use the TLS files (--cafile, --cert, --key): " + describe(rc);
+      return false;
+    }
+  }
+  const int rc = mosquitto_connect_bind_async(client_, settings_.host.c_str(), settings_.port,
+                                              settings_.keepalive, nullptr);
+  if (rc != MOSQ_ERR_SUCCESS) broker_log_.change("broker lost: " + describe(rc));
+  network_ = std::thread([this] { network(); });
+  return true;
+}
+
+void Session::network() {
+  for (;;) {
+    const int rc = mosquitto_loop(client_, kLoopWaitMs, 1);
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      if (quit_ && !connected_) return;
+    }
+    if (rc == MOSQ_ERR_SUCCESS) continue;
+    if (!stopping_ && rc != MOSQ_ERR_NO_CONN) broker_log_.change("broker lost: " + describe(rc));
+    if (!waitToReconnect()) return;
+    const int again = mosquitto_reconnect_async(client_);
+    if (again != MOSQ_ERR_SUCCESS && !stopping_) {
+      broker_log_.change("broker lost: " + describe(again));
+    }
+  }
+}
+
+// Waits out the back-off; false when the session stops meanwhile.
+bool Session::waitToReconnect() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const bool quit = changed_.wait_for(lock, backoff_.next(), [this] { return quit_; });
+  backoff_.failed();
+  return !quit;
+}
+
+void Session::connected() {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    connected_ = true;
+  }
+  backoff_.reset();
+  broker_log_.change("broker connected");
+  for (int radio : settings_.radios) {
+    mosquitto_subscribe_v5(client_, nullptr, topics_.request(radio).c_str(), kQos,
+                           kSubscribeOptions, nullptr);
+  }
+  Json status;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    status = status_;
+  }
+  if (!status.is_null()) publish(topics_.status(), status, true);
+  queue_.askRepublish();
+}
+
+void Session::receive(const Incoming &message) {
+  const Admission admission = admit(message, topics_, settings_.request_expiry);
+  if (!admission.note.empty()) logLine(admission.note);
+  if (admission.clear_retained) send(message.topic, {}, true, {});
+  if (admission.action == Admission::Action::kAnswer) {
+    answer(admission.request.route, admission.reply);
+    logLine(logEntry(admission.request, admission.reply, std::chrono::milliseconds(0)));
+    return;
+  }
+  if (admission.action == Admission::Action::kDrop) return;
+  Request request = admission.request;
+  switch (queue_.push(std::move(request))) {
+    case RequestQueue::Push::kQueued:
+      return;
+    case RequestQueue::Push::kFull:
+      return refuse(admission.request, kCodeBusy, "too many requests wait for the line");
+    case RequestQueue::Push::kClosed:
+      return refuse(admission.request, kCodeShuttingDown, "the bridge is shutting down");
+  }
+}
+
+void Session::refuse(const Request &request, const char *code, const std::string &message) {
+  const Json reply = failure(request, code, 0, message);
+  answer(request.route, reply);
+  logLine(logEntry(request, reply, std::chrono::milliseconds(0)));
+}
+
+int Session::send(const std::string &topic, const std::string &payload, bool retained,
+                  const std::string &correlation) {
+  if (client_ == nullptr || !connected_) return -1;
+  mosquitto_property *properties = nullptr;
+  if (!correlation.empty()) {
+    mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
+                                  static_cast<uint16_t>(correlation.size()));
+  }
+  int mid = -1;
+  const int rc =
+      mosquitto_publish_v5(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                           payload.data(), kQos, retained, properties);
+  mosquitto_property_free_all(&properties);
+  if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
+    logLine("cannot publish on " + topic + ": " + describe(rc));
+  }
+  return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+}
+
+void Session::publish(const std::string &topic, const Json &payload, bool retained,
+                      const std::string &correlation) {
+  send(topic, serialize(payload), retained, correlation);
+}
+
+void Session::answer(const Route &route, const Json &reply) {
+  publish(route.topic, reply, false, route.correlation);
+}
+
+void Session::setStatus(const Json &status) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    status_ = status;
+  }
+  publish(topics_.status(), status, true);
+}
+
+void Session::stop() {
+  if (client_ == nullptr) return;
+  stopping_ = true;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (network_.joinable() && connected_) {
+      awaited_ = send(topics_.status(), serialize(offlineStatus()), true, {});
+      changed_.wait_for(lock, kStopWait, [this] { return awaited_done_ || awaited_ < 0; });
+    }
+    quit_ = true;
+  }
+  changed_.notify_all();  // ends a back-off wait
+  mosquitto_disconnect(client_);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, kStopWait, [this] { return !connected_; });
+    connected_ = false;
+  }
+  if (network_.joinable()) network_.join();
+  mosquitto_destroy(client_);
+  client_ = nullptr;
+  mosquitto_lib_cleanup();
+}
+
+}  // namespace radiobridge

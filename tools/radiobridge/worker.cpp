@@ -1,0 +1,206 @@
+// SPDX-License-Identifier: MIT
+// The worker's loop: wait on the queue until the next request, a republish,
+// a heartbeat or a reopen attempt is due; do it; repeat until the queue
+// closes. A request is answered "expired", "line-lost" or "unavailable"
+// without touching the line when that applies, else run through radioctl
+// and answered with its result; a setter of a readable value is then read
+// back so the published state shows what the radio holds. An exchange that
+// fails with EPIPE, EIO, ENXIO or EBADF means the device went away: the
+// line is closed and reopened after the back-off's wait.
+#include "worker.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace radiobridge {
+namespace {
+
+constexpr auto kFirstReopen = std::chrono::seconds(1);
+constexpr auto kLastReopen = std::chrono::seconds(30);
+constexpr int kHeartbeatFailures = 3;  // failed heartbeats in a row that make a radio unavailable
+constexpr auto kIdleWake = std::chrono::hours(1);
+constexpr const char *kVersionReader = "version";
+
+bool linesLost(int code) {
+  return code == EPIPE || code == EIO || code == ENXIO || code == EBADF;
+}
+
+std::chrono::milliseconds since(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+}  // namespace
+
+Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics)
+    : settings_(std::move(settings)),
+      queue_(queue),
+      session_(session),
+      topics_(topics),
+      backoff_(kFirstReopen, kLastReopen) {
+  for (int address : settings_.radios) radios_.push_back({address, {}, {}, 0, false});
+  for (const std::string &reader : stateReaders()) {
+    readers_[reader] = radioctl::planLine(reader).invocations.front();
+  }
+}
+
+void Worker::run() {
+  openLine();
+  heartbeat_at_ = Clock::now() + settings_.heartbeat;
+  for (;;) {
+    Request request;
+    const RequestQueue::Wake wake = queue_.wait(nextWake(), request);
+    if (wake == RequestQueue::Wake::kClosed) break;
+    if (wake == RequestQueue::Wake::kRepublish) {
+      for (Radio &radio : radios_) publishState(radio, true);
+    }
+    if (wake == RequestQueue::Wake::kRequest) serve(request);
+    const Clock::time_point now = Clock::now();
+    if (!line_open_ && now >= reopen_at_) openLine();
+    if (line_open_ && settings_.heartbeat.count() > 0 && now >= heartbeat_at_) {
+      heartbeat();
+      heartbeat_at_ = Clock::now() + settings_.heartbeat;
+    }
+  }
+  for (const Request &request : queue_.drain()) {
+    const Json reply = failure(request, kCodeShuttingDown, 0, "the bridge is shutting down");
+    session_.answer(request.route, reply);
+    logLine(logEntry(request, reply, std::chrono::milliseconds(0)));
+  }
+}
+
+void Worker::closeLine() {
+  line_.reset();
+}
+
+Clock::time_point Worker::nextWake() const {
+  if (!line_open_) return reopen_at_;
+  if (settings_.heartbeat.count() > 0) return heartbeat_at_;
+  return Clock::now() + kIdleWake;
+}
+
+void Worker::openLine() {
+  line_.reset();
+  line_.emplace();
+  std::string error;
+  if (!line_->open(settings_.line, error)) {
+    const int code = line_->failureErrno();
+    line_.reset();
+    return loseLine(error, code);
+  }
+  line_open_ = true;
+  backoff_.reset();
+  line_log_.change("line open");
+  for (Radio &radio : radios_) {
+    radio.read = false;
+    if (line_open_ && !queue_.closed()) readState(radio);
+  }
+  if (line_open_) publishStatus();
+}
+
+void Worker::loseLine(const std::string &why, int code) {
+  line_.reset();
+  line_open_ = false;
+  line_problem_ = why;
+  line_code_ = code;
+  backoff_.failed();
+  reopen_at_ = Clock::now() + backoff_.next();
+  line_log_.change("line lost: " + why);
+  publishStatus();
+}
+
+void Worker::publishStatus() {
+  session_.setStatus(onlineStatus(line_open_, settings_.device, settings_.line.baud));
+}
+
+void Worker::publishState(Radio &radio, bool force) {
+  const Json state = stateObject(radio.state);
+  if (!force && state == radio.published) return;
+  session_.publish(topics_.state(radio.address), state, true);
+  radio.published = state;
+}
+
+Worker::Radio *Worker::find(int address) {
+  for (Radio &radio : radios_) {
+    if (radio.address == address) return &radio;
+  }
+  return nullptr;
+}
+
+void Worker::serve(const Request &request) {
+  const Clock::time_point start = Clock::now();
+  Radio *radio = find(request.radio);
+  const char *read_back = nullptr;
+  Json result;
+  if (radio == nullptr) {
+    result = failure(request, radioctl::kCodeUsage, EINVAL,
+                     "no radio " + radioName(request.radio) + " on this line");
+  } else if (start > request.expires) {
+    result = failure(request, kCodeExpired, 0, "the request expired before the line was free");
+  } else if (!line_open_) {
+    result =
+        failure(request, radioctl::kCodeLineLost, line_code_, "the line is lost: " + line_problem_);
+  } else if (!radio->state.available) {
+    result = failure(request, kCodeUnavailable, 0,
+                     "radio " + radioName(radio->address) + " did not answer its heartbeats");
+  } else {
+    result = execute(*radio, request, read_back);
+  }
+  session_.answer(request.route, result);
+  logLine(logEntry(request, result, since(start)));
+  if (radio == nullptr) return;
+  if (read_back != nullptr && line_open_) readInto(*radio, read_back);
+  publishState(*radio, false);
+}
+
+// Runs the request's command; `read_back` is set to the reader that shows
+// what it changed.
+Json Worker::execute(Radio &radio, const Request &request, const char *&read_back) {
+  Json result;
+  const int rc =
+      radioctl::runInvocation(request.invocation, {radio.address, settings_.controller}, result);
+  if (rc == 0) read_back = noteSuccess(radio.state, request.invocation, result);
+  if (linesLost(rc)) loseLine(settings_.device + ": " + std::strerror(rc), rc);
+  return reply(request, std::move(result));
+}
+
+int Worker::readInto(Radio &radio, const std::string &reader) {
+  Json result;
+  const radioctl::Invocation &invocation = readers_.at(reader);
+  const int rc = radioctl::runInvocation(invocation, {radio.address, settings_.controller}, result);
+  if (rc == 0) noteSuccess(radio.state, invocation, result);
+  if (linesLost(rc)) loseLine(settings_.device + ": " + std::strerror(rc), rc);
+  return rc;
+}
+
+// Reads every readable value, stopping at the first failure (a radio that
+// does not answer costs one time-out, not one per value) and when the
+// bridge stops.
+void Worker::readState(Radio &radio) {
+  for (const std::string &reader : stateReaders()) {
+    if (queue_.closed() || readInto(radio, reader) != 0) return publishState(radio, false);
+  }
+  radio.read = true;
+  publishState(radio, false);
+}
+
+void Worker::heartbeat() {
+  for (Radio &radio : radios_) {
+    if (!line_open_ || queue_.closed()) return;
+    const bool answered = readInto(radio, kVersionReader) == 0;
+    if (!line_open_) return;
+    radio.failures = answered ? 0 : radio.failures + 1;
+    if (answered && !radio.state.available) {
+      radio.state.available = true;
+      logLine("radio " + radioName(radio.address) + " available");
+      radio.read = false;
+    }
+    if (!answered && radio.state.available && radio.failures >= kHeartbeatFailures) {
+      radio.state.available = false;
+      logLine("radio " + radioName(radio.address) + " unavailable");
+    }
+    if (answered && !radio.read) readState(radio);
+    publishState(radio, false);
+  }
+}
+
+}  // namespace radiobridge

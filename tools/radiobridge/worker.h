@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: MIT
+// The worker thread: the only thread that touches the serial line and the
+// only caller of the radioline library. It owns the line (opening, losing
+// and reopening it with back-off), what is known of each radio (state,
+// availability by heartbeat) and runs the queued requests one at a time in
+// arrival order, publishing each reply and every change of state through
+// the session. It reads the radios' state whenever the line opens and
+// republishes it when the session asks (after every connect).
+#ifndef RADIOBRIDGE_WORKER_H
+#define RADIOBRIDGE_WORKER_H
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backoff.h"
+#include "codec.h"
+#include "line.h"
+#include "log.h"
+#include "queue.h"
+#include "session.h"
+
+namespace radiobridge {
+
+struct WorkerSettings {
+  radioctl::LineSettings line;
+  std::string device;  // as the status shows it
+  std::vector<int> radios;
+  int controller = 0;
+  std::chrono::seconds heartbeat{0};  // 0: no heartbeat
+};
+
+class Worker {
+ public:
+  Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics);
+
+  // Serves requests until the queue is closed, then answers what is still
+  // queued with "shutting-down". The line stays open for closeLine().
+  void run();
+  void closeLine();
+
+ private:
+  struct Radio {
+    int address = 0;
+    RadioState state;
+    Json published;     // the state as last published
+    int failures = 0;   // heartbeats failed in a row
+    bool read = false;  // the readable state was read since the line opened
+  };
+
+  void openLine();
+  void loseLine(const std::string &why, int code);
+  void serve(const Request &request);
+  Json execute(Radio &radio, const Request &request, const char *&read_back);
+  int readInto(Radio &radio, const std::string &reader);
+  void readState(Radio &radio);
+  void heartbeat();
+  void publishState(Radio &radio, bool force);
+  void publishStatus();
+  Clock::time_point nextWake() const;
+  Radio *find(int address);
+
+  WorkerSettings settings_;
+  RequestQueue &queue_;
+  Session &session_;
+  const Topics &topics_;
+  std::vector<Radio> radios_;
+  std::map<std::string, radioctl::Invocation> readers_;
+  std::optional<radioctl::Line> line_;
+  bool line_open_ = false;
+  std::string line_problem_;  // why the line is lost
+  int line_code_ = 0;         // the errno that lost it, 0 when none applies
+  Backoff backoff_;
+  Clock::time_point reopen_at_;
+  Clock::time_point heartbeat_at_;
+  StateLog line_log_;
+};
+
+}  // namespace radiobridge
+
+#endif  // RADIOBRIDGE_WORKER_H
