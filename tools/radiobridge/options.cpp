@@ -21,6 +21,7 @@ constexpr int kMaxPort = 65535;
 constexpr int kMinKeepalive = 5;
 constexpr int kMaxKeepalive = 65535;  // the protocol's two-byte field
 constexpr int kMaxQueue = 10000;
+constexpr int kMaxSeconds = 86400;  // a day: longer waits are mistakes
 constexpr const char *kSimulatedName = "sim";
 
 struct Texts {
@@ -47,7 +48,8 @@ void describe(CLI::App &app, Options &options, Texts &texts) {
       ->type_name("LINE");
   app.add_option("--broker", texts.broker, "MQTT broker (default 127.0.0.1:1883, 8883 with TLS)")
       ->type_name("HOST[:PORT]");
-  CLI::Option *user = app.add_option("--user", options.user, "user name at the broker");
+  CLI::Option *user =
+      app.add_option("--user", options.user, "user name at the broker")->type_name("USER");
   CLI::Option *password = app.add_option("--password-file", options.password_file,
                                          "file whose first line is the password")
                               ->type_name("FILE");
@@ -66,7 +68,7 @@ void describe(CLI::App &app, Options &options, Texts &texts) {
       ->capture_default_str();
   app.add_option("--heartbeat", options.heartbeat, "seconds between version reads, 0: off")
       ->type_name("SECONDS")
-      ->check(CLI::NonNegativeNumber)
+      ->check(CLI::Range(0, kMaxSeconds).description(""))
       ->capture_default_str();
   app.add_flag("--simulate", options.simulate, "run against radiosim on a pseudo-terminal")
       ->excludes(device);
@@ -76,16 +78,16 @@ void describe(CLI::App &app, Options &options, Texts &texts) {
       ->type_name("PREFIX");
   app.add_option("--queue-size", options.queue_size, "requests that may wait for the line")
       ->type_name("N")
-      ->check(CLI::Range(1, kMaxQueue))
+      ->check(CLI::Range(1, kMaxQueue).description(""))
       ->capture_default_str();
   app.add_option("--keepalive", options.keepalive, "MQTT keepalive in seconds")
       ->type_name("SECONDS")
-      ->check(CLI::Range(kMinKeepalive, kMaxKeepalive))
+      ->check(CLI::Range(kMinKeepalive, kMaxKeepalive).description(""))
       ->capture_default_str();
   app.add_option("--request-expiry", options.request_expiry,
                  "seconds a request without its own expiry may wait")
       ->type_name("SECONDS")
-      ->check(CLI::PositiveNumber)
+      ->check(CLI::Range(1, kMaxSeconds).description(""))
       ->capture_default_str();
   app.add_flag("--version", texts.version, "print the version and exit");
 }
