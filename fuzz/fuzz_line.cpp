@@ -121,7 +121,7 @@ ModelFrame ModelLine::receive(int bufsize, int to, int from) {
 
 ModelFrame ModelLine::reply(int to, int from, int bufsize) {
   ModelFrame frame;
-  while (frame.to != from && frame.from != to) {
+  while (frame.to != from || frame.from != to) {
     frame = receive(bufsize, frame.to, frame.from);
     if (frame.rc != 0) break;
   }

@@ -58,7 +58,7 @@ class ModelLine {
   ModelFrame receive(int bufsize, int to, int from);
 
   // The frame a command exchange from `from` to `to` takes as its reply: the
-  // first one addressed to `from` or sent by `to`, or the failure before it.
+  // first one sent by `to` to `from`, or the failure before it.
   ModelFrame reply(int to, int from, int bufsize);
 
  private:

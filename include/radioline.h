@@ -5,13 +5,14 @@
  * Lifecycle: call seropen() once with the device path and baud rate, then any
  * number of operations one after another, then serclose(). Every operation
  * sends one frame FE FE <to> <from> <body> FD to the radio and, for the radio
- * commands, waits for the one reply frame that concerns it, skipping the echo
- * of its own request and frames between other stations.
+ * commands, waits for the one reply frame that concerns it: a frame sent by
+ * the radio to the controller.
  *
  * Result codes: every call that can fail returns 0 on success or a positive
  * errno value of the platform (EINVAL, ENOSPC, ETIMEDOUT, EPIPE, EBADF, or
  * whatever a failing system call left in errno), so strerror() and perror()
- * name every code. Where the library makes a code up itself it also sets
+ * name every code. serclose() alone differs: it returns 0, -1, or the
+ * negative `serfh` when no device is open. Where the library makes a code up itself it also sets
  * errno to it, unless the function's comment says otherwise. The first
  * failure of a lower layer ends the operation and is returned unchanged;
  * nothing is retried.
@@ -25,7 +26,10 @@
  *
  * Tracing: set the global `debug` to non-zero and every layer writes a
  * line-by-line account of its work to standard error, each line beginning
- * with the function's name; with `debug` zero the library writes nothing.
+ * with the name of the function that writes it, with two exceptions:
+ * seropen()'s "tcgetattr returned" and "tcsetattr returned" lines begin with
+ * the name of the call they report, and getvcosplitfreq() writes under the
+ * name "getvcosplit". With `debug` zero the library writes nothing.
  *
  * Threads: the open descriptor (`serfh`) and `debug` are process-wide, so the
  * operations are not reentrant: call them from one thread at a time.
@@ -56,13 +60,17 @@ RADIOLINE_API extern int serfh;
  * Serial port: the one open device and single raw bytes.
  * ------------------------------------------------------------------------ */
 
-/* Opens `devname` read-write (blocking) and sets it to raw 8-bit mode:
+/* Opens `devname` read-write (blocking), closing first the device an earlier
+ * seropen() left open, and sets it to raw 8-bit mode:
  * ignore breaks and parity errors, no output processing, 8N1 with the
  * receiver on, hang-up on last close, modem lines ignored, no flow control,
  * non-canonical input without echo or signals; input and output speed
  * `baudrate` in bits per second (any rate the platform has a speed constant
- * for, 50 to 4000000 on Linux). The descriptor is stored in `serfh`
- * whatever happens; a failure after the open leaves it open there.
+ * for, 50 to 4000000 on Linux). Then it discards every byte already
+ * waiting on the device, so that nothing sent before the open is read as a
+ * reply. The descriptor is
+ * stored in `serfh` whatever happens; a failure after the open leaves it
+ * open there (the next seropen() or serclose() closes it).
  * Returns 0, or:
  *   the open call's errno (ENOENT, EACCES, ...), `serfh` then -1;
  *   ENOTTY or another errno when the device's settings cannot be read;
@@ -90,6 +98,7 @@ RADIOLINE_API int rawcharout(unsigned char c);
 
 /* Waits up to 5 seconds for one byte and stores it in `*c`.
  * Returns 0, or:
+ *   EINVAL (errno set) when `c` is NULL; nothing is read;
  *   ETIMEDOUT (errno set) when no byte came within 5 seconds; `*c` as it was;
  *   EPIPE (errno set) at end of file: the device went away or the line hung
  *   up;
@@ -111,8 +120,9 @@ RADIOLINE_API int rawcharin(unsigned char *c);
 RADIOLINE_API int charout(unsigned char c);
 
 /* Receives one body byte into `*c`, turning a pair FF x into x | F0.
- * Returns 0, or the code of the failing rawcharin(). Blocks for at most
- * 5 seconds per raw byte. */
+ * Returns 0, or EINVAL (errno set, nothing read) when `c` is NULL, or the
+ * code of the failing rawcharin(). Blocks for at most 5 seconds per raw
+ * byte. */
 RADIOLINE_API int charin(unsigned char *c);
 
 /* Sends the frame FE FE <to> <from> <cmd[0..cmdlen-1] escaped> FD. Only the
@@ -133,6 +143,7 @@ RADIOLINE_API int sendcmd(int to, int from, unsigned char *cmd, int cmdlen);
  * `*resplen` gets the body length, on success only; a `bufsize` of 0 or less
  * reads no body byte.
  * Returns 0, or:
+ *   EINVAL (errno set, nothing read) when any of the four pointers is NULL;
  *   EINVAL (errno left untouched) when the byte after the first FE is not
  *   FE; that byte is consumed and the frame abandoned;
  *   the code of the failing rawcharin()/charin(): ETIMEDOUT after 5 seconds
@@ -161,12 +172,22 @@ RADIOLINE_API void tobcd(long value, unsigned char *outbuf, int buflen);
 RADIOLINE_API void tobcdrev(long value, unsigned char *outbuf, int buflen);
 
 /* ------------------------------------------------------------------------
- * Radio commands. Each sends one request from `from` to `to`, skips its own
- * echo and frames between other stations, and takes the first frame that is
- * addressed to `from` or sent by `to` as the reply. Setters accept a reply
- * whose first byte is the status FB; readers accept AA followed by their
- * subcommand with the top bit set, and copy data to the caller only on
- * success. Common result codes, besides those each command lists:
+ * Radio commands. Each sends one request from `from` to `to` and takes as
+ * its reply the first frame sent by `to` to `from`; every other frame is
+ * skipped: its own echo, frames between other stations, the radio's frames
+ * to other controllers and other stations' frames to the controller.
+ * Setters accept a reply whose first byte is the status FB; readers accept
+ * AA followed by their subcommand with the top bit set, and copy data to the
+ * caller only on success.
+ * Late replies: after a command that timed out, or whose reply began with a
+ * broken frame start, the next command discards what waits on the line
+ * before it sends its request, so the late answer to the failed command
+ * does not answer the next one. A reply that comes later still, after the
+ * next request has gone out, cannot be told from that request's answer: the
+ * frames carry no sequence number. A reader still checks that the reply
+ * echoes its own command and subcommand; a setter's bare status carries
+ * nothing to check.
+ * Common result codes, besides those each command lists:
  *   EINVAL (errno set): the radio refused (status other than FB), the reply
  *     is of the wrong command or subcommand, or too short to decode;
  *     an address is above 252 (nothing sent);

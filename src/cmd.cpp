@@ -73,6 +73,9 @@ int sendcmd(int to, int from, unsigned char *cmd, int cmdlen) {
 }
 
 int rcvresp(int *to, int *from, unsigned char *resp, int bufsize, int *resplen) {
+  if (to == nullptr || from == nullptr || resp == nullptr || resplen == nullptr) {
+    return failWith(EINVAL);
+  }
   int rc = huntForStart();
   if (rc != 0) return rc;
   trace("rcvresp: found beginning of header\n");
@@ -199,8 +202,9 @@ int judgeData(const CommandRow &row, const unsigned char *inbuf, int resplen, vo
   return row.decode(inbuf + kDataReplyHeader, resplen - kDataReplyHeader, out);
 }
 
-// Sends the request, waits for the first frame addressed to `from` or sent
-// by `to` (skipping the echo of the request and other stations' frames),
+// Sends the request, waits for the first frame sent by `to` to `from`
+// (skipping the echo of the request, frames between other stations, the
+// radio's frames to other controllers and other stations' frames to us),
 // and judges it in the row's form. A broadcast (an address 0) reads no
 // reply: a status-form command has then succeeded, a data-form one has
 // nothing to decode.
@@ -208,6 +212,7 @@ int exchange(int to, int from, Request &request, void *out) {
   const CommandRow &row = request.row;
   int rto = 0;
   int rfrom = 0;
+  discardAbandonedReply();  // a late answer to an earlier request is no reply
   if (row.send_trace == SendTrace::kAnnounced) {
     trace("%s: calling sendcmd\n", row.name);
   }
@@ -223,12 +228,15 @@ int exchange(int to, int from, Request &request, void *out) {
 
   unsigned char inbuf[kReplyBufferSize] = {};
   int resplen = 0;
-  while (rto != from && rfrom != to) {
+  while (rto != from || rfrom != to) {
     trace("%s: eating messages to/from other ids\n", row.name);
     rc = rcvresp(&rto, &rfrom, inbuf, row.bufsize, &resplen);
     trace("%s: rcvresp returned to %02x from %02x rc %d\n", row.name, rto, rfrom, rc);
     if (rc != 0) {
       tracePerror(row.name, rc);  // errno stays as the failure left it
+      // The radio may still answer after a time-out or a broken start (the
+      // EINVAL of rcvresp); that answer must not answer the next request.
+      if (rc == ETIMEDOUT || rc == EINVAL) abandonReply();
       return rc;
     }
   }

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The serial line: the one open device and the bytes that cross it. This file
-// owns the global `serfh` and is the only one that calls open, close, the
-// termios functions, select, read and write. seropen() puts the device into
-// raw 8-bit mode at the requested speed; rawcharout() and rawcharin() move
-// one unescaped byte per call, the reader waiting at most five seconds for
-// it. Above them sit charout() and charin(), which keep the frame's reserved
+// owns the global `serfh` and is the only one that calls open, close,
+// the termios functions, select, read and write. seropen() puts the device
+// into raw 8-bit mode at the requested speed and discards what was
+// waiting; rawcharout() and rawcharin() move one
+// unescaped byte per call, the reader waiting at most five seconds for it.
+// Above them sit charout() and charin(), which keep the frame's reserved
 // bytes out of a body by escaping them; the frame layer in cmd.cpp calls
-// these four and never touches the descriptor itself.
+// these four, and has the line cleared after an abandoned reply, but never
+// touches the descriptor itself.
 #include <fcntl.h>
 #include <sys/select.h>
 #include <termios.h>
@@ -27,6 +29,10 @@ constexpr int kNoDevice = -2;
 
 // Every byte read waits this long; the radio answers well within it.
 constexpr long kReadTimeoutSeconds = 5;
+
+// Whether an exchange gave up on a reply that may still arrive since the
+// line was opened or last cleared: see abandonReply().
+bool reply_abandoned = false;
 
 struct BaudRate {
   int bits_per_second;
@@ -69,6 +75,14 @@ void makeRaw(termios *settings) {
   settings->c_lflag = 0;
 }
 
+// Drops the bytes waiting on the line unread: a terminal's input queue (a
+// descriptor that is no terminal keeps them). errno stays as it was.
+void discardWaitingInput() {
+  const int saved = errno;
+  tcflush(serfh, TCIFLUSH);
+  errno = saved;
+}
+
 // select() can only watch descriptors below FD_SETSIZE; a negative one means
 // no device is open.
 bool deviceUsable() {
@@ -76,11 +90,23 @@ bool deviceUsable() {
 }
 
 }  // namespace
+
+void abandonReply() {
+  reply_abandoned = true;
+}
+
+void discardAbandonedReply() {
+  if (!reply_abandoned) return;
+  discardWaitingInput();
+  reply_abandoned = false;
+}
+
 }  // namespace radioline
 
 using namespace radioline;
 
 int seropen(char *devname, int baudrate) {
+  if (serfh >= 0) close(serfh);  // one line at a time: the old one goes first
   trace("seropen: opening device %s\n", devname);
   serfh = open(devname, O_RDWR);
   const int open_error = errno;
@@ -109,6 +135,8 @@ int seropen(char *devname, int baudrate) {
     tracePerror("seropen", set_error);
     return failWith(set_error);
   }
+  discardWaitingInput();  // no byte from before the open is read as a reply
+  reply_abandoned = false;
   return 0;
 }
 
@@ -136,6 +164,7 @@ int rawcharout(unsigned char c) {
 }
 
 int rawcharin(unsigned char *c) {
+  if (c == nullptr) return failWith(EINVAL);
   if (!deviceUsable()) {
     tracePerror("rawcharin", EBADF);
     return failWith(EBADF);
@@ -208,6 +237,7 @@ int charinEscaped(unsigned char *c, bool *escaped) {
 }  // namespace radioline
 
 int charin(unsigned char *c) {
+  if (c == nullptr) return failWith(EINVAL);
   bool escaped = false;
   return charinEscaped(c, &escaped);
 }

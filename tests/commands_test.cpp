@@ -163,6 +163,8 @@ TEST_F(Commands, SettersPutTheirValuesOnTheWireAsLaidOut) {
       {[] { return setduplex(kRadio, kController, -1); }, "0F FF 0F"},
       {[] { return setpl(kRadio, kController, 100, 1); }, "1B 01 01 00"},
       {[] { return setpl(kRadio, kController, 12345, 0); }, "1B 00 23 45"},
+      {[] { return setpl(kRadio, kController, 0, 0); },
+       "1B 00 00 00"},  // tone 0 is sent like any other
       {[] { return setvfocodeplug(kRadio, kController, prefixed); },
        "AA 01 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10"},
       {[] { return setvfocodeplug(kRadio, kController, trailing); },

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Frames on the wire: body-byte escaping both ways, sendcmd and rcvresp.
+// Frames on the wire: body-byte escaping both ways, sendcmd, rcvresp, readers without storage.
 #include <cerrno>
+#include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -153,6 +154,30 @@ TEST_F(FrameTest, RcvrespAbandonsABrokenStartWithEinvalAndErrnoUntouched) {
   const Received next = receive(32);
   EXPECT_EQ(next.rc, 0) << "only the byte after the broken start may be consumed";
   EXPECT_EQ(next.body, hex("FB"));
+}
+
+// The frame waiting on the line is still whole afterwards.
+TEST_F(FrameTest, ReadersGivenNoStorageReturnEinvalAndReadNothing) {
+  radio_.send(hex("FE FE 91 20 FB FD"));
+  static unsigned char c;
+  static int n;
+  int (*const calls[])() = {
+      [] { return rawcharin(nullptr); },
+      [] { return charin(nullptr); },
+      [] { return rcvresp(nullptr, &n, &c, 1, &n); },
+      [] { return rcvresp(&n, nullptr, &c, 1, &n); },
+      [] { return rcvresp(&n, &n, nullptr, 1, &n); },
+      [] { return rcvresp(&n, &n, &c, 1, nullptr); },
+  };
+  for (std::size_t i = 0; i < std::size(calls); i++) {
+    SCOPED_TRACE(i);
+    errno = 0;
+    EXPECT_EQ(calls[i](), EINVAL);
+    EXPECT_EQ(errno, EINVAL);
+  }
+  const Received got = receive(32);
+  EXPECT_EQ(got.from, 0x20);
+  EXPECT_EQ(got.body, hex("FB"));
 }
 
 TEST_F(FrameTest, RcvrespTracesOneFrameLineByLine) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The serial line: opening, its settings, closing, raw bytes both ways, silence with debug off.
+// The serial line: opening, settings, stale input, closing, raw bytes, silence.
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -108,6 +108,23 @@ TEST_F(SerialOpenTest, RefusesARateWithoutASpeedConstantWithEinvalBeforeApplying
     EXPECT_EQ(settingsOf(serfh).c_iflag & IGNBRK, 0u) << "the settings were applied";
     serclose();
   }
+}
+
+TEST_F(SerialOpenTest, DiscardsWhatWaitedOnTheLineBeforeTheOpen) {
+  radio_.send(hex("41"));
+  ASSERT_EQ(openLine(19200), 0);
+  radio_.send(hex("42"));
+  unsigned char c = 0;
+  ASSERT_EQ(rawcharin(&c), 0);
+  EXPECT_EQ(c, 0x42);
+}
+
+TEST_F(SerialOpenTest, ClosesTheOpenLineBeforeOpeningAnother) {
+  ASSERT_EQ(openLine(19200), 0);
+  const int first = serfh;
+  ASSERT_EQ(openLine(19200), 0);
+  ASSERT_EQ(serclose(), 0);
+  EXPECT_EQ(fcntl(first, F_GETFD), -1) << "the first line was left open";
 }
 
 TEST(SerialCloseBeforeOpenTest, ReturnsMinusTwoBeforeAnyOpen) {

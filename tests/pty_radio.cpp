@@ -54,9 +54,34 @@ Bytes PtyRadio::take() {
   return got;
 }
 
+Bytes PtyRadio::await(std::size_t count) {
+  Bytes got;
+  pollfd ready{master_, POLLIN, 0};
+  while (got.size() < count && poll(&ready, 1, 10000) == 1) {
+    unsigned char c = 0;
+    if (read(master_, &c, 1) != 1) break;
+    got.push_back(c);
+  }
+  return got;
+}
+
 void PtyRadio::hangUp() {
   if (master_ >= 0) close(master_);
   master_ = -1;
+}
+
+RadioAnswer::RadioAnswer(PtyRadio &radio, Bytes request, Bytes reply,
+                         std::chrono::milliseconds delay)
+    : thread_([&radio, request, reply, delay] {
+        const Bytes got = radio.await(request.size());
+        EXPECT_EQ(got, request) << "the radio's answer waits for this request";
+        if (got != request) return;
+        std::this_thread::sleep_for(delay);
+        radio.send(reply);
+      }) {}
+
+RadioAnswer::~RadioAnswer() {
+  thread_.join();
 }
 
 void LineTest::SetUp() {

@@ -5,15 +5,19 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 using Bytes = std::vector<unsigned char>;
 
-// Owns the master side of a raw pseudo-terminal. A test queues the bytes the
-// radio "sends" with send() before it calls the library (the terminal holds
-// them until the library reads), and collects what the library wrote with
-// take(). The library opens slave_path() with seropen().
+// Owns the master side of a raw pseudo-terminal. The library opens
+// slave_path() with seropen(), which discards what waited before. A test then
+// queues the bytes the radio "sends" with send() before it calls the library
+// (the terminal holds them until the library reads), or has a RadioAnswer
+// send them once the request is out, and collects what the library wrote
+// with take().
 class PtyRadio {
  public:
   PtyRadio();
@@ -27,12 +31,30 @@ class PtyRadio {
   void send(const Bytes &bytes);
   // Returns every byte the library has written so far, and forgets them.
   Bytes take();
+  // Waits up to ten seconds for the library to write `count` bytes; returns
+  // those that came.
+  Bytes await(std::size_t count);
   // Closes the master side: the line is gone.
   void hangUp();
 
  private:
   int master_ = -1;
   std::string slave_path_;
+};
+
+// Plays the radio on a thread of its own for requests the library has yet to
+// send: waits until the library has written `request` (and nothing else),
+// then, after `delay`, sends `reply`. The destructor waits for the thread.
+class RadioAnswer {
+ public:
+  RadioAnswer(PtyRadio &radio, Bytes request, Bytes reply,
+              std::chrono::milliseconds delay = std::chrono::milliseconds(0));
+  ~RadioAnswer();
+  RadioAnswer(const RadioAnswer &) = delete;
+  RadioAnswer &operator=(const RadioAnswer &) = delete;
+
+ private:
+  std::thread thread_;
 };
 
 // A test with the library's line open on a fresh pseudo-terminal: seropen()
