@@ -66,9 +66,11 @@ RADIOLINE_API extern int serfh;
  * receiver on, hang-up on last close, modem lines ignored, no flow control,
  * non-canonical input without echo or signals; input and output speed
  * `baudrate` in bits per second (any rate the platform has a speed constant
- * for, 50 to 4000000 on Linux). Then it discards every byte already
- * waiting on the device, so that nothing sent before the open is read as a
- * reply. The descriptor is
+ * for, 50 to 4000000 on Linux). Then it asks the driver for low-latency
+ * mode, where the driver offers it (USB serial adapters otherwise hold
+ * received bytes up to 16 ms; a pseudo-terminal has no such mode and the
+ * open carries on), and discards every byte already waiting on the device,
+ * so that nothing sent before the open is read as a reply. The descriptor is
  * stored in `serfh` whatever happens; a failure after the open leaves it
  * open there (the next seropen() or serclose() closes it).
  * Returns 0, or:

@@ -1,18 +1,22 @@
 // SPDX-License-Identifier: MIT
 // The serial line: the one open device and the bytes that cross it. This file
-// owns the global `serfh` and is the only one that calls open, close,
+// owns the global `serfh` and is the only one that calls open, close, ioctl,
 // the termios functions, select, read and write. seropen() puts the device
-// into raw 8-bit mode at the requested speed and discards what was
-// waiting; rawcharout() and rawcharin() move one
+// into raw 8-bit mode at the requested speed, asks the driver for low latency
+// and discards what was waiting; rawcharout() and rawcharin() move one
 // unescaped byte per call, the reader waiting at most five seconds for it.
 // Above them sit charout() and charin(), which keep the frame's reserved
 // bytes out of a body by escaping them; the frame layer in cmd.cpp calls
 // these four, and has the line cleared after an abandoned reply, but never
 // touches the descriptor itself.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
+#if defined(__linux__)
+#include <linux/serial.h>
+#endif
 
 #include <array>
 #include <cerrno>
@@ -75,6 +79,22 @@ void makeRaw(termios *settings) {
   settings->c_lflag = 0;
 }
 
+// Asks the driver to hand over each byte as it arrives instead of holding
+// received bytes for its latency timer (up to 16 ms on USB serial adapters).
+// A driver without the request (a pseudo-terminal) refuses it and the line
+// works as it is, so a refusal is no failure and errno stays as it was.
+void requestLowLatency() {
+#if defined(TIOCGSERIAL) && defined(TIOCSSERIAL) && defined(ASYNC_LOW_LATENCY)
+  const int saved = errno;
+  serial_struct serial{};
+  if (ioctl(serfh, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
+    serial.flags |= ASYNC_LOW_LATENCY;
+    ioctl(serfh, TIOCSSERIAL, &serial);
+  }
+  errno = saved;
+#endif
+}
+
 // Drops the bytes waiting on the line unread: a terminal's input queue (a
 // descriptor that is no terminal keeps them). errno stays as it was.
 void discardWaitingInput() {
@@ -135,6 +155,7 @@ int seropen(char *devname, int baudrate) {
     tracePerror("seropen", set_error);
     return failWith(set_error);
   }
+  requestLowLatency();
   discardWaitingInput();  // no byte from before the open is read as a reply
   reply_abandoned = false;
   return 0;

@@ -1,15 +1,23 @@
 // SPDX-License-Identifier: MIT
-// The serial line: opening, settings, stale input, closing, raw bytes, silence.
+// The serial line: opening, settings, stale input, low latency, closing, raw bytes, silence.
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
+#include <iterator>
 #include <numeric>
 #include <string>
 #include <utility>
@@ -125,6 +133,60 @@ TEST_F(SerialOpenTest, ClosesTheOpenLineBeforeOpeningAnother) {
   ASSERT_EQ(openLine(19200), 0);
   ASSERT_EQ(serclose(), 0);
   EXPECT_EQ(fcntl(first, F_GETFD), -1) << "the first line was left open";
+}
+
+// Exit statuses of a child that opens the line under a filter turning the
+// driver request for the line's serial settings into the signal SIGSYS.
+constexpr int kAskedTheDriver = 42;
+constexpr int kDidNotAsk = 43;
+constexpr int kNoFilter = 44;
+
+[[noreturn]] void openUnderSerialSettingsTrap(std::string path) {
+  signal(SIGSYS, [](int) { _exit(kAskedTheDriver); });
+  constexpr unsigned kRequestWord =  // the low 32 bits of ioctl's request argument
+      offsetof(seccomp_data, args[1]) + (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__ ? 4 : 0);
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_ioctl, 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kRequestWord),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, TIOCGSERIAL, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+      prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+    _exit(kNoFilter);
+  }
+  seropen(path.data(), 19200);
+  _exit(kDidNotAsk);
+}
+
+// The kernel shows the request: a child's seropen runs into the filter. A
+// pseudo-terminal refuses the request, and the open goes on as if it had
+// never been made: result, errno and trace.
+TEST_F(SerialOpenTest, AsksTheDriverForLowLatencyAndCarriesOnWhereItIsRefused) {
+  const pid_t child = fork();
+  if (child == 0) openUnderSerialSettingsTrap(radio_.slave_path());
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  if (WIFEXITED(status) && WEXITSTATUS(status) == kNoFilter) {
+    GTEST_SKIP() << "no system call filters here";
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == kAskedTheDriver) << status;
+
+  debug = 1;
+  errno = EDOM;
+  int rc = -1;
+  const std::string trace = stderrOf([&] { rc = openLine(19200); });
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(errno, EDOM);
+  EXPECT_EQ(trace, "seropen: opening device " + radio_.slave_path() +
+                       "\nseropen: open returned fh " + std::to_string(serfh) +
+                       "\nseropen: getting current serial device attributes\n"
+                       "tcgetattr returned 0\n"
+                       "seropen: setting serial device attributes\n"
+                       "tcsetattr returned 0\n");
 }
 
 TEST(SerialCloseBeforeOpenTest, ReturnsMinusTwoBeforeAnyOpen) {
