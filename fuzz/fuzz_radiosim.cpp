@@ -19,14 +19,14 @@ constexpr std::uint8_t kExtended = radiosim::kCmdExtended;
 constexpr std::size_t kFreqBytes = 5;
 
 // The line behaviours picked by the input's first byte.
-radiosim::SimOptions options_from(std::uint8_t bits) {
+radiosim::SimOptions optionsFrom(std::uint8_t bits) {
   radiosim::SimOptions options;
   options.echo = (bits & 0x01) != 0;
-  options.otherStations = (bits & 0x02) != 0;
+  options.other_stations = (bits & 0x02) != 0;
   options.noise = (bits & 0x04) != 0;
-  options.refuseEvery = (bits >> 3) & 0x03;
+  options.refuse_every = (bits >> 3) & 0x03;
   options.overlong = (bits >> 5) & 0x03;
-  options.silentEvery = (bits & 0x80) != 0 ? 5 : 0;
+  options.silent_every = (bits & 0x80) != 0 ? 5 : 0;
   return options;
 }
 
@@ -37,7 +37,7 @@ struct Shape {
   std::optional<std::size_t> data;  // set for readers
 };
 
-std::optional<Shape> shape_of(const Bytes &body, std::size_t version_length) {
+std::optional<Shape> shapeOf(const Bytes &body, std::size_t version_length) {
   if (body.empty()) return std::nullopt;
   switch (body[0]) {
     case radiosim::kCmdSetFrequency:
@@ -110,7 +110,7 @@ Bytes tail(const Bytes &body, std::size_t from) {
 
 // After an accepted setter, the radio holds what the request carried: its
 // value re-encodes to the request's bytes.
-Bytes stored_bytes(const Bytes &request, const Radio &radio) {
+Bytes storedBytes(const Bytes &request, const Radio &radio) {
   const radiosim::Vfo &vfo = radio.vfo;
   switch (request[0]) {
     case radiosim::kCmdSetFrequency:
@@ -120,7 +120,7 @@ Bytes stored_bytes(const Bytes &request, const Radio &radio) {
     case radiosim::kCmdSetDuplex:
       return {vfo.duplex};
     case radiosim::kCmdSetTone:
-      return bcd(request[1] == 0 ? vfo.txTone : vfo.rxTone, 2, tobcd);
+      return bcd(request[1] == 0 ? vfo.tx_tone : vfo.rx_tone, 2, tobcd);
     default:
       break;
   }
@@ -130,12 +130,12 @@ Bytes stored_bytes(const Bytes &request, const Radio &radio) {
     case radiosim::kSubSetConfig:
       return Bytes(radio.config.begin(), radio.config.end());
     case radiosim::kSubSetOffset:
-      return le32(radio.txOffset);
+      return le32(radio.tx_offset);
     default:
       break;
   }
-  Bytes pair = le32(radio.rxSplit);
-  const Bytes tx = le32(radio.txSplit);
+  Bytes pair = le32(radio.rx_split);
+  const Bytes tx = le32(radio.tx_split);
   pair.insert(pair.end(), tx.begin(), tx.end());
   return pair;
 }
@@ -143,13 +143,13 @@ Bytes stored_bytes(const Bytes &request, const Radio &radio) {
 // Where a setter's value starts in its request: after the command byte, and
 // after the subcommand of an extended command; setpl's value follows its
 // tx/rx byte.
-std::size_t value_offset(const Bytes &request) {
+std::size_t valueOffset(const Bytes &request) {
   if (request[0] == kExtended) return 2;
   return request[0] == radiosim::kCmdSetTone ? 2 : 1;
 }
 
 // The data a reader's reply carries, from the radio's state.
-Bytes read_bytes(const Bytes &request, const Radio &radio) {
+Bytes readBytes(const Bytes &request, const Radio &radio) {
   switch (request[1]) {
     case radiosim::kSubGetCodeplug:
       return Bytes(radio.vfo.codeplug.begin(), radio.vfo.codeplug.end());
@@ -158,32 +158,32 @@ Bytes read_bytes(const Bytes &request, const Radio &radio) {
     case radiosim::kSubGetConfig:
       return Bytes(radio.config.begin(), radio.config.end());
     case radiosim::kSubGetOffset:
-      return le32(radio.txOffset);
+      return le32(radio.tx_offset);
     default:
-      return stored_bytes({kExtended, radiosim::kSubSetSplit}, radio);
+      return storedBytes({kExtended, radiosim::kSubSetSplit}, radio);
   }
 }
 
 // A status reply: refusals leave the radio alone, acceptances store.
-void check_status(const Bytes &request, const Bytes &reply, const Radio &before,
-                  const Radio &after) {
+void checkStatus(const Bytes &request, const Bytes &reply, const Radio &before,
+                 const Radio &after) {
   require(reply.size() == 1 && (reply[0] == kAccepted || reply[0] == kRefused), "status reply");
   const bool store_or_recall =
       request[0] == radiosim::kCmdStoreMode || request[0] == radiosim::kCmdRecallMode;
   if (reply[0] == kRefused) {
     require(after.vfo == before.vfo && after.config == before.config &&
-                after.txOffset == before.txOffset && after.rxSplit == before.rxSplit &&
-                after.txSplit == before.txSplit && after.mode == before.mode,
+                after.tx_offset == before.tx_offset && after.rx_split == before.rx_split &&
+                after.tx_split == before.tx_split && after.mode == before.mode,
             "a refusal changes nothing");
   } else if (store_or_recall) {
     require(after.slots[after.mode] == after.vfo, "slot and VFO agree after store/recall");
   } else {
-    require(stored_bytes(request, after) == tail(request, value_offset(request)),
+    require(storedBytes(request, after) == tail(request, valueOffset(request)),
             "accepted value re-encodes to the request's bytes");
   }
 }
 
-Radio fuzz_radio() {
+Radio fuzzRadio() {
   Radio radio;
   radio.version = "fuzz radio 1.0";
   return radio;
@@ -194,7 +194,7 @@ Radio fuzz_radio() {
 class Checker {
  public:
   explicit Checker(std::uint8_t bits)
-      : options_(options_from(bits)), simulator_(options_, fuzz_radio()) {}
+      : options_(optionsFrom(bits)), simulator_(options_, fuzzRadio()) {}
 
   void feed(std::uint8_t byte) {
     const std::optional<Frame> request = mirror_.feed(byte);
@@ -205,18 +205,18 @@ class Checker {
     const Bytes echo =
         options_.echo ? wire_frame(request->destination, request->source, request->body) : Bytes{};
     require(sent->heard == echo, "echo of the frame heard");
-    check_answer(*request, sent->answer, before);
+    checkAnswer(*request, sent->answer, before);
   }
 
  private:
   // The answer holds noise, another stations' frame and then the reply.
-  void check_answer(const Frame &request, const Bytes &answer, const Radio &before) {
+  void checkAnswer(const Frame &request, const Bytes &answer, const Radio &before) {
     if (request.destination != options_.address) {
       require(answer.empty(), "frames for others are not answered");
       return;
     }
     ++commands_;
-    if (nth(options_.silentEvery)) {
+    if (nth(options_.silent_every)) {
       require(answer.empty(), "a silent turn sends nothing");
       return;
     }
@@ -231,24 +231,24 @@ class Checker {
     }
     require(reply && reply->destination == request.source && reply->source == options_.address,
             "the last frame answers the controller");
-    check_reply(request.body, trimmed(reply->body, options_.overlong), before);
+    checkReply(request.body, trimmed(reply->body, options_.overlong), before);
   }
 
-  void check_reply(const Bytes &request, const Bytes &reply, const Radio &before) {
+  void checkReply(const Bytes &request, const Bytes &reply, const Radio &before) {
     const Radio &after = simulator_.radio();
-    const auto shape = shape_of(request, after.version.size());
-    if (nth(options_.refuseEvery) || !shape || request.size() != shape->request) {
+    const auto shape = shapeOf(request, after.version.size());
+    if (nth(options_.refuse_every) || !shape || request.size() != shape->request) {
       require(reply == Bytes{kRefused}, "refused or unknown request gets FA");
       return;
     }
     if (!shape->data) {
-      check_status(request, reply, before, after);
+      checkStatus(request, reply, before, after);
       return;
     }
     require(reply.size() == 2 + *shape->data && reply[0] == kExtended &&
                 reply[1] == (request[1] | radiosim::kSubReplyFlag),
             "data reply form and length");
-    require(tail(reply, 2) == read_bytes(request, after), "data reply carries the state");
+    require(tail(reply, 2) == readBytes(request, after), "data reply carries the state");
   }
 
   bool nth(unsigned every) const { return every != 0 && commands_ % every == 0; }

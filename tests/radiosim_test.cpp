@@ -34,7 +34,7 @@ std::string repeated(const std::string &text, std::size_t times) {
 
 // The settings a mode slot keeps, compared field by field.
 auto fields(const Vfo &vfo) {
-  return std::make_tuple(vfo.frequency, vfo.duplex, vfo.txTone, vfo.rxTone, vfo.codeplug);
+  return std::make_tuple(vfo.frequency, vfo.duplex, vfo.tx_tone, vfo.rx_tone, vfo.codeplug);
 }
 
 // A running radiosim with a client on its raw line.
@@ -115,9 +115,10 @@ TEST(Radiosim, AnswersEveryRequestWithExactBytesAndKeepsItsStateAcrossARestart) 
   const auto saved = [&dir] {
     Radio radio;
     std::string error;
-    EXPECT_EQ(loadState(dir.file("state"), radio, error), StateLoad::Loaded) << error;
-    return std::make_tuple(radio.mode, radio.config, radio.txOffset, radio.rxSplit, radio.txSplit,
-                           fields(radio.vfo), fields(radio.slots[12]), fields(radio.slots[13]));
+    EXPECT_EQ(loadState(dir.file("state"), radio, error), StateLoad::kLoaded) << error;
+    return std::make_tuple(radio.mode, radio.config, radio.tx_offset, radio.rx_split,
+                           radio.tx_split, fields(radio.vfo), fields(radio.slots[12]),
+                           fields(radio.slots[13]));
   };
   const Vfo vfo{145500000, 0x11, 885, 100, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
   const auto state =
@@ -132,21 +133,65 @@ TEST(Radiosim, AnswersEveryRequestWithExactBytesAndKeepsItsStateAcrossARestart) 
             offset);
 }
 
-TEST(Radiosim, MalformedStateFileStopsItWithStatusOneNamingTheLine) {
-  const std::pair<const char *, const char *> rows[] = {
-      {"mode = 3\nbogus\n", ":2: expected \"key = value\""},
-      {"# comment\n\nmode = 100\n", ":3: bad value \"100\" for mode"},
-      {"slot.100.duplex = 1\n", ":1: unknown key \"slot.100.duplex\""},
-      {"vfo.codeplug = 01 02\n", ":1: bad value \"01 02\" for vfo.codeplug"},
+TEST(Radiosim, StateFileItCannotUseStopsItAtStartWithStatusOne) {
+  TempDir held;
+  SimProcess holder({kOptState, held.file("state")});
+  ASSERT_TRUE(holder.started());
+  // The state file's text, or, when there is none, the path --state names.
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {"mode = 3\nbogus\n", "", ":2: expected \"key = value\""},
+      {"# comment\n\nmode = 100\n", "", ":3: bad value \"100\" for mode"},
+      {"slot.100.duplex = 1\n", "", ":1: unknown key \"slot.100.duplex\""},
+      {"vfo.codeplug = 01 02\n", "", ":1: bad value \"01 02\" for vfo.codeplug"},
+      {"", held.file("state"), ": state file in use"},
+      {"", held.file("."), ": cannot be opened: Is a directory"},
   };
-  for (const auto &[text, problem] : rows) {
+  for (const auto &[text, path, problem] : rows) {
     TempDir dir;
-    std::ofstream(dir.file("state")) << text;
-    SimProcess sim({kOptState, dir.file("state")});
-    EXPECT_EQ(sim.waitForExit(), 1) << text;
-    EXPECT_EQ(sim.errors(), "radiosim: " + dir.file("state") + problem + "\n");
+    const std::string state = path.empty() ? dir.file("state") : path;
+    if (path.empty()) std::ofstream(state) << text;
+    SimProcess sim({kOptState, state});
+    EXPECT_EQ(sim.waitForExit(), 1) << state;
+    EXPECT_EQ(sim.errors(), "radiosim: " + state + problem + "\n");
     EXPECT_EQ(sim.output(), "") << text;
   }
+}
+
+TEST(Radiosim, AcknowledgesAChangeOnlyOnceSavedAndRefusesOneItCannotSave) {
+  const std::string refused = "FE FE 91 20 FA FD";
+  const std::string offset5 = "FE FE 91 20 AA 85 05 00 00 00 FD";
+  TempDir dir;
+  Client client({kOptState, dir.file("state")});
+  ASSERT_EQ(client.line.exchange("FE FE 20 91 AA 06 05 00 00 00 FD", kAccepted), kAccepted);
+  EXPECT_EQ(client.sim.stop(SIGKILL), 128 + SIGKILL);
+  Radio saved;
+  std::string error;
+  ASSERT_EQ(loadState(dir.file("state"), saved, error), StateLoad::kLoaded) << error;
+  EXPECT_EQ(saved.tx_offset, 5) << "saved before it was acknowledged";
+
+  Client again({kOptState, dir.file("state")});
+  fs::create_directory(dir.file("state.tmp"));
+  EXPECT_EQ(again.line.exchange("FE FE 20 91 AA 06 06 00 00 00 FD", refused), refused);
+  EXPECT_EQ(again.line.exchange("FE FE 20 91 AA 05 FD", offset5), offset5) << "the change undone";
+  EXPECT_TRUE(again.sim.waitForOutput("refused: " + dir.file("state") +
+                                      ": cannot be saved: Is a directory\ntx offset read\n"))
+      << again.sim.output();
+}
+
+TEST(Radiosim, CommandLineErrorsExitTwoNamingRadiosimAndVersionNamesTheRelease) {
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{kOptAddress, "300"}, "radiosim: --address: not a bus address from 0 to 252: 300\n"},
+      {{kOptWireBaud, "fast"}, "radiosim: Could not convert: --wire-baud = fast\n"},
+      {{"--bogus"}, "radiosim: The following argument was not expected: --bogus\n"},
+  };
+  for (const auto &[args, error] : rows) {
+    Process sim(RADIOSIM_PATH, args);
+    EXPECT_EQ(sim.waitForExit(), 2) << error;
+    EXPECT_EQ(sim.errors(), error);
+  }
+  Process version(RADIOSIM_PATH, {"--version"});
+  EXPECT_EQ(version.waitForExit(), 0);
+  EXPECT_EQ(version.output(), "radiosim " RADIOLINE_VERSION "\n");
 }
 
 TEST(Radiosim, KeepsItsLinkUntilSigtermEndsItWithStatusZero) {
@@ -155,15 +200,21 @@ TEST(Radiosim, KeepsItsLinkUntilSigtermEndsItWithStatusZero) {
   ASSERT_TRUE(sim.started());
   EXPECT_EQ(fs::read_symlink(dir.file("radio")), sim.slavePath());
   EXPECT_EQ(sim.stop(SIGTERM), 0);
+  EXPECT_EQ(sim.errors(), "") << "the signal that ends the wait is no failure";
   EXPECT_FALSE(fs::is_symlink(dir.file("radio")));
 }
 
-TEST(Radiosim, StaysForTheNextClientWhenAskedTo) {
+TEST(Radiosim, StaysForClientAfterClientEvenOneThatHangsUpAtOnceAndEndsWithStatusZero) {
   Client client({kOptStay});
   ASSERT_EQ(client.line.exchange("FE FE 20 91 09 FD", kAccepted), kAccepted);
   client.line.close();
   ASSERT_TRUE(client.sim.waitForOutput("client gone\n"));
   EXPECT_EQ(RawLine(client.sim.slavePath()).exchange("FE FE 20 91 09 FD", kAccepted), kAccepted);
+  ASSERT_TRUE(client.sim.waitForOutput("client gone\nmode 0 stored\nclient gone\n"));
+  RawLine(client.sim.slavePath()).exchange("FE FE 20 91 08 07 FD", "");  // and hangs up
+  EXPECT_TRUE(client.sim.waitForOutput("client gone\nmode 7 selected\nclient gone\n"))
+      << client.sim.output();
+  EXPECT_EQ(client.sim.stop(SIGTERM), 0) << "stopped with no client to serve";
 }
 
 namespace {
@@ -175,7 +226,7 @@ struct Behaviour {
   std::vector<std::string> options;
   std::string wire;  // frames named as in frames()
   std::array<int, 3> results;
-  int delayMs = 0;
+  int delay_ms = 0;
 };
 
 // Spells out the named frames in `names`; other words are bytes.
@@ -206,7 +257,7 @@ TEST_P(LineBehaviour, ShowsOnTheRawLine) {
   const std::string wire = frames(GetParam().wire);
   EXPECT_EQ(client.line.exchange(frames("setmode getconfig setmode"), wire), wire);
   EXPECT_GE(std::chrono::steady_clock::now() - start,
-            std::chrono::milliseconds(3 * GetParam().delayMs));
+            std::chrono::milliseconds(3 * GetParam().delay_ms));
 }
 
 TEST_P(LineBehaviour, GivesTheLibraryItsResults) {
@@ -232,6 +283,8 @@ const Behaviour kBehaviours[] = {
     {"SilentEverySecondWaitsOutTheFiveSecondTimeOut", {kOptAddress, "0x30", kOptSilentEvery, "2"},
      "ok ok", {0, ETIMEDOUT, 0}},
     {"DelaysEachReply", {kOptAddress, "0x30", kOptDelayMs, "100"}, "ok config ok", {0, 0, 0}, 100},
+    {"PacesItsRepliesAtAWireSpeed", {kOptAddress, "0x30", kOptWireBaud, "2400"}, "ok config ok",
+     {0, 0, 0}},
     {"OverlongReplies", {kOptAddress, "0x30", kOptOverlong, "3"},
      "FE FE 40 30 FB 00 00 00 FD  FE FE 40 30 AA 83 00 00 00 00 00 FD  FE FE 40 30 FB 00 00 00 FD",
      {0, 0, 0}},

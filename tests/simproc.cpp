@@ -100,7 +100,7 @@ SimProcess::SimProcess(const std::vector<std::string> &options) : Process(RADIOS
     const std::string out = output();
     const std::size_t end = out.find('\n');
     if (end != std::string::npos) {
-      slavePath_ = out.substr(0, end);
+      slave_path_ = out.substr(0, end);
     }
     return started() || reap(false);
   });

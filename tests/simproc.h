@@ -67,11 +67,11 @@ class SimProcess : public Process {
   explicit SimProcess(const std::vector<std::string> &options = {});
 
   // True once radiosim has printed its device path.
-  bool started() const { return !slavePath_.empty(); }
-  const std::string &slavePath() const { return slavePath_; }
+  bool started() const { return !slave_path_.empty(); }
+  const std::string &slavePath() const { return slave_path_; }
 
  private:
-  std::string slavePath_;
+  std::string slave_path_;
 };
 
 // Bytes written as hex text, "FE FE 20 91", and back: upper case, one space apart.

@@ -139,15 +139,15 @@ std::string Soak::context(const char *name) const {
 void Soak::expect_state_saved() const {
   radiosim::Radio saved;
   std::string error;
-  ASSERT_EQ(radiosim::loadState(state_path_.string(), saved, error), radiosim::StateLoad::Loaded)
+  ASSERT_EQ(radiosim::loadState(state_path_.string(), saved, error), radiosim::StateLoad::kLoaded)
       << error;
   EXPECT_TRUE(saved.vfo == model_.vfo) << "VFO after exchange " << exchanges_;
   EXPECT_TRUE(saved.slots == model_.slots) << "mode slots after exchange " << exchanges_;
   EXPECT_EQ(saved.mode, model_.mode);
   EXPECT_EQ(saved.config, model_.config);
-  EXPECT_EQ(saved.txOffset, model_.txOffset);
-  EXPECT_EQ(saved.rxSplit, model_.rxSplit);
-  EXPECT_EQ(saved.txSplit, model_.txSplit);
+  EXPECT_EQ(saved.tx_offset, model_.tx_offset);
+  EXPECT_EQ(saved.rx_split, model_.rx_split);
+  EXPECT_EQ(saved.tx_split, model_.tx_split);
 }
 
 // Sixteen numbers in one of the forms the parser takes: bare, 0x-prefixed
@@ -209,7 +209,7 @@ void Soak::set_pl() {
   const bool accepted = next_accepted();
   ASSERT_EQ(setpl(kRadio, kController, pl, txrx), accepted ? 0 : EINVAL) << context("setpl");
   if (accepted)
-    (txrx == 0 ? model_.vfo.txTone : model_.vfo.rxTone) = static_cast<std::uint16_t>(pl);
+    (txrx == 0 ? model_.vfo.tx_tone : model_.vfo.rx_tone) = static_cast<std::uint16_t>(pl);
 }
 
 void Soak::get_codeplug() {
@@ -271,7 +271,7 @@ void Soak::get_tx_offset() {
   const bool accepted = next_accepted();
   ASSERT_EQ(gettxoffset(kRadio, kController, &offset), accepted ? 0 : EINVAL)
       << context("gettxoffset");
-  ASSERT_EQ(offset, accepted ? model_.txOffset : kUnwrittenLong) << context("gettxoffset");
+  ASSERT_EQ(offset, accepted ? model_.tx_offset : kUnwrittenLong) << context("gettxoffset");
 }
 
 void Soak::set_tx_offset() {
@@ -279,7 +279,7 @@ void Soak::set_tx_offset() {
   const bool accepted = next_accepted();
   ASSERT_EQ(settxoffset(kRadio, kController, offset), accepted ? 0 : EINVAL)
       << context("settxoffset");
-  if (accepted) model_.txOffset = low32(offset);
+  if (accepted) model_.tx_offset = low32(offset);
 }
 
 void Soak::get_vco_split() {
@@ -288,8 +288,8 @@ void Soak::get_vco_split() {
   const bool accepted = next_accepted();
   ASSERT_EQ(getvcosplitfreq(kRadio, kController, &tx, &rx), accepted ? 0 : EINVAL)
       << context("getvcosplitfreq");
-  EXPECT_EQ(tx, accepted ? model_.txSplit : kUnwrittenLong) << context("getvcosplitfreq");
-  EXPECT_EQ(rx, accepted ? model_.rxSplit : kUnwrittenLong) << context("getvcosplitfreq");
+  EXPECT_EQ(tx, accepted ? model_.tx_split : kUnwrittenLong) << context("getvcosplitfreq");
+  EXPECT_EQ(rx, accepted ? model_.rx_split : kUnwrittenLong) << context("getvcosplitfreq");
 }
 
 void Soak::set_vco_split() {
@@ -299,8 +299,8 @@ void Soak::set_vco_split() {
   ASSERT_EQ(setvcosplit(kRadio, kController, tx, rx), accepted ? 0 : EINVAL)
       << context("setvcosplit");
   if (accepted) {
-    model_.txSplit = low32(tx);
-    model_.rxSplit = low32(rx);
+    model_.tx_split = low32(tx);
+    model_.rx_split = low32(rx);
   }
 }
 

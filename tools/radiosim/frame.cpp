@@ -12,54 +12,54 @@ void FrameParser::restart(State state) {
 
 void FrameParser::append(std::uint8_t byte) {
   if (frame_.body.size() == kMaxBodyLength) {
-    restart(State::Hunt);
+    restart(State::kHunt);
     return;
   }
   frame_.body.push_back(byte);
-  state_ = State::Body;
+  state_ = State::kBody;
 }
 
 std::optional<Frame> FrameParser::feed(std::uint8_t byte) {
   switch (state_) {
-    case State::Hunt:
+    case State::kHunt:
       if (byte == kFrameStart) {
-        state_ = State::SecondStart;
+        state_ = State::kSecondStart;
       }
       break;
-    case State::SecondStart:
-      state_ = byte == kFrameStart ? State::Destination : State::Hunt;
+    case State::kSecondStart:
+      state_ = byte == kFrameStart ? State::kDestination : State::kHunt;
       break;
-    case State::Destination:
+    case State::kDestination:
       if (byte <= kMaxAddress) {
         frame_.destination = byte;
-        state_ = State::Source;
+        state_ = State::kSource;
       } else if (byte != kFrameStart) {
-        restart(State::Hunt);
+        restart(State::kHunt);
       }
       break;
-    case State::Source:
+    case State::kSource:
       if (byte <= kMaxAddress) {
         frame_.source = byte;
-        state_ = State::Body;
+        state_ = State::kBody;
       } else {
-        restart(byte == kFrameStart ? State::SecondStart : State::Hunt);
+        restart(byte == kFrameStart ? State::kSecondStart : State::kHunt);
       }
       break;
-    case State::Body:
+    case State::kBody:
       if (byte == kFrameEnd) {
         Frame done = std::move(frame_);
-        restart(State::Hunt);
+        restart(State::kHunt);
         return done;
       }
       if (byte == kFrameEscape) {
-        state_ = State::Escaped;
+        state_ = State::kEscaped;
       } else if (byte == kFrameStart) {
-        restart(State::SecondStart);
+        restart(State::kSecondStart);
       } else {
         append(byte);
       }
       break;
-    case State::Escaped:
+    case State::kEscaped:
       append(static_cast<std::uint8_t>(byte | kUnescapeBits));
       break;
   }

@@ -42,12 +42,12 @@ class FrameParser {
   std::optional<Frame> feed(std::uint8_t byte);
 
  private:
-  enum class State { Hunt, SecondStart, Destination, Source, Body, Escaped };
+  enum class State { kHunt, kSecondStart, kDestination, kSource, kBody, kEscaped };
 
   void restart(State state);
   void append(std::uint8_t byte);
 
-  State state_ = State::Hunt;
+  State state_ = State::kHunt;
   Frame frame_;
 };
 

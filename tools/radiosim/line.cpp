@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -17,11 +18,11 @@
 namespace radiosim {
 namespace {
 
-volatile std::sig_atomic_t stopFlag = 0;
-sigset_t waitMask;  // the signal mask in force while waiting
+volatile std::sig_atomic_t stop_flag = 0;
+sigset_t wait_mask;  // the signal mask in force while waiting
 
 void onStopSignal(int) {
-  stopFlag = 1;
+  stop_flag = 1;
 }
 
 std::string failure(const std::string &what) {
@@ -38,33 +39,44 @@ bool installStopHandlers(std::string &error) {
   struct sigaction action {};
   action.sa_handler = onStopSignal;
   sigemptyset(&action.sa_mask);
-  if (sigprocmask(SIG_BLOCK, &stops, &waitMask) != 0 || sigaction(SIGINT, &action, nullptr) != 0 ||
+  if (sigprocmask(SIG_BLOCK, &stops, &wait_mask) != 0 || sigaction(SIGINT, &action, nullptr) != 0 ||
       sigaction(SIGTERM, &action, nullptr) != 0) {
     error = failure("cannot handle stop signals");
     return false;
   }
-  sigdelset(&waitMask, SIGINT);
-  sigdelset(&waitMask, SIGTERM);
+  sigdelset(&wait_mask, SIGINT);
+  sigdelset(&wait_mask, SIGTERM);
   return true;
 }
 
 bool stopRequested() {
-  return stopFlag != 0;
+  return stop_flag != 0;
 }
 
-Wait waitFor(int fd, short events, int timeoutMs, short &revents) {
+Wait waitFor(int fd, short events, std::chrono::nanoseconds timeout, short &revents) {
   pollfd entry{fd, events, 0};
-  timespec limit{timeoutMs / 1000, static_cast<long>(timeoutMs % 1000) * 1000000L};
-  const int ready =
-      stopRequested() ? -1 : ppoll(&entry, 1, timeoutMs < 0 ? nullptr : &limit, &waitMask);
-  revents = entry.revents;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+  const timespec limit{static_cast<std::time_t>(seconds.count()),
+                       static_cast<long>((timeout - seconds).count())};
+  revents = 0;
   if (stopRequested()) {
-    return Wait::Stopped;
+    return Wait::kStopped;  // asked during an earlier wait
   }
+  const int ready = ppoll(&entry, 1, timeout < timeout.zero() ? nullptr : &limit, &wait_mask);
+  revents = entry.revents;
   if (ready < 0) {
-    return errno == EINTR ? Wait::TimedOut : Wait::Failed;
+    if (errno != EINTR) {
+      return Wait::kFailed;
+    }
+    return stopRequested() ? Wait::kStopped : Wait::kTimedOut;
   }
-  return ready == 0 ? Wait::TimedOut : Wait::Ready;
+  return ready == 0 ? Wait::kTimedOut : Wait::kReady;
+}
+
+Wait pauseUntil(Clock::time_point when) {
+  short revents = 0;
+  const auto left = std::max(when - Clock::now(), Clock::duration::zero());
+  return waitFor(-1, 0, left, revents);
 }
 
 PseudoTerminal::~PseudoTerminal() {
@@ -87,7 +99,7 @@ bool PseudoTerminal::open(std::string &error) {
     error = failure("cannot set up the pseudo-terminal");
     return false;
   }
-  slavePath_ = name;
+  slave_path_ = name;
   return true;
 }
 
@@ -99,15 +111,16 @@ bool PseudoTerminal::writeAll(const Bytes &bytes) const {
       done += static_cast<std::size_t>(n);
       continue;
     }
-    if (errno == EINTR) {
-      continue;
-    }
     if (errno != EAGAIN) {
       return false;
     }
     short revents = 0;
-    const Wait wait = waitFor(fd_, POLLOUT, -1, revents);
-    if (wait == Wait::Stopped || wait == Wait::Failed || (revents & POLLHUP) != 0) {
+    const Wait wait = waitFor(fd_, POLLOUT, kForever, revents);
+    if (wait == Wait::kStopped || (revents & POLLHUP) != 0) {
+      errno = wait == Wait::kStopped ? EINTR : EIO;
+      return false;
+    }
+    if (wait == Wait::kFailed) {
       return false;
     }
   }

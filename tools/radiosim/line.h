@@ -3,10 +3,12 @@
 // whose slave device clients open, an optional symlink to that device, and
 // waiting and writing that give way to SIGINT and SIGTERM. The stop signals
 // are held back everywhere except inside a wait, so a signal that arrives
-// between a check and a wait still ends the wait at once.
+// between a check and a wait still ends the wait at once: the wait fails
+// with EINTR, which is how a stop is seen.
 #ifndef RADIOSIM_LINE_H
 #define RADIOSIM_LINE_H
 
+#include <chrono>
 #include <string>
 
 #include "frame.h"
@@ -17,11 +19,19 @@ namespace radiosim {
 bool installStopHandlers(std::string &error);
 bool stopRequested();
 
-enum class Wait { Ready, TimedOut, Stopped, Failed };
+enum class Wait { kReady, kTimedOut, kStopped, kFailed };
 
-// Waits up to timeoutMs (negative: no limit) for `events` on fd, or just
+using Clock = std::chrono::steady_clock;
+
+// A time-out that never ends.
+constexpr std::chrono::nanoseconds kForever{-1};
+
+// Waits up to `timeout` (kForever: no limit) for `events` on fd, or just
 // sleeps when fd is negative; `revents` gets what poll reported.
-Wait waitFor(int fd, short events, int timeoutMs, short &revents);
+Wait waitFor(int fd, short events, std::chrono::nanoseconds timeout, short &revents);
+
+// Sleeps until `when` (at once when it has passed), or until stopped.
+Wait pauseUntil(Clock::time_point when);
 
 class PseudoTerminal {
  public:
@@ -33,15 +43,15 @@ class PseudoTerminal {
   // Opens a master in raw, non-blocking mode and learns its slave's path.
   bool open(std::string &error);
   int fd() const { return fd_; }
-  const std::string &slavePath() const { return slavePath_; }
+  const std::string &slavePath() const { return slave_path_; }
 
-  // Writes everything, waiting for room; false when stopped or the line
-  // is gone.
+  // Writes everything, waiting for room; false when stopped (errno EINTR)
+  // or when the line failed (errno says how).
   bool writeAll(const Bytes &bytes) const;
 
  private:
   int fd_ = -1;
-  std::string slavePath_;
+  std::string slave_path_;
 };
 
 // A symlink to the slave device, removed again when this goes away.

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Entry point of radiosim, a simulated radio on a pseudo-terminal: reads the
-// command line into SimOptions and hands over to the serving loop.
+// command line into SimOptions and hands over to the serving loop. Usage
+// errors exit with status 2 and a message starting "radiosim: "; failures
+// at run time exit with status 1.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <exception>
@@ -11,6 +13,10 @@
 #include "sim_options.h"
 
 namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
 
 std::string checkAddress(const std::string &text) {
   return radiosim::parseAddress(text) ? "" : "not a bus address from 0 to 252: " + text;
@@ -31,29 +37,48 @@ int run(int argc, char **argv) {
       ->type_name("ADDR")
       ->capture_default_str()
       ->check(CLI::Validator(checkAddress, ""));
-  app.add_option(kOptVersionText, options.versionText, "text answered to a version read")
+  app.add_option(kOptVersionText, options.version_text, "text answered to a version read")
       ->capture_default_str()
       ->check(CLI::Validator(checkVersionText, ""));
-  app.add_option(kOptState, options.statePath, "file the radio state is loaded from and saved to")
+  app.add_option(kOptState, options.state_path, "file the radio state is loaded from and saved to")
       ->type_name("FILE");
-  app.add_option(kOptLink, options.linkPath, "symlink kept to the device while running")
+  app.add_option(kOptLink, options.link_path, "symlink kept to the device while running")
       ->type_name("PATH");
   app.add_flag(kOptStay, options.stay,
                "serve one client after another instead of ending with the first");
   app.add_flag(kOptEcho, options.echo, "hand every frame heard back before answering");
-  app.add_flag(kOptOtherStations, options.otherStations,
+  app.add_flag(kOptOtherStations, options.other_stations,
                "send a frame between two other stations before each reply");
   app.add_flag(kOptNoise, options.noise, "send stray bytes before each frame");
-  app.add_option(kOptRefuseEvery, options.refuseEvery, "refuse every Nth command (0: never)")
+  app.add_option(kOptRefuseEvery, options.refuse_every, "refuse every Nth command (0: never)")
       ->capture_default_str();
-  app.add_option(kOptSilentEvery, options.silentEvery,
+  app.add_option(kOptSilentEvery, options.silent_every,
                  "leave every Nth command unanswered (0: never)")
       ->capture_default_str();
-  app.add_option(kOptDelayMs, options.delayMs, "milliseconds to wait before each reply")
+  app.add_option(kOptDelayMs, options.delay_ms, "milliseconds to wait before each reply")
       ->capture_default_str();
   app.add_option(kOptOverlong, options.overlong, "zero bytes appended to every reply body")
       ->capture_default_str();
-  CLI11_PARSE(app, argc, argv);
+  app.add_option(kOptWireBaud, options.wire_baud,
+                 "send as a line this fast would: 10 bits a byte, no reply before the request "
+                 "could have arrived (0: at once)")
+      ->type_name("N")
+      ->capture_default_str();
+  bool version = false;
+  app.add_flag("--version", version, "print radiosim's version and exit");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp &) {
+    std::fputs(app.help().c_str(), stdout);
+    return kExitOk;
+  } catch (const CLI::ParseError &error) {
+    std::fprintf(stderr, "radiosim: %s\n", error.what());
+    return kExitUsage;
+  }
+  if (version) {
+    std::puts("radiosim " RADIOLINE_VERSION);
+    return kExitOk;
+  }
   options.address = *parseAddress(address);
   return runRadio(options);
 }
@@ -65,6 +90,6 @@ int main(int argc, char **argv) {
     return run(argc, argv);
   } catch (const std::exception &error) {
     std::fprintf(stderr, "radiosim: %s\n", error.what());
-    return 1;
+    return kExitFailed;
   }
 }

@@ -13,8 +13,8 @@
 namespace radiosim {
 
 bool Vfo::operator==(const Vfo &other) const {
-  return std::tie(frequency, duplex, txTone, rxTone, codeplug) ==
-         std::tie(other.frequency, other.duplex, other.txTone, other.rxTone, other.codeplug);
+  return std::tie(frequency, duplex, tx_tone, rx_tone, codeplug) ==
+         std::tie(other.frequency, other.duplex, other.tx_tone, other.rx_tone, other.codeplug);
 }
 
 namespace {
@@ -134,7 +134,7 @@ Outcome setTone(Radio &radio, const Bytes &body) {
     return badBcd(body);
   }
   const bool transmit = body[1] == 0;
-  (transmit ? radio.vfo.txTone : radio.vfo.rxTone) = static_cast<std::uint16_t>(*tone);
+  (transmit ? radio.vfo.tx_tone : radio.vfo.rx_tone) = static_cast<std::uint16_t>(*tone);
   return accepted(std::string(transmit ? "tx" : "rx") + " PL set to " +
                   tenths(static_cast<unsigned>(*tone)));
 }
@@ -165,27 +165,27 @@ Outcome setConfig(Radio &radio, const Bytes &body) {
 
 Outcome getOffset(Radio &radio, const Bytes &) {
   Bytes data;
-  appendInt32(data, radio.txOffset);
+  appendInt32(data, radio.tx_offset);
   return dataReply(kSubGetOffset, std::move(data), "tx offset read");
 }
 
 Outcome setOffset(Radio &radio, const Bytes &body) {
-  radio.txOffset = readInt32(body.data() + 2);
-  return accepted("tx offset set to " + std::to_string(radio.txOffset));
+  radio.tx_offset = readInt32(body.data() + 2);
+  return accepted("tx offset set to " + std::to_string(radio.tx_offset));
 }
 
 Outcome getSplit(Radio &radio, const Bytes &) {
   Bytes data;
-  appendInt32(data, radio.rxSplit);
-  appendInt32(data, radio.txSplit);
+  appendInt32(data, radio.rx_split);
+  appendInt32(data, radio.tx_split);
   return dataReply(kSubGetSplit, std::move(data), "VCO split read");
 }
 
 Outcome setSplit(Radio &radio, const Bytes &body) {
-  radio.rxSplit = readInt32(body.data() + 2);
-  radio.txSplit = readInt32(body.data() + 6);
-  return accepted("VCO split set to rx " + std::to_string(radio.rxSplit) + " tx " +
-                  std::to_string(radio.txSplit));
+  radio.rx_split = readInt32(body.data() + 2);
+  radio.tx_split = readInt32(body.data() + 6);
+  return accepted("VCO split set to rx " + std::to_string(radio.rx_split) + " tx " +
+                  std::to_string(radio.tx_split));
 }
 
 constexpr std::array<Command, 15> kCommands{{

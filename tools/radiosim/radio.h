@@ -52,8 +52,8 @@ using Config = std::array<std::uint8_t, 2>;
 struct Vfo {
   std::uint64_t frequency = 0;  // hertz
   std::uint8_t duplex = 0;
-  std::uint16_t txTone = 0;  // tenths of a hertz
-  std::uint16_t rxTone = 0;  // tenths of a hertz
+  std::uint16_t tx_tone = 0;  // tenths of a hertz
+  std::uint16_t rx_tone = 0;  // tenths of a hertz
   Codeplug codeplug{};
 
   bool operator==(const Vfo &other) const;
@@ -65,9 +65,9 @@ struct Radio {
   std::array<Vfo, kModeSlots> slots{};
   std::uint8_t mode = 0;  // current slot, below kModeSlots
   Config config{};
-  std::int32_t txOffset = 0;
-  std::int32_t rxSplit = 0;
-  std::int32_t txSplit = 0;
+  std::int32_t tx_offset = 0;
+  std::int32_t rx_split = 0;
+  std::int32_t tx_split = 0;
   std::string version;  // taken from the command line, never stored
 };
 

@@ -6,13 +6,18 @@
 // before the first client ever opens it. So the loop sleep-polls while the
 // line shows a hang-up, serves the client once it has cleared, and ends when the
 // line hangs up during service, or goes back to waiting when asked to stay.
+// A change is saved before the radio acknowledges it. With --wire-baud the
+// loop paces what it sends as a line at that speed would: no byte leaves
+// before the request could have arrived, and each takes its wire time.
 #include "serve.h"
 
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -23,7 +28,8 @@
 namespace radiosim {
 namespace {
 
-constexpr int kClientPollMs = 10;
+constexpr auto kClientPoll = std::chrono::milliseconds(10);
+constexpr double kBitsPerByte = 10;  // start bit, eight data bits, stop bit
 constexpr std::size_t kReadChunk = 256;
 
 void say(const std::string &line) {
@@ -36,39 +42,44 @@ void complain(const std::string &line) {
   std::fprintf(stderr, "radiosim: %s\n", line.c_str());
 }
 
-bool prepareState(const std::string &path, Radio &radio, std::string &error) {
-  switch (loadState(path, radio, error)) {
-    case StateLoad::Loaded:
-      return true;
-    case StateLoad::Missing:
-      return saveState(path, radio, error);
-    case StateLoad::Failed:
-      break;
-  }
-  return false;
-}
-
 class Server {
  public:
-  Server(const SimOptions &options, const PseudoTerminal &line, Radio radio)
-      : options_(options), line_(line), simulator_(options, std::move(radio)) {}
+  Server(const SimOptions &options, const PseudoTerminal &line, Radio radio, StateFile *state)
+      : options_(options), line_(line), simulator_(options, std::move(radio), keeper(state)) {
+    if (options.wire_baud > 0) {
+      byte_time_ = std::chrono::duration_cast<Clock::duration>(
+          std::chrono::duration<double>(kBitsPerByte / options.wire_baud));
+    }
+  }
 
   // Serves until stopped or left; false when the line failed.
   bool run();
-  void save() const;
 
  private:
-  enum class End { Continue, HungUp, Stopped, Failed };
+  enum class End { kContinue, kHungUp, kStopped, kFailed };
 
+  static Keeper keeper(StateFile *state);
   bool awaitClient() const;
   End serveClient();
   End readLine();
   void transmit(const Transmission &transmission);
+  bool send(const Bytes &bytes);
 
   const SimOptions &options_;
   const PseudoTerminal &line_;
   Simulator simulator_;
+  Clock::duration byte_time_{};    // wire time of one byte; zero: no pacing
+  Clock::time_point first_heard_;  // when the first byte since the last frame came
+  std::size_t heard_ = 0;          // bytes since the last frame
+  Clock::time_point line_free_;    // when the last byte sent is through
 };
+
+Keeper Server::keeper(StateFile *state) {
+  if (state == nullptr) {
+    return {};
+  }
+  return [state](const Radio &radio, std::string &error) { return state->save(radio, error); };
+}
 
 bool Server::run() {
   do {
@@ -76,31 +87,24 @@ bool Server::run() {
       return true;
     }
     const End end = serveClient();
-    if (end != End::HungUp) {
-      return end == End::Stopped;
+    if (end != End::kHungUp) {
+      return end == End::kStopped;
     }
     say("client gone");
   } while (options_.stay);
   return true;
 }
 
-void Server::save() const {
-  std::string error;
-  if (!options_.statePath.empty() && !saveState(options_.statePath, simulator_.radio(), error)) {
-    complain(error);
-  }
-}
-
 bool Server::awaitClient() const {
   for (;;) {
     short revents = 0;
-    if (waitFor(line_.fd(), POLLIN, 0, revents) == Wait::Stopped) {
+    if (waitFor(line_.fd(), POLLIN, std::chrono::nanoseconds::zero(), revents) == Wait::kStopped) {
       return false;
     }
     if ((revents & POLLHUP) == 0 || (revents & POLLIN) != 0) {
       return true;
     }
-    if (waitFor(-1, 0, kClientPollMs, revents) == Wait::Stopped) {
+    if (waitFor(-1, 0, kClientPoll, revents) == Wait::kStopped) {
       return false;
     }
   }
@@ -109,20 +113,20 @@ bool Server::awaitClient() const {
 Server::End Server::serveClient() {
   for (;;) {
     short revents = 0;
-    switch (waitFor(line_.fd(), POLLIN, -1, revents)) {
-      case Wait::Stopped:
-        return End::Stopped;
-      case Wait::Failed:
+    switch (waitFor(line_.fd(), POLLIN, kForever, revents)) {
+      case Wait::kStopped:
+        return End::kStopped;
+      case Wait::kFailed:
         complain(std::string("waiting on the line: ") + std::strerror(errno));
-        return End::Failed;
-      case Wait::Ready: {
+        return End::kFailed;
+      case Wait::kReady: {
         const End end = readLine();
-        if (end != End::Continue) {
+        if (end != End::kContinue) {
           return end;
         }
         break;
       }
-      case Wait::TimedOut:
+      case Wait::kTimedOut:
         break;
     }
   }
@@ -133,55 +137,76 @@ Server::End Server::readLine() {
   std::array<std::uint8_t, kReadChunk> chunk{};
   const ssize_t n = ::read(line_.fd(), chunk.data(), chunk.size());
   if (n > 0) {
+    const Clock::time_point arrived = Clock::now();
     for (ssize_t i = 0; i < n; ++i) {
+      if (heard_++ == 0) {
+        first_heard_ = arrived;
+      }
       if (auto transmission = simulator_.receive(chunk[static_cast<std::size_t>(i)])) {
         transmit(*transmission);
+        heard_ = 0;
       }
     }
-    return End::Continue;
+    return End::kContinue;
   }
   if (n == 0 || errno == EIO) {
-    return End::HungUp;
+    return End::kHungUp;
   }
-  if (errno == EAGAIN || errno == EINTR) {
-    return End::Continue;
+  if (errno == EAGAIN) {
+    return End::kContinue;
   }
   complain(std::string("reading the line: ") + std::strerror(errno));
-  return End::Failed;
+  return End::kFailed;
 }
 
 void Server::transmit(const Transmission &transmission) {
-  line_.writeAll(transmission.heard);
-  short revents = 0;
-  if (!transmission.answer.empty() && options_.delayMs > 0) {
-    waitFor(-1, 0, static_cast<int>(options_.delayMs), revents);
+  // The echo comes back as the request goes out; nothing else leaves before
+  // the request's bytes could all have come in.
+  bool sent = line_.writeAll(transmission.heard);
+  line_free_ = std::max(line_free_, first_heard_ + byte_time_ * static_cast<Clock::rep>(heard_));
+  if (sent && !transmission.answer.empty() && options_.delay_ms > 0) {
+    pauseUntil(Clock::now() + std::chrono::milliseconds(options_.delay_ms));
   }
-  line_.writeAll(transmission.answer);
-  if (transmission.changed) {
-    save();
+  sent = sent && send(transmission.answer);
+  if (!sent && !stopRequested()) {
+    complain(std::string("reply not sent: ") + std::strerror(errno));
   }
   say(transmission.log);
+}
+
+// Writes the bytes; paced, each leaves when the one before is through and
+// takes one byte time.
+bool Server::send(const Bytes &bytes) {
+  if (byte_time_ == Clock::duration::zero()) {
+    return line_.writeAll(bytes);
+  }
+  for (const std::uint8_t byte : bytes) {
+    line_free_ = std::max(line_free_, Clock::now()) + byte_time_;
+    if (pauseUntil(line_free_) == Wait::kStopped || !line_.writeAll({byte})) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
 
 int runRadio(const SimOptions &options) {
   Radio radio;
-  radio.version = options.versionText;
+  radio.version = options.version_text;
   std::string error;
+  StateFile state;
   PseudoTerminal line;
   SlaveLink link;
-  if ((!options.statePath.empty() && !prepareState(options.statePath, radio, error)) ||
+  if ((!options.state_path.empty() && !state.open(options.state_path, radio, error)) ||
       !installStopHandlers(error) || !line.open(error) ||
-      (!options.linkPath.empty() && !link.create(options.linkPath, line.slavePath(), error))) {
+      (!options.link_path.empty() && !link.create(options.link_path, line.slavePath(), error))) {
     complain(error);
     return 1;
   }
   say(line.slavePath());
-  Server server(options, line, std::move(radio));
-  const bool served = server.run();
-  server.save();
-  return served ? 0 : 1;
+  Server server(options, line, std::move(radio), options.state_path.empty() ? nullptr : &state);
+  return server.run() ? 0 : 1;
 }
 
 }  // namespace radiosim

@@ -45,8 +45,8 @@ std::array<std::uint8_t, 2> otherPair(std::uint8_t radio, std::uint8_t controlle
 
 }  // namespace
 
-Simulator::Simulator(SimOptions options, Radio radio)
-    : options_(std::move(options)), radio_(std::move(radio)) {}
+Simulator::Simulator(SimOptions options, Radio radio, Keeper keeper)
+    : options_(std::move(options)), radio_(std::move(radio)), keeper_(std::move(keeper)) {}
 
 bool Simulator::isNth(unsigned every) const {
   return every != 0 && commands_ % every == 0;
@@ -72,13 +72,13 @@ Transmission Simulator::respond(const Frame &request) {
     return out;
   }
   ++commands_;
-  if (isNth(options_.silentEvery)) {
-    out.log = "silent (every " + ordinal(options_.silentEvery) + " command)";
+  if (isNth(options_.silent_every)) {
+    out.log = "silent (every " + ordinal(options_.silent_every) + " command)";
     return out;
   }
-  Outcome outcome = isNth(options_.refuseEvery)
-                        ? refusal("every " + ordinal(options_.refuseEvery) + " command")
-                        : handle(radio_, request.body);
+  Outcome outcome = isNth(options_.refuse_every)
+                        ? refusal("every " + ordinal(options_.refuse_every) + " command")
+                        : handleKept(request.body);
   outcome.reply.resize(outcome.reply.size() + options_.overlong, 0);
   const auto send = [&](const Bytes &frame) {
     if (options_.noise) {
@@ -86,14 +86,27 @@ Transmission Simulator::respond(const Frame &request) {
     }
     out.answer.insert(out.answer.end(), frame.begin(), frame.end());
   };
-  if (options_.otherStations) {
+  if (options_.other_stations) {
     const auto pair = otherPair(options_.address, request.source);
     send(encodeFrame(pair[0], pair[1], kOtherStationBody));
   }
   send(encodeFrame(request.source, options_.address, outcome.reply));
   out.log = std::move(outcome.log);
-  out.changed = outcome.changed;
   return out;
+}
+
+Outcome Simulator::handleKept(const Bytes &body) {
+  if (!keeper_) {
+    return handle(radio_, body);
+  }
+  Radio before = radio_;
+  Outcome outcome = handle(radio_, body);
+  std::string error;
+  if (outcome.changed && !keeper_(radio_, error)) {
+    radio_ = std::move(before);
+    return refusal(error);
+  }
+  return outcome;
 }
 
 }  // namespace radiosim

@@ -3,11 +3,14 @@
 // parser, frames addressed to the radio go through the command decoder, and
 // each answer is shaped by the line behaviours chosen in SimOptions (echo,
 // other stations' traffic, noise, periodic refusals and silences, over-long
-// replies). It does no I/O; the serving loop writes what it returns.
+// replies). A change is handed to a keeper before the radio acknowledges
+// it; a change the keeper cannot keep is undone and refused. It does no I/O
+// of its own; the serving loop writes what it returns.
 #ifndef RADIOSIM_SIM_H
 #define RADIOSIM_SIM_H
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,15 +22,18 @@ namespace radiosim {
 
 // What the radio puts on the line for one frame it heard.
 struct Transmission {
-  Bytes heard;           // sent at once: the echo of the frame, when echoing
-  Bytes answer;          // sent after the reply delay: other traffic, noise, the reply
-  std::string log;       // one line, no newline
-  bool changed = false;  // the radio's state was modified
+  Bytes heard;      // sent at once: the echo of the frame, when echoing
+  Bytes answer;     // sent after the reply delay: other traffic, noise, the reply
+  std::string log;  // one line, no newline
 };
+
+// Keeps the radio's changed state (saves it); false, with the reason in
+// `error`, when it could not.
+using Keeper = std::function<bool(const Radio &radio, std::string &error)>;
 
 class Simulator {
  public:
-  Simulator(SimOptions options, Radio radio);
+  Simulator(SimOptions options, Radio radio, Keeper keeper = {});
 
   // Feeds one byte from the line; yields a transmission whenever it
   // completes a frame.
@@ -37,11 +43,14 @@ class Simulator {
 
  private:
   Transmission respond(const Frame &request);
+  // Handles a request for the radio, keeping or undoing what it changes.
+  Outcome handleKept(const Bytes &body);
   bool isNth(unsigned every) const;
 
   FrameParser parser_;
   SimOptions options_;
   Radio radio_;
+  Keeper keeper_;
   unsigned commands_ = 0;  // frames addressed to the radio so far
 };
 

@@ -27,6 +27,7 @@ constexpr const char *kOptRefuseEvery = "--refuse-every";  // refuse every Nth c
 constexpr const char *kOptSilentEvery = "--silent-every";  // leave every Nth command unanswered
 constexpr const char *kOptDelayMs = "--delay-ms";          // pause before each reply
 constexpr const char *kOptOverlong = "--overlong";         // zero bytes appended to each reply body
+constexpr const char *kOptWireBaud = "--wire-baud";        // pace the replies as a line this fast
 
 constexpr std::uint8_t kDefaultAddress = 0x20;  // the radio's usual bus address
 constexpr const char *kDefaultVersionText = "radiosim 1.0";
@@ -34,16 +35,17 @@ constexpr std::size_t kMaxVersionText = 253;  // longest text a version reply ca
 
 struct SimOptions {
   std::uint8_t address = kDefaultAddress;
-  std::string versionText = kDefaultVersionText;
-  std::string statePath;  // empty: state is not kept
-  std::string linkPath;   // empty: no symlink
+  std::string version_text = kDefaultVersionText;
+  std::string state_path;  // empty: state is not kept
+  std::string link_path;   // empty: no symlink
   bool stay = false;
   bool echo = false;
-  bool otherStations = false;
+  bool other_stations = false;
   bool noise = false;
-  unsigned refuseEvery = 0;  // 0: never
-  unsigned silentEvery = 0;  // 0: never
-  unsigned delayMs = 0;
+  unsigned refuse_every = 0;  // 0: never
+  unsigned silent_every = 0;  // 0: never
+  unsigned delay_ms = 0;
+  unsigned wire_baud = 0;  // 0: send at once
   unsigned overlong = 0;
 };
 

@@ -5,6 +5,8 @@
 #include "state_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -104,19 +106,19 @@ constexpr Field<typename MemberOf<decltype(Member)>::Owner> field(const char *ke
 
 constexpr std::array kRadioFields{
     field<&Radio::mode, kModeSlots - 1>("mode"), field<&Radio::config>("config"),
-    field<&Radio::txOffset>("tx_offset"),        field<&Radio::rxSplit>("rx_split"),
-    field<&Radio::txSplit>("tx_split"),
+    field<&Radio::tx_offset>("tx_offset"),       field<&Radio::rx_split>("rx_split"),
+    field<&Radio::tx_split>("tx_split"),
 };
 
 constexpr std::array kVfoFields{
     field<&Vfo::frequency, kMaxFrequency>("frequency"),
     field<&Vfo::duplex>("duplex"),
-    field<&Vfo::txTone, kMaxTone>("tx_tone"),
-    field<&Vfo::rxTone, kMaxTone>("rx_tone"),
+    field<&Vfo::tx_tone, kMaxTone>("tx_tone"),
+    field<&Vfo::rx_tone, kMaxTone>("rx_tone"),
     field<&Vfo::codeplug>("codeplug"),
 };
 
-enum class Assign { Done, UnknownKey, BadValue };
+enum class Assign { kDone, kUnknownKey, kBadValue };
 
 template <typename Owner, std::size_t N>
 void formatFields(std::string &text, const std::string &prefix,
@@ -131,10 +133,10 @@ Assign assignField(const std::array<Field<Owner>, N> &fields, Owner &owner, std:
                    std::string_view value) {
   for (const Field<Owner> &entry : fields) {
     if (key == entry.key) {
-      return entry.parse(owner, value) ? Assign::Done : Assign::BadValue;
+      return entry.parse(owner, value) ? Assign::kDone : Assign::kBadValue;
     }
   }
-  return Assign::UnknownKey;
+  return Assign::kUnknownKey;
 }
 
 bool startsWith(std::string_view text, std::string_view prefix) {
@@ -148,7 +150,7 @@ Assign assignSlot(Radio &radio, std::string_view key, std::string_view value) {
   std::size_t slot = 0;
   if (dot == std::string_view::npos || !parseNumber(key.substr(0, dot), slot, 10) ||
       slot >= kModeSlots) {
-    return Assign::UnknownKey;
+    return Assign::kUnknownKey;
   }
   return assignField(kVfoFields, radio.slots[slot], key.substr(dot + 1), value);
 }
@@ -184,11 +186,11 @@ std::string applyLine(Radio &radio, std::string_view line) {
   const std::string_view key = trim(line.substr(0, equals));
   const std::string_view value = trim(line.substr(equals + 1));
   switch (assign(radio, key, value)) {
-    case Assign::UnknownKey:
+    case Assign::kUnknownKey:
       return "unknown key \"" + std::string(key) + "\"";
-    case Assign::BadValue:
+    case Assign::kBadValue:
       return "bad value \"" + std::string(value) + "\" for " + std::string(key);
-    case Assign::Done:
+    case Assign::kDone:
       break;
   }
   return {};
@@ -206,18 +208,29 @@ bool writeAll(int fd, const std::string &text) {
   return true;
 }
 
-bool writeSynced(const std::string &path, const std::string &text) {
+// Closes `fd` keeping errno as the failure before it left it.
+void closeKeepingErrno(int fd) {
+  const int saved = errno;
+  ::close(fd);
+  errno = saved;
+}
+
+// Writes a new file at `path` holding `text`, on disk and locked; returns
+// its descriptor, or -1 with errno set.
+int writeLocked(const std::string &path, const std::string &text) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kFileMode);
-  if (fd < 0) {
-    return false;
+  if (fd >= 0 && (::flock(fd, LOCK_EX | LOCK_NB) != 0 || !writeAll(fd, text) || ::fsync(fd) != 0)) {
+    closeKeepingErrno(fd);
+    return -1;
   }
-  if (!writeAll(fd, text) || ::fsync(fd) != 0) {
-    const int saved = errno;
-    ::close(fd);
-    errno = saved;
-    return false;
-  }
-  return ::close(fd) == 0;
+  return fd;
+}
+
+bool sameFile(int fd, const std::string &path) {
+  struct stat held {};
+  struct stat named {};
+  return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+         held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 }  // namespace
@@ -252,23 +265,57 @@ bool parseState(std::istream &in, const std::string &name, Radio &radio, std::st
 StateLoad loadState(const std::string &path, Radio &radio, std::string &error) {
   std::error_code missing;
   if (!std::filesystem::exists(path, missing)) {
-    return StateLoad::Missing;
+    return StateLoad::kMissing;
   }
   std::ifstream in(path);
   if (!in) {
     error = path + ": cannot be read";
-    return StateLoad::Failed;
+    return StateLoad::kFailed;
   }
-  return parseState(in, path, radio, error) ? StateLoad::Loaded : StateLoad::Failed;
+  return parseState(in, path, radio, error) ? StateLoad::kLoaded : StateLoad::kFailed;
 }
 
-bool saveState(const std::string &path, const Radio &radio, std::string &error) {
-  const std::string temporary = path + ".tmp";
-  if (!writeSynced(temporary, formatState(radio)) ||
-      std::rename(temporary.c_str(), path.c_str()) != 0) {
-    error = path + ": cannot be saved: " + std::strerror(errno);
+StateFile::~StateFile() {
+  if (lock_ >= 0) {
+    ::close(lock_);
+  }
+}
+
+bool StateFile::open(const std::string &path, Radio &radio, std::string &error) {
+  path_ = path;
+  // The holder may rename a new file over the path between the open and the
+  // lock; then the lock is on a file the path no longer names: try again.
+  do {
+    if (lock_ >= 0) {
+      ::close(lock_);
+    }
+    lock_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kFileMode);
+    if (lock_ < 0) {
+      error = path + ": cannot be opened: " + std::strerror(errno);
+      return false;
+    }
+    if (::flock(lock_, LOCK_EX | LOCK_NB) != 0) {
+      error = path + (errno == EWOULDBLOCK
+                          ? ": state file in use"
+                          : ": cannot be locked: " + std::string(std::strerror(errno)));
+      return false;
+    }
+  } while (!sameFile(lock_, path));
+  return loadState(path, radio, error) == StateLoad::kLoaded && save(radio, error);
+}
+
+bool StateFile::save(const Radio &radio, std::string &error) {
+  const std::string temporary = path_ + ".tmp";
+  const int fd = writeLocked(temporary, formatState(radio));
+  if (fd < 0 || std::rename(temporary.c_str(), path_.c_str()) != 0) {
+    error = path_ + ": cannot be saved: " + std::strerror(errno);
+    if (fd >= 0) {
+      closeKeepingErrno(fd);
+    }
     return false;
   }
+  ::close(lock_);
+  lock_ = fd;
   return true;
 }
 

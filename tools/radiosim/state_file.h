@@ -15,7 +15,10 @@
 // Slots equal to an untouched VFO are not written; missing keys keep their
 // defaults. The version text is not part of the state. A file is written to
 // FILE.tmp, flushed to disk and renamed over FILE, so a crash leaves either
-// the old or the new file, never a torn one.
+// the old or the new file, never a torn one. A running radiosim holds an
+// exclusive lock on its state file (taking it on FILE.tmp before the rename,
+// so the lock moves with the name), so a second one on the same file stops
+// at once instead of racing on one temporary name.
 #ifndef RADIOSIM_STATE_FILE_H
 #define RADIOSIM_STATE_FILE_H
 
@@ -26,7 +29,7 @@
 
 namespace radiosim {
 
-enum class StateLoad { Loaded, Missing, Failed };
+enum class StateLoad { kLoaded, kMissing, kFailed };
 
 // The state as file text.
 std::string formatState(const Radio &radio);
@@ -35,11 +38,29 @@ std::string formatState(const Radio &radio);
 // `error` to "NAME:LINE: what is wrong".
 bool parseState(std::istream &in, const std::string &name, Radio &radio, std::string &error);
 
-// Loads the file at `path` into `radio`; Missing when there is no such file.
+// Loads the file at `path` into `radio`; kMissing when there is no such file.
 StateLoad loadState(const std::string &path, Radio &radio, std::string &error);
 
-// Replaces the file at `path` with the state, atomically.
-bool saveState(const std::string &path, const Radio &radio, std::string &error);
+// The state file of one running radio, locked while this object lives.
+class StateFile {
+ public:
+  StateFile() = default;
+  StateFile(const StateFile &) = delete;
+  StateFile &operator=(const StateFile &) = delete;
+  ~StateFile();
+
+  // Locks the file at `path` (creating it when missing), loads it over
+  // `radio` and saves it back, which shows it can be saved. On failure
+  // `error` says why: "PATH: state file in use" when another radio holds it.
+  bool open(const std::string &path, Radio &radio, std::string &error);
+
+  // Replaces the file with the state, atomically, keeping the lock.
+  bool save(const Radio &radio, std::string &error);
+
+ private:
+  std::string path_;
+  int lock_ = -1;  // open on the file the path names now
+};
 
 }  // namespace radiosim
 
