@@ -450,13 +450,6 @@ Json successObject(const Invocation &invocation) {
   return object;
 }
 
-// A setter sent to every radio awaits no reply: the library either skips
-// the wait, judging the empty reply as a refusal, or waits it out. Only a
-// failure to send is a failure.
-bool sentToAll(int rc) {
-  return rc == 0 || rc == EINVAL || rc == ETIMEDOUT;
-}
-
 std::string placeOf(const Json &result) {
   std::string place;
   if (result.contains("line")) place += "line " + number(result.at("line")) + ": ";
@@ -564,8 +557,8 @@ int runInvocation(const Invocation &invocation, Addresses addresses, Json &resul
     return EINVAL;
   }
   Reply reply;
-  int rc = command.call(addresses, invocation.values, reply);
-  if (addresses.radio == kBroadcast && sentToAll(rc)) rc = 0;
+  // To the broadcast address the library sends a setter and awaits nothing.
+  const int rc = command.call(addresses, invocation.values, reply);
   if (rc != 0) {
     result = failureObject(command.name, errorCode(rc), rc, describeFailure(rc), invocation.line);
     return rc;
