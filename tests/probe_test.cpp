@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// radioprobe as a process: the request it sends, what it prints and its exit status.
+// radioprobe as a process: the request it sends, what it prints, its arguments and exit status.
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "pty_radio.h"
 #include "radioline.h"
@@ -28,6 +29,54 @@ namespace {
   }
   std::perror("cannot start the probe in a private /dev");
   _exit(127);
+}
+
+// What a run of the probe printed and its exit status (-1 if it did not exit).
+struct ProbeRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs `child` in a child process that must end in _exit or exec, with
+// standard output and error captured.
+template <typename Child>
+ProbeRun runCaptured(Child child) {
+  std::fflush(nullptr);
+  ::testing::internal::CaptureStdout();
+  ::testing::internal::CaptureStderr();
+  const pid_t pid = fork();
+  if (pid == 0) child();
+  int status = -1;  // a failed fork or setup fails the test by its status and output
+  if (pid > 0) waitpid(pid, &status, 0);
+  ProbeRun run;
+  run.err = ::testing::internal::GetCapturedStderr();
+  run.out = ::testing::internal::GetCapturedStdout();
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST(ProbeArguments, VersionIsPrintedAndAnyOtherArgumentIsAUsageError) {
+  const char *const usage = "radioprobe: unexpected argument\nusage: radioprobe [--version]\n";
+  // Arguments, exit status, standard output, standard error.
+  const std::tuple<std::vector<const char *>, int, std::string, std::string> runs[] = {
+      {{"--version"}, 0, "radioprobe " RADIOLINE_VERSION "\n", ""},
+      {{"--help"}, 2, "", usage},
+      {{"--version", "x"}, 2, "", usage},
+  };
+  for (const auto &[args, status, out, err] : runs) {
+    SCOPED_TRACE(args.back());
+    std::vector<const char *> argv{"radioprobe"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back(nullptr);
+    const ProbeRun run = runCaptured([&] {
+      execv(RADIOPROBE_PATH, const_cast<char *const *>(argv.data()));
+      _exit(127);
+    });
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(run.out, out);
+    EXPECT_EQ(run.err, err);
+  }
 }
 
 // Whether a child may have a mount namespace of its own with private mounts.
@@ -59,24 +108,11 @@ class ProbeTest : public LineTest {
     EXPECT_EQ(access("/dev/null", F_OK), 0) << "the probe's private /dev leaked out";
   }
 
-  // Runs the probe, its standard output and error captured into out_ and
-  // err_; returns its exit status, -1 if it did not exit.
-  int runProbe(bool with_device) {
+  // Runs the probe with its fixed device linked to the line, or missing.
+  static ProbeRun runProbe(bool with_device) {
     const std::string device = "/proc/self/fd/" + std::to_string(serfh);
-    std::fflush(nullptr);
-    ::testing::internal::CaptureStdout();
-    ::testing::internal::CaptureStderr();
-    const pid_t child = fork();
-    if (child == 0) becomeProbe(with_device ? device.c_str() : nullptr);
-    int status = -1;  // a failed fork or setup fails the test by its status and output
-    if (child > 0) waitpid(child, &status, 0);
-    err_ = ::testing::internal::GetCapturedStderr();
-    out_ = ::testing::internal::GetCapturedStdout();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return runCaptured([&] { becomeProbe(with_device ? device.c_str() : nullptr); });
   }
-
-  std::string out_;
-  std::string err_;
 };
 
 TEST_F(ProbeTest, SendsTheVersionRequestThenPrintsTheReplyOrTheFailingStep) {
@@ -98,15 +134,17 @@ TEST_F(ProbeTest, SendsTheVersionRequestThenPrintsTheReplyOrTheFailingStep) {
   const Bytes request = hex("FE FE 20 91 AA 02 FD");
   for (const auto &[with_device, reply, status, out, err] : runs) {
     SCOPED_TRACE(err);
+    ProbeRun run;
     if (reply.empty()) {
-      EXPECT_EQ(runProbe(with_device), status);
+      run = runProbe(with_device);
       EXPECT_EQ(radio_.take(), with_device ? request : Bytes{});
     } else {
       RadioAnswer answer(radio_, request, reply);
-      EXPECT_EQ(runProbe(with_device), status);
+      run = runProbe(with_device);
     }
-    EXPECT_EQ(out_, out);
-    EXPECT_EQ(err_, err);
+    EXPECT_EQ(run.status, status);
+    EXPECT_EQ(run.out, out);
+    EXPECT_EQ(run.err, err);
   }
 }
 
