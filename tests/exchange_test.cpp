@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <iterator>
 #include <regex>
 #include <string>
 
@@ -28,15 +27,7 @@ TEST_F(Exchange, OnlyAFrameFromTheRadioToTheControllerIsTheReply) {
                             "FE FE 91 44 FB FD"}) {  // from another station to the controller
     SCOPED_TRACE(other);
     radio_.send(hex(std::string(other) + " FE FE 91 20 FA FD"));
-    debug = 1;
-    int rc = 0;
-    const std::string got = stderrOf([&] { rc = setmode(kRadio, kController, 1); });
-    debug = 0;
-    EXPECT_EQ(rc, EINVAL);
-    const std::regex waits("setmode: eating messages to/from other ids\n");
-    EXPECT_EQ(
-        std::distance(std::sregex_iterator(got.begin(), got.end(), waits), std::sregex_iterator()),
-        2);
+    EXPECT_EQ(setmode(kRadio, kController, 1), EINVAL);
   }
 }
 
