@@ -59,12 +59,14 @@ TEST(BridgeCodec, AdmitsOneValidCommandAndAnswersEverythingElseAtOnce) {
       {huge, Admission::Action::kAnswer, response, "longer than the 4096"},
       usage("\xff\xfe", "not UTF-8"),
       usage("\xc0\xaf", "not UTF-8"),
+      usage("\xed\xa0\x80", "not UTF-8"),
+      usage("fly \xe2\x82", "not UTF-8"),
+      usage("fly \xe2\x82\xac", "unknown command 'fly"),
       usage("{\"command\":", "not valid JSON"),
       usage(R"({"command":5})", "\"command\" must be a string"),
       usage(R"({"command":"version","transaction":7})", "\"transaction\" must be a string"),
       usage("", "no command given"),
       usage("version get-offset", "get-offset"),
-      usage("fly 145M", "fly"),
       usage("set-freq 1x", "1x"),
   };
   for (const Row &row : rows) {

@@ -49,6 +49,35 @@ constexpr std::array<Effect, 9> kEffects{{
 }};
 // clang-format on
 
+// The lead bytes of well-formed UTF-8: the range a lead byte is in, how
+// many continuation bytes follow it and the range the first of them must be
+// in; the others are all kContinuationLow to kContinuationHigh.
+struct Utf8Lead {
+  unsigned char first;
+  unsigned char last;
+  int follow;
+  unsigned char low;
+  unsigned char high;
+};
+
+constexpr unsigned char kContinuationLow = 0x80;
+constexpr unsigned char kContinuationHigh = 0xBF;
+
+// clang-format off
+constexpr std::array<Utf8Lead, 9> kUtf8Leads{{
+    // lead bytes   follow  first continuation
+    {0x00, 0x7F,    0,      0x00, 0x00},  // ASCII
+    {0xC2, 0xDF,    1,      0x80, 0xBF},
+    {0xE0, 0xE0,    2,      0xA0, 0xBF},  // no overlong three-byte forms
+    {0xE1, 0xEC,    2,      0x80, 0xBF},
+    {0xED, 0xED,    2,      0x80, 0x9F},  // no surrogates
+    {0xEE, 0xEF,    2,      0x80, 0xBF},
+    {0xF0, 0xF0,    3,      0x90, 0xBF},  // no overlong four-byte forms
+    {0xF1, 0xF3,    3,      0x80, 0xBF},
+    {0xF4, 0xF4,    3,      0x80, 0x8F},  // nothing above U+10FFFF
+}};
+// clang-format on
+
 // The text cut to kMaxShown bytes with every byte outside printable ASCII
 // written as \xNN.
 std::string shown(const std::string &text) {
@@ -69,31 +98,24 @@ std::string trimmed(const std::string &text) {
                                     : text.substr(first, text.find_last_not_of(space) - first + 1);
 }
 
-// Well-formed UTF-8: no stray continuation bytes, overlong forms,
-// surrogates or code points above U+10FFFF.
+// Well-formed UTF-8 (no stray continuation bytes, overlong forms,
+// surrogates or code points above U+10FFFF).
 bool validUtf8(const std::string &text) {
   for (std::size_t i = 0; i < text.size();) {
-    const unsigned char c = static_cast<unsigned char>(text[i++]);
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    int follow = 0;
-    if (c < 0x80) continue;
-    if (c >= 0xC2 && c <= 0xDF)
-      follow = 1;
-    else if (c >= 0xE0 && c <= 0xEF)
-      follow = 2;
-    else if (c >= 0xF0 && c <= 0xF4)
-      follow = 3;
-    else
+    const unsigned char lead = static_cast<unsigned char>(text[i++]);
+    const auto row = std::find_if(kUtf8Leads.begin(), kUtf8Leads.end(), [lead](const Utf8Lead &r) {
+      return lead >= r.first && lead <= r.last;
+    });
+    if (row == kUtf8Leads.end() || text.size() - i < static_cast<std::size_t>(row->follow)) {
       return false;
-    if (c == 0xE0) low = 0xA0;
-    if (c == 0xED) high = 0x9F;
-    if (c == 0xF0) low = 0x90;
-    if (c == 0xF4) high = 0x8F;
-    for (int k = 0; k < follow; ++k, low = 0x80, high = 0xBF) {
-      if (i >= text.size()) return false;
+    }
+    for (int k = 0; k < row->follow; ++k) {
       const unsigned char next = static_cast<unsigned char>(text[i++]);
-      if (next < low || next > high) return false;
+      const bool first = k == 0;
+      if (next < (first ? row->low : kContinuationLow) ||
+          next > (first ? row->high : kContinuationHigh)) {
+        return false;
+      }
     }
   }
   return true;

@@ -29,6 +29,7 @@ constexpr const char *kCodeBusy = radioctl::kCodeBusy;
 constexpr const char *kCodeExpired = "expired";
 constexpr const char *kCodeUnavailable = "unavailable";
 constexpr const char *kCodeShuttingDown = "shutting-down";
+constexpr const char *kShuttingDownMessage = "the bridge is shutting down";
 
 // A request is one command line; anything longer is refused unread.
 constexpr std::size_t kMaxRequestBytes = 4096;

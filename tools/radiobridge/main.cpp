@@ -78,7 +78,6 @@ SessionSettings sessionSettings(const Options &options, const std::string &passw
 WorkerSettings workerSettings(const Options &options) {
   WorkerSettings settings;
   settings.line = {options.device, options.simulate, options.baud, options.radios.front()};
-  settings.device = options.simulate ? "radiosim" : options.device;
   settings.radios = options.radios;
   settings.controller = options.controller;
   settings.heartbeat = std::chrono::seconds(options.heartbeat);

@@ -265,7 +265,7 @@ void Session::receive(const Incoming &message) {
     case RequestQueue::Push::kFull:
       return refuse(admission.request, kCodeBusy, "too many requests wait for the line");
     case RequestQueue::Push::kClosed:
-      return refuse(admission.request, kCodeShuttingDown, "the bridge is shutting down");
+      return refuse(admission.request, kCodeShuttingDown, kShuttingDownMessage);
   }
 }
 

@@ -63,6 +63,8 @@ class Session {
                const std::string &correlation = {});
   // Sends a reply on its route.
   void answer(const Route &route, const Json &reply);
+  // Answers a request that is not run with a failure, and logs it.
+  void refuse(const Request &request, const char *code, const std::string &message);
   // Keeps the line's status and publishes it, now and on every connect.
   void setStatus(const Json &status);
 
@@ -78,7 +80,6 @@ class Session {
   bool waitToReconnect();
   void connected();
   void receive(const Incoming &message);
-  void refuse(const Request &request, const char *code, const std::string &message);
   int send(const std::string &topic, const std::string &payload, bool retained,
            const std::string &correlation);
 

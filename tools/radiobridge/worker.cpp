@@ -11,6 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+
+#include "radioline.h"
 
 namespace radiobridge {
 namespace {
@@ -21,8 +24,17 @@ constexpr int kHeartbeatFailures = 3;  // failed heartbeats in a row that make a
 constexpr auto kIdleWake = std::chrono::hours(1);
 constexpr const char *kVersionReader = "version";
 
-bool linesLost(int code) {
+bool meansLineLost(int code) {
   return code == EPIPE || code == EIO || code == ENXIO || code == EBADF;
+}
+
+// The path of the device the library has open: the simulator's
+// pseudo-terminal, which only the system can name.
+std::string openDevice() {
+  std::error_code error;
+  const std::filesystem::path path =
+      std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(serfh), error);
+  return error ? std::string() : path.string();
 }
 
 std::chrono::milliseconds since(Clock::time_point start) {
@@ -36,6 +48,7 @@ Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session, c
       queue_(queue),
       session_(session),
       topics_(topics),
+      device_(settings_.line.device),
       backoff_(kFirstReopen, kLastReopen) {
   for (int address : settings_.radios) radios_.push_back({address, {}, {}, 0, false});
   for (const std::string &reader : stateReaders()) {
@@ -62,9 +75,7 @@ void Worker::run() {
     }
   }
   for (const Request &request : queue_.drain()) {
-    const Json reply = failure(request, kCodeShuttingDown, 0, "the bridge is shutting down");
-    session_.answer(request.route, reply);
-    logLine(logEntry(request, reply, std::chrono::milliseconds(0)));
+    session_.refuse(request, kCodeShuttingDown, kShuttingDownMessage);
   }
 }
 
@@ -88,6 +99,7 @@ void Worker::openLine() {
     return loseLine(error, code);
   }
   line_open_ = true;
+  if (settings_.line.simulate) device_ = openDevice();
   backoff_.reset();
   line_log_.change("line open");
   for (Radio &radio : radios_) {
@@ -108,8 +120,12 @@ void Worker::loseLine(const std::string &why, int code) {
   publishStatus();
 }
 
+void Worker::loseLine(int code) {
+  loseLine(device_ + ": " + std::strerror(code), code);
+}
+
 void Worker::publishStatus() {
-  session_.setStatus(onlineStatus(line_open_, settings_.device, settings_.line.baud));
+  session_.setStatus(onlineStatus(line_open_, device_, settings_.line.baud));
 }
 
 void Worker::publishState(Radio &radio, bool force) {
@@ -159,7 +175,7 @@ Json Worker::execute(Radio &radio, const Request &request, const char *&read_bac
   const int rc =
       radioctl::runInvocation(request.invocation, {radio.address, settings_.controller}, result);
   if (rc == 0) read_back = noteSuccess(radio.state, request.invocation, result);
-  if (linesLost(rc)) loseLine(settings_.device + ": " + std::strerror(rc), rc);
+  if (meansLineLost(rc)) loseLine(rc);
   return reply(request, std::move(result));
 }
 
@@ -168,7 +184,7 @@ int Worker::readInto(Radio &radio, const std::string &reader) {
   const radioctl::Invocation &invocation = readers_.at(reader);
   const int rc = radioctl::runInvocation(invocation, {radio.address, settings_.controller}, result);
   if (rc == 0) noteSuccess(radio.state, invocation, result);
-  if (linesLost(rc)) loseLine(settings_.device + ": " + std::strerror(rc), rc);
+  if (meansLineLost(rc)) loseLine(rc);
   return rc;
 }
 

@@ -26,7 +26,6 @@ namespace radiobridge {
 
 struct WorkerSettings {
   radioctl::LineSettings line;
-  std::string device;  // as the status shows it
   std::vector<int> radios;
   int controller = 0;
   std::chrono::seconds heartbeat{0};  // 0: no heartbeat
@@ -52,6 +51,7 @@ class Worker {
 
   void openLine();
   void loseLine(const std::string &why, int code);
+  void loseLine(int code);
   void serve(const Request &request);
   Json execute(Radio &radio, const Request &request, const char *&read_back);
   int readInto(Radio &radio, const std::string &reader);
@@ -69,6 +69,7 @@ class Worker {
   std::vector<Radio> radios_;
   std::map<std::string, radioctl::Invocation> readers_;
   std::optional<radioctl::Line> line_;
+  std::string device_;  // the line's device as the status shows it
   bool line_open_ = false;
   std::string line_problem_;  // why the line is lost
   int line_code_ = 0;         // the errno that lost it, 0 when none applies
