@@ -131,7 +131,11 @@ struct Session::Callbacks {
 
   static void onMessage(struct mosquitto *, void *object, const mosquitto_message *message,
                         const mosquitto_property *properties) {
-    of(object).receive(copyMessage(*message, properties));
+    try {
+      of(object).receive(copyMessage(*message, properties));
+    } catch (const std::exception &error) {  // nothing may unwind through the library
+      logLine("message on " + std::string(message->topic) + " dropped: " + error.what());
+    }
   }
 
   static void onPublish(struct mosquitto *, void *object, int mid, int,
@@ -222,10 +226,9 @@ void Session::network() {
 
 // Waits out the back-off; false when the session stops meanwhile.
 bool Session::waitToReconnect() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  const bool quit = changed_.wait_for(lock, backoff_.next(), [this] { return quit_; });
   backoff_.failed();
-  return !quit;
+  std::unique_lock<std::mutex> lock(mutex_);
+  return !changed_.wait_for(lock, backoff_.next(), [this] { return quit_; });
 }
 
 void Session::connected() {
