@@ -5,19 +5,24 @@
 # there, both packages are unpacked into a scratch root (nothing is
 # installed on this machine), radioctl runs against radiosim from that root,
 # the Python package imports from it, and lintian's errors fail the run.
-# The build uses Debian's hardening flags, the /usr prefix and no tests, in a
-# build directory of its own (the first argument, default build-deb).
+# The build uses Debian's optimisation and hardening flags, the /usr prefix
+# and no tests, in a build directory of its own (the first argument, default
+# build-deb).
 # Usage: package.sh [BUILD_DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build-deb}
 bash scripts/deps.sh
 
-eval "$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --export=sh)"
-# CMake reads CFLAGS, CXXFLAGS and LDFLAGS, not CPPFLAGS.
-export CFLAGS="$CPPFLAGS $CFLAGS" CXXFLAGS="$CPPFLAGS $CXXFLAGS"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
-  -DCMAKE_INSTALL_PREFIX=/usr -DRADIOLINE_TESTS=OFF >/dev/null
+flags() { DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get "$1"; }
+# The binaries are stripped and no debug package is made, so -g would only
+# double the build time.
+compile="$(flags CPPFLAGS) $(flags CXXFLAGS | sed 's/-g //')"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DBUILD_SHARED_LIBS=ON \
+  -DCMAKE_INSTALL_PREFIX=/usr -DRADIOLINE_TESTS=OFF \
+  -DCMAKE_C_FLAGS="$compile" -DCMAKE_CXX_FLAGS="$compile" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(flags LDFLAGS)" -DCMAKE_SHARED_LINKER_FLAGS="$(flags LDFLAGS)" \
+  >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
