@@ -24,8 +24,8 @@ helpOptions() {
   "$1" --help | grep -E '^ {2}-' | awk '{print $1}' | tr ',' '\n' | sort -u
 }
 
-# name page compare-help: radioprobe reads no options but --version (any
-# other argument probes the radio), so its page is not held against --help.
+# Each program's page. radioprobe takes no option but --version and has no
+# --help to hold its page against.
 declare -A page_of=([radioctl]=radioctl.1 [radiosim]=radiosim.1 [radioprobe]=radioprobe.1
   [radiobridge]=radiobridge.8)
 pages=("$man_dir/radioline.3")
