@@ -34,3 +34,14 @@ if(RADIOLINE_TOOLS)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/radioctl
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
+
+# radiobridge@.service: one bridge per serial line. The directory is
+# relative to the prefix unless given as an absolute path
+# (-DRADIOLINE_SYSTEMD_DIR=/lib/systemd/system on Debian).
+if(TARGET radiobridge)
+  set(RADIOLINE_SYSTEMD_DIR lib/systemd/system CACHE STRING "where systemd units are installed")
+  configure_file(${PROJECT_SOURCE_DIR}/tools/radiobridge/radiobridge@.service.in
+    ${CMAKE_CURRENT_BINARY_DIR}/radiobridge@.service @ONLY)
+  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/radiobridge@.service
+    DESTINATION ${RADIOLINE_SYSTEMD_DIR})
+endif()
