@@ -70,7 +70,7 @@ void PtyRadio::hangUp() {
   master_ = -1;
 }
 
-RadioAnswer::RadioAnswer(PtyRadio &radio, Bytes request, Bytes reply,
+RadioAnswer::RadioAnswer(PtyRadio &radio, const Bytes &request, const Bytes &reply,
                          std::chrono::milliseconds delay)
     : thread_([&radio, request, reply, delay] {
         const Bytes got = radio.await(request.size());

@@ -47,7 +47,7 @@ class PtyRadio {
 // then, after `delay`, sends `reply`. The destructor waits for the thread.
 class RadioAnswer {
  public:
-  RadioAnswer(PtyRadio &radio, Bytes request, Bytes reply,
+  RadioAnswer(PtyRadio &radio, const Bytes &request, const Bytes &reply,
               std::chrono::milliseconds delay = std::chrono::milliseconds(0));
   ~RadioAnswer();
   RadioAnswer(const RadioAnswer &) = delete;
