@@ -234,9 +234,9 @@ int exchange(int to, int from, Request &request, void *out) {
     trace("%s: rcvresp returned to %02x from %02x rc %d\n", row.name, rto, rfrom, rc);
     if (rc != 0) {
       tracePerror(row.name, rc);  // errno stays as the failure left it
-      // The radio may still answer after a time-out or a broken start (the
-      // EINVAL of rcvresp); that answer must not answer the next request.
-      if (rc == ETIMEDOUT || rc == EINVAL) abandonReply();
+      // The radio may still answer after a wait that failed (a time-out, a
+      // broken start, a signal); that answer must not answer the next request.
+      abandonReply();
       return rc;
     }
   }
