@@ -114,12 +114,14 @@ Broker::Broker(bool tls) : port_(freePort()), tls_port_(tls ? freePort() : 0) {
   Process(findProgram("mosquitto_passwd"), {"-U", dir_.file("passwords")}).waitForExit();
   std::ofstream(dir_.file("acl")) << kAcl;
   // As root, mosquitto would drop to its own user, who may not read this
-  // directory; naming the user it already runs as keeps it as it is.
+  // directory; naming the user it already runs as keeps it as it is. With
+  // set_tcp_nodelay, small packets go out at once, not after the peer's
+  // delayed acknowledgement.
   const passwd *self = ::getpwuid(::geteuid());
   std::ofstream conf(dir_.file("mosquitto.conf"));
-  conf << "user " << (self != nullptr ? self->pw_name : "root") << "\npassword_file "
-       << dir_.file("passwords") << "\nacl_file " << dir_.file("acl") << "\nlistener " << port_
-       << ' ' << kLoopback << '\n';
+  conf << "set_tcp_nodelay true\nuser " << (self != nullptr ? self->pw_name : "root")
+       << "\npassword_file " << dir_.file("passwords") << "\nacl_file " << dir_.file("acl")
+       << "\nlistener " << port_ << ' ' << kLoopback << '\n';
   if (tls) {
     makeCertificates(dir_);
     conf << "listener " << tls_port_ << ' ' << kLoopback << "\ncafile " << caFile() << "\ncertfile "
