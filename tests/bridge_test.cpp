@@ -197,7 +197,8 @@ TEST_P(BridgeStopTest, LeavesItsStatusOffline) {
   EXPECT_EQ(status.messages().back(), "0 " + kStatus + " " + kOffline);
 }
 
-INSTANTIATE_TEST_SUITE_P(KilledOrStopped, BridgeStopTest, ::testing::Values(SIGKILL, SIGTERM));
+INSTANTIATE_TEST_SUITE_P(BySignal, BridgeStopTest, ::testing::Values(SIGKILL, SIGTERM),
+                         [](const auto &info) { return info.param == SIGKILL ? "Kill" : "Term"; });
 
 TEST_F(BridgeTest, FinishesTheExchangeInProgressAndAnswersTheRestWhenStopped) {
   start({}, {"--delay-ms", "500"});
