@@ -102,7 +102,8 @@ std::optional<int> number(const char *option, const std::string &text, radioctl:
   return static_cast<int>(*value.number);
 }
 
-// HOST, HOST:PORT, [IPV6] or [IPV6]:PORT.
+}  // namespace
+
 bool readBroker(const std::string &text, Options &options, std::string &error) {
   std::string host = text;
   std::string port;
@@ -134,8 +135,6 @@ bool readBroker(const std::string &text, Options &options, std::string &error) {
   return true;
 }
 
-// A topic part must be non-empty and free of wildcards; `inner_slashes`
-// allows levels inside it.
 bool topicPart(const char *option, const std::string &text, bool inner_slashes,
                std::string &error) {
   const bool wild =
@@ -149,6 +148,8 @@ bool topicPart(const char *option, const std::string &text, bool inner_slashes,
   }
   return true;
 }
+
+namespace {
 
 bool readRadios(const std::vector<std::string> &texts, Options &options, std::string &error) {
   for (const std::string &text : texts) {

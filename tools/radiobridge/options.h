@@ -55,6 +55,15 @@ struct ParsedOptions {
 
 ParsedOptions parseOptions(int argc, char **argv);
 
+// Reads --broker's HOST, HOST:PORT, [IPV6] or [IPV6]:PORT into
+// options.host and options.port; a problem goes to `error`.
+bool readBroker(const std::string &text, Options &options, std::string &error);
+
+// Whether `text`, the value of `option`, can be part of a topic: not empty,
+// free of wildcards and of /, or with `inner_slashes` of a leading or
+// trailing /. A problem goes to `error`.
+bool topicPart(const char *option, const std::string &text, bool inner_slashes, std::string &error);
+
 // T in the topic names: BASE/LINE.
 std::string lineTopic(const Options &options);
 

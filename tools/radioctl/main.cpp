@@ -2,7 +2,8 @@
 // radioctl: every radio operation from the command line. Reads the global
 // options, reads and checks every subcommand (from the arguments, or from
 // standard input for "-") and the addresses they go to, and only then opens
-// and locks the line and runs them in order. Every problem is reported as a
+// and locks the line, or with --broker connects to the bridge that owns the
+// line, and runs them in order. Every problem is reported as a
 // result object, so --json turns usage errors and open failures into JSON
 // too. Exit status 0 on success, 1 when the radio refused, the line failed
 // or standard output could not be written, 2 for usage errors, which send
@@ -13,14 +14,17 @@
 #include <csignal>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands.h"
 #include "line.h"
 #include "radioline.h"
+#include "remote.h"
 #include "values.h"
 
 namespace {
@@ -37,13 +41,19 @@ struct Options {
   bool json = false;
   bool simulate = false;
   bool version = false;
+  radioctl::RemoteOptions remote;
 };
 
 // The options as checked numbers.
 struct Settings {
   int baud = 0;
   radioctl::Addresses addresses{};
+  radioctl::RemoteSettings remote;
 };
+
+// Options that concern the line itself, which the bridge owns.
+constexpr const char *kLineOptions[] = {"--device", "--simulate", "--baud", "--controller",
+                                        "--trace"};
 
 std::string about() {
   return std::string(
@@ -51,7 +61,9 @@ std::string about() {
              "open line.\nWith '-' in place of the commands it reads them from standard input, "
              "one a line\n(blank lines and text after '#' are skipped).\n"
              "Without -d or --simulate it uses ") +
-         radioctl::kDefaultDevice + " when that exists.";
+         radioctl::kDefaultDevice +
+         " when that exists.\nWith --broker it runs them through the radiobridge that owns the "
+         "line LINE.";
 }
 
 // Help whose usage lines show the commands after the options.
@@ -84,6 +96,35 @@ void describeOptions(CLI::App &app, Options &options) {
   app.add_flag("--simulate", options.simulate, "run against radiosim on a pseudo-terminal")
       ->excludes(device);
   app.add_flag("--version", options.version, "print radioctl's version and exit");
+  radioctl::RemoteOptions &remote = options.remote;
+  CLI::Option *broker =
+      app.add_option("--broker", remote.broker, "run through a bridge at this MQTT broker")
+          ->type_name("HOST[:PORT]");
+  CLI::Option *line =
+      app.add_option("--line", remote.line, "the bridge's name of the line")->type_name("LINE");
+  broker->needs(line);
+  CLI::Option *user = app.add_option("--user", remote.user, "user name at the broker")
+                          ->type_name("USER")
+                          ->needs(broker);
+  CLI::Option *password = app.add_option("--password-file", remote.password_file,
+                                         "file whose first line is the password")
+                              ->type_name("FILE")
+                              ->needs(user);
+  user->needs(password);
+  CLI::Option *cafile =
+      app.add_option("--cafile", remote.cafile, "CA certificate: connect with TLS")
+          ->type_name("FILE")
+          ->needs(broker);
+  CLI::Option *cert =
+      app.add_option("--cert", remote.cert, "client certificate for TLS")->type_name("FILE");
+  CLI::Option *key = app.add_option("--key", remote.key, "client key for TLS")->type_name("FILE");
+  cert->needs(key)->needs(cafile);
+  key->needs(cert);
+  app.add_option("--topic-base", remote.topic_base, "first part of the bridge's topics")
+      ->type_name("BASE")
+      ->capture_default_str()
+      ->needs(broker);
+  line->needs(broker);
 }
 
 // A usage problem that concerns no command.
@@ -104,8 +145,16 @@ bool readNumber(const char *option, const std::string &text, ValueKind kind, int
 }
 
 // Reads the options' numbers; the first problem goes to `failure`.
-std::optional<Settings> readSettings(const Options &options, bool device_given, Json &failure) {
+std::optional<Settings> readSettings(const Options &options, const CLI::App &app, Json &failure) {
   Settings settings;
+  const bool remote = app.count("--broker") > 0;
+  for (const char *option : kLineOptions) {
+    if (remote && app.count(option) > 0) {
+      failure =
+          usage(std::string(option) + " has no meaning with --broker: the bridge owns the line");
+      return std::nullopt;
+    }
+  }
   if (!readNumber("--baud", options.baud, ValueKind::kBaud, settings.baud, failure) ||
       !readNumber("--radio", options.radio, ValueKind::kAddress, settings.addresses.radio,
                   failure) ||
@@ -113,8 +162,15 @@ std::optional<Settings> readSettings(const Options &options, bool device_given, 
                   settings.addresses.controller, failure)) {
     return std::nullopt;
   }
-  if (device_given && options.device.empty()) {
+  if (app.count("--device") > 0 && options.device.empty()) {
     failure = usage("--device '' names no device");
+    return std::nullopt;
+  }
+  const std::string problem =
+      remote ? radioctl::readRemote(options.remote, settings.addresses.radio, settings.remote)
+             : std::string();
+  if (!problem.empty()) {
+    failure = usage(problem);
     return std::nullopt;
   }
   return settings;
@@ -157,13 +213,15 @@ int run(int argc, char **argv) {
     return std::cout ? radioctl::kExitOk : radioctl::kExitFailed;
   }
   Json failure;
-  const std::optional<Settings> settings =
-      readSettings(options, app.count("--device") > 0, failure);
+  const std::optional<Settings> settings = readSettings(options, app, failure);
   if (!settings) return report(failure, json, radioctl::kExitUsage);
 
   const std::vector<std::string> words = app.remaining();
   const bool script = words.size() == 1 && words.front() == "-";
-  const radioctl::Plan plan = script ? radioctl::planScript(std::cin) : radioctl::planWords(words);
+  std::string input;
+  if (script) input.assign(std::istreambuf_iterator<char>(std::cin), {});
+  std::istringstream script_in(input);
+  const radioctl::Plan plan = script ? radioctl::planScript(script_in) : radioctl::planWords(words);
   if (plan.outcome == radioctl::Plan::Outcome::kHelp) {
     std::cout << plan.message;
     return radioctl::kExitOk;
@@ -175,6 +233,11 @@ int run(int argc, char **argv) {
     return report(*problem, json, radioctl::kExitUsage);
   }
   if (plan.invocations.empty()) return radioctl::kExitOk;
+  if (app.count("--broker") > 0) {
+    radioctl::Remote remote(settings->remote);
+    if (!remote.open(failure)) return report(failure, json, radioctl::kExitFailed);
+    return radioctl::runRemotePlan(plan, radioctl::requestTexts(plan, words, input), remote, json);
+  }
 
   debug = options.trace ? 1 : 0;
   radioctl::Line line;

@@ -1,0 +1,314 @@
+// SPDX-License-Identifier: MIT
+// The MQTT client behind radioctl --broker. It runs libmosquitto's loop in
+// radioctl's own thread, one bounded wait at a time: for the broker's
+// answer to the connection, for the subscription to the reply topic, and
+// for each reply. Requests are {"command":TEXT} with the response topic,
+// the correlation number and a message expiry of kBridgeWait, so a request
+// radioctl has given up on is never run later. A reply is taken only with
+// the correlation of the request last sent. The callbacks only record what
+// arrived; everything else happens between waits.
+#include "remote.h"
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <utility>
+
+#include "codec.h"
+#include "options.h"
+#include "values.h"
+
+namespace radioctl {
+namespace {
+
+constexpr int kQos = 1;
+constexpr int kTlsPort = 8883;    // the broker's usual TLS port, as the bridge takes it
+constexpr int kKeepalive = 30;    // seconds
+constexpr int kLoopStepMs = 100;  // longest wait in one turn of the library's loop
+
+// libmosquitto's text for one of its result codes (the system's for
+// MOSQ_ERR_ERRNO) or for a protocol reason code, as a phrase to follow a
+// colon.
+std::string describe(int code) {
+  std::string text = code == MOSQ_ERR_ERRNO        ? std::strerror(errno)
+                     : code >= MQTT_RC_UNSPECIFIED ? mosquitto_reason_string(code)
+                                                   : mosquitto_strerror(code);
+  if (!text.empty() && text.back() == '.') text.pop_back();
+  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+  return text;
+}
+
+// An id no other radioctl has at the same time: the process id and a random number.
+std::string uniqueId() {
+  std::ostringstream id;
+  id << "radioctl-" << ::getpid() << '-' << std::hex << std::random_device()();
+  return id.str();
+}
+
+// The reply as a result object; anything that is not one is a failure.
+Json resultOf(const Invocation &invocation, const std::string &reply) {
+  const Json object = Json::parse(reply, nullptr, false);
+  if (object.is_discarded() || !object.is_object() || !object.contains("ok") ||
+      !object["ok"].is_boolean()) {
+    return failureObject(commandName(invocation), kCodeFailed, 0,
+                         "the bridge sent something that is not a result: " + echoed(reply),
+                         invocation.line);
+  }
+  if (invocation.line == 0) return object;
+  // A script's results name their line right after the command.
+  Json placed{{"command", object.value("command", Json())}, {"line", invocation.line}};
+  for (const auto &[key, value] : object.items()) {
+    if (key != "command" && key != "line") placed[key] = value;
+  }
+  return placed;
+}
+
+}  // namespace
+
+// The library's callbacks; `object` is the Remote.
+struct Remote::Callbacks {
+  static Remote &of(void *object) { return *static_cast<Remote *>(object); }
+
+  static void onConnect(struct mosquitto *, void *object, int code, int,
+                        const mosquitto_property *) {
+    of(object).connect_code_ = code;
+  }
+
+  static void onSubscribe(struct mosquitto *, void *object, int, int count, const int *granted,
+                          const mosquitto_property *) {
+    of(object).granted_ = count > 0 ? granted[0] : MQTT_RC_UNSPECIFIED;
+  }
+
+  static void onPublish(struct mosquitto *, void *object, int mid, int code,
+                        const mosquitto_property *) {
+    Remote &remote = of(object);
+    if (mid == remote.publish_mid_) remote.publish_code_ = code;
+  }
+
+  static void onMessage(struct mosquitto *, void *object, const mosquitto_message *message,
+                        const mosquitto_property *properties) {
+    Remote &remote = of(object);
+    void *data = nullptr;
+    uint16_t length = 0;
+    if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length,
+                                       false) == nullptr) {
+      return;
+    }
+    const bool ours =
+        std::string(static_cast<const char *>(data), length) == std::to_string(remote.sent_);
+    std::free(data);
+    if (!ours || remote.replied_) return;
+    remote.reply_.assign(static_cast<const char *>(message->payload),
+                         static_cast<std::size_t>(message->payloadlen));
+    remote.replied_ = true;
+  }
+};
+
+std::string readRemote(const RemoteOptions &options, int radio, RemoteSettings &settings) {
+  radiobridge::Options bridge;
+  bridge.cafile = options.cafile;
+  if (!options.cafile.empty()) bridge.port = kTlsPort;
+  bridge.topic_base = options.topic_base;
+  bridge.name = options.line;
+  std::string problem;
+  if (!radiobridge::readBroker(options.broker, bridge, problem) ||
+      !radiobridge::topicPart("--topic-base", options.topic_base, true, problem) ||
+      !radiobridge::topicPart("--line", options.line, false, problem)) {
+    return problem;
+  }
+  if (radio == kBroadcast) {
+    return "--radio 0 is the broadcast address, which a bridge does not serve";
+  }
+  settings = {bridge.host,    bridge.port,  options.user, options.password_file,
+              options.cafile, options.cert, options.key,  radiobridge::lineTopic(bridge),
+              radio};
+  return {};
+}
+
+std::vector<std::string> requestTexts(const Plan &plan, const std::vector<std::string> &words,
+                                      const std::string &script) {
+  std::vector<std::string> lines;
+  std::istringstream in(script);
+  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find('#')));
+  std::vector<std::string> texts;
+  auto word = words.begin();
+  for (auto invocation = plan.invocations.begin(); invocation != plan.invocations.end();
+       ++invocation) {
+    if (invocation->line > 0) {
+      texts.push_back(lines.at(static_cast<std::size_t>(invocation->line - 1)));
+      continue;
+    }
+    // An invocation's words run up to the next invocation's command name.
+    const std::string next =
+        invocation + 1 == plan.invocations.end() ? std::string() : commandName(invocation[1]);
+    std::string text = *word;
+    for (++word; word != words.end() && *word != next; ++word) text += " " + *word;
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+Remote::Remote(RemoteSettings settings) : settings_(std::move(settings)), client_id_(uniqueId()) {}
+
+Remote::~Remote() {
+  if (client_ == nullptr) return;
+  mosquitto_disconnect(client_);
+  mosquitto_destroy(client_);
+  mosquitto_lib_cleanup();
+}
+
+std::string Remote::where() const {
+  return "line " + settings_.line_topic + " at broker " + settings_.host + ":" +
+         std::to_string(settings_.port);
+}
+
+std::string Remote::replyTopic() const {
+  return settings_.line_topic + "/reply/" + client_id_;
+}
+
+bool Remote::openFailure(const std::string &message, int error_number, Json &failure) const {
+  failure = failureObject("", kCodeOpenFailed, error_number, message);
+  return false;
+}
+
+// Runs the library's loop until `done()` (returns MOSQ_ERR_SUCCESS), until
+// kBridgeWait is over (returns -1) or until the loop fails (returns its
+// result code).
+template <typename Done>
+int Remote::waitFor(Done done) {
+  const auto deadline = std::chrono::steady_clock::now() + kBridgeWait;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    const int rc = mosquitto_loop(client_, kLoopStepMs, 1);
+    if (rc != MOSQ_ERR_SUCCESS) return rc;
+  }
+  return MOSQ_ERR_SUCCESS;
+}
+
+bool Remote::open(Json &failure) {
+  const std::string broker = "broker " + settings_.host + ":" + std::to_string(settings_.port);
+  std::string password;
+  if (!settings_.password_file.empty()) {
+    std::ifstream file(settings_.password_file);
+    if (!file || !std::getline(file, password)) {
+      return openFailure("cannot read the password from " + settings_.password_file, errno,
+                         failure);
+    }
+    if (!password.empty() && password.back() == '\r') password.pop_back();
+  }
+  const std::pair<const char *, const std::string &> files[] = {
+      {"--cafile", settings_.cafile}, {"--cert", settings_.cert}, {"--key", settings_.key}};
+  for (const auto &[option, path] : files) {
+    if (!path.empty() && ::access(path.c_str(), R_OK) != 0) {
+      const int error_number = errno;
+      return openFailure(std::string(option) + " " + path + ": " + std::strerror(error_number),
+                         error_number, failure);
+    }
+  }
+  mosquitto_lib_init();
+  client_ = mosquitto_new(client_id_.c_str(), true, this);
+  if (client_ == nullptr) return openFailure("cannot create an MQTT client", errno, failure);
+  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  mosquitto_connect_v5_callback_set(client_, Callbacks::onConnect);
+  mosquitto_subscribe_v5_callback_set(client_, Callbacks::onSubscribe);
+  mosquitto_publish_v5_callback_set(client_, Callbacks::onPublish);
+  mosquitto_message_v5_callback_set(client_, Callbacks::onMessage);
+  if (!settings_.user.empty()) {
+    mosquitto_username_pw_set(client_, settings_.user.c_str(), password.c_str());
+  }
+  if (!settings_.cafile.empty()) {
+    const char *cert = settings_.cert.empty() ? nullptr : settings_.cert.c_str();
+    const char *key = settings_.key.empty() ? nullptr : settings_.key.c_str();
+    const int rc =
+        mosquitto_tls_set(client_, settings_.cafile.c_str(), nullptr, cert, key, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      return openFailure("cannot use the TLS files (--cafile, --cert, --key): " + describe(rc), 0,
+                         failure);
+    }
+  }
+  int rc = mosquitto_connect_bind_v5(client_, settings_.host.c_str(), settings_.port, kKeepalive,
+                                     nullptr, nullptr);
+  if (rc == MOSQ_ERR_SUCCESS) rc = waitFor([this] { return connect_code_ >= 0; });
+  if (rc != MOSQ_ERR_SUCCESS) {
+    const int error_number = rc == MOSQ_ERR_ERRNO ? errno : rc < 0 ? ETIMEDOUT : 0;
+    return openFailure("cannot connect to " + broker + ": " + (rc < 0 ? "no answer" : describe(rc)),
+                       error_number, failure);
+  }
+  if (connect_code_ != 0) {
+    const bool login = connect_code_ == MQTT_RC_BAD_USERNAME_OR_PASSWORD ||
+                       connect_code_ == MQTT_RC_NOT_AUTHORIZED;
+    return openFailure(broker + " refused the connection: " + describe(connect_code_),
+                       login ? EACCES : 0, failure);
+  }
+  const std::string reply_topic = replyTopic();
+  rc = mosquitto_subscribe_v5(client_, nullptr, reply_topic.c_str(), kQos, 0, nullptr);
+  if (rc == MOSQ_ERR_SUCCESS) rc = waitFor([this] { return granted_ >= 0; });
+  if (rc != MOSQ_ERR_SUCCESS || granted_ >= MQTT_RC_UNSPECIFIED) {
+    return openFailure("cannot subscribe to " + reply_topic + " at " + broker + ": " +
+                           (rc < 0 ? "no answer" : describe(rc != 0 ? rc : granted_)),
+                       rc == MOSQ_ERR_SUCCESS ? EACCES : 0, failure);
+  }
+  return true;
+}
+
+bool Remote::run(const Invocation &invocation, const std::string &text, Json &result) {
+  const std::string name = commandName(invocation);
+  const std::string topic = radiobridge::Topics(settings_.line_topic, {}).request(settings_.radio);
+  const std::string payload = Json{{"command", text}}.dump();
+  const std::string correlation = std::to_string(++sent_);
+  const std::string reply_topic = replyTopic();
+  mosquitto_property *properties = nullptr;
+  mosquitto_property_add_string(&properties, MQTT_PROP_RESPONSE_TOPIC, reply_topic.c_str());
+  mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
+                                static_cast<uint16_t>(correlation.size()));
+  mosquitto_property_add_int32(&properties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL,
+                               static_cast<uint32_t>(kBridgeWait.count()));
+  replied_ = false;
+  publish_code_ = -1;
+  int rc =
+      mosquitto_publish_v5(client_, &publish_mid_, topic.c_str(), static_cast<int>(payload.size()),
+                           payload.data(), kQos, false, properties);
+  mosquitto_property_free_all(&properties);
+  if (rc == MOSQ_ERR_SUCCESS) {
+    rc = waitFor([this] { return replied_ || publish_code_ >= MQTT_RC_UNSPECIFIED; });
+  }
+  if (rc == MOSQ_ERR_SUCCESS && !replied_) {
+    result = failureObject(
+        name, kCodeOpenFailed, EACCES,
+        "the broker does not let radioctl send to " + topic + ": " + describe(publish_code_),
+        invocation.line);
+  } else if (rc == MOSQ_ERR_SUCCESS) {
+    result = resultOf(invocation, reply_);
+  } else if (rc < 0) {
+    result = failureObject(name, kCodeNoBridge, 0,
+                           "no bridge answered for radio " +
+                               radiobridge::radioName(settings_.radio) + " on " + where() +
+                               " within " + std::to_string(kBridgeWait.count()) + " s",
+                           invocation.line);
+  } else {
+    result = failureObject(name, kCodeLineLost, 0,
+                           "lost the broker of " + where() + ": " + describe(rc), invocation.line);
+  }
+  return result.value("ok", false);
+}
+
+int runRemotePlan(const Plan &plan, const std::vector<std::string> &texts, Remote &remote,
+                  bool json) {
+  for (std::size_t i = 0; i < plan.invocations.size(); ++i) {
+    Json result;
+    const bool ok = remote.run(plan.invocations[i], texts[i], result);
+    if (!printResult(result, json)) return kExitFailed;
+    if (!ok) return kExitFailed;
+  }
+  return kExitOk;
+}
+
+}  // namespace radioctl

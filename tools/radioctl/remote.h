@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+// radioctl through a bridge: instead of opening a device, radioctl sends
+// each command to the radiobridge that owns the line, over an MQTT broker.
+// Remote is one MQTT 5 client with an id of its own; it subscribes to its
+// reply topic BASE/LINE/reply/ID and sends each command's text to the
+// radio's request topic with that response topic and a correlation number,
+// then waits for the reply that carries the number. The bridge answers with
+// the object radioctl --json prints, so a reply is printed as a local result
+// is. The broker's address, the line's name and the topic base are checked
+// by the bridge's own option readers, so both programs take the same
+// values. This is the one radioctl file that includes mosquitto.h.
+#ifndef RADIOCTL_REMOTE_H
+#define RADIOCTL_REMOTE_H
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+struct mosquitto;
+
+namespace radioctl {
+
+// How long radioctl waits for the bridge's reply to one command (and for
+// the broker to accept the connection) before it gives up.
+constexpr std::chrono::seconds kBridgeWait{10};
+
+// No bridge answered in time: none serves the line or the radio, or it is down.
+constexpr const char *kCodeNoBridge = "no-bridge";
+
+// The options that lead to a bridge, as the user wrote them; `broker` is
+// empty when radioctl uses a device.
+struct RemoteOptions {
+  std::string broker;
+  std::string line;
+  std::string user;
+  std::string password_file;
+  std::string cafile;
+  std::string cert;
+  std::string key;
+  std::string topic_base = "radioline";
+};
+
+// What Remote connects with.
+struct RemoteSettings {
+  std::string host;
+  int port = 0;
+  std::string user;  // empty: no login
+  std::string password_file;
+  std::string cafile;  // empty: no TLS
+  std::string cert;
+  std::string key;
+  std::string line_topic;  // BASE/LINE
+  int radio = 0;
+};
+
+// Checks the options for a bridge serving `radio`; returns the usage
+// problem, or an empty string and `settings`.
+std::string readRemote(const RemoteOptions &options, int radio, RemoteSettings &settings);
+
+// The text to send for each invocation of `plan`: the words the user gave
+// for it on the command line, or its script line from `script`.
+std::vector<std::string> requestTexts(const Plan &plan, const std::vector<std::string> &words,
+                                      const std::string &script);
+
+class Remote {
+ public:
+  explicit Remote(RemoteSettings settings);
+  Remote(const Remote &) = delete;
+  Remote &operator=(const Remote &) = delete;
+  // Disconnects.
+  ~Remote();
+
+  // Reads the password, connects and subscribes to the reply topic. On
+  // failure `failure` is the failure object to report ("open-failed").
+  bool open(Json &failure);
+
+  // Sends `text`, the invocation's command, and sets `result` to the
+  // bridge's reply (with the script line, as a local run has it) or to a
+  // failure object; returns whether the command succeeded.
+  bool run(const Invocation &invocation, const std::string &text, Json &result);
+
+ private:
+  struct Callbacks;
+  friend struct Callbacks;
+
+  template <typename Done>
+  int waitFor(Done done);
+  bool openFailure(const std::string &message, int error_number, Json &failure) const;
+  std::string where() const;
+  std::string replyTopic() const;
+
+  RemoteSettings settings_;
+  std::string client_id_;
+  struct mosquitto *client_ = nullptr;
+  int connect_code_ = -1;  // the broker's answer to the connection, -1 while none came
+  int granted_ = -1;       // the subscription's granted QoS or reason code
+  int sent_ = 0;           // correlation number of the last request sent
+  int publish_code_ = -1;  // the broker's answer to that request
+  int publish_mid_ = -1;
+  std::string reply_;  // the reply whose correlation is `sent_`
+  bool replied_ = false;
+};
+
+// Runs the plan's invocations through `remote` in order and prints each
+// result, stopping at the first failure, as runPlan() does on a line.
+// Returns the exit status.
+int runRemotePlan(const Plan &plan, const std::vector<std::string> &texts, Remote &remote,
+                  bool json);
+
+}  // namespace radioctl
+
+#endif  // RADIOCTL_REMOTE_H
