@@ -7,7 +7,7 @@
 #include <tuple>
 #include <utility>
 
-#include "pty_radio.h"
+#include "kit.h"
 #include "radioline.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <regex>
 #include <string>
 
-#include "pty_radio.h"
+#include "kit.h"
 #include "radioline.h"
 
 namespace {

@@ -22,7 +22,7 @@
 #include <string>
 #include <utility>
 
-#include "pty_radio.h"
+#include "kit.h"
 #include "radioline.h"
 
 namespace {
@@ -48,7 +48,7 @@ class SerialOpenTest : public ::testing::Test {
   }
 
   int openLine(int baudrate) {
-    std::string path = radio_.slave_path();
+    std::string path = radio_.slavePath();
     return seropen(path.data(), baudrate);
   }
 
@@ -76,7 +76,7 @@ TEST_F(SerialOpenTest, ReturnsEnottyForAFileWithoutLineSettingsAndKeepsItOpenInS
 
 // Each time from a cooked terminal with control characters of its own.
 TEST_F(SerialOpenTest, LeavesRawEightBitSettingsAtTheRequestedSpeedAndKeepsTheControlCharacters) {
-  const int own = open(radio_.slave_path().c_str(), O_RDWR | O_NOCTTY);
+  const int own = open(radio_.slavePath().c_str(), O_RDWR | O_NOCTTY);
   ASSERT_GE(own, 0) << strerror(errno);
   termios cooked = settingsOf(own);
   cooked.c_iflag = BRKINT | ISTRIP | ICRNL | IXON;
@@ -172,7 +172,7 @@ TEST_F(SerialOpenTest, AsksTheDriverForLowLatencyAndCarriesOnWhereItIsRefused) {
   const std::string trace = stderrOf([&] { rc = openLine(19200); });
   EXPECT_EQ(rc, 0);
   EXPECT_EQ(errno, EDOM);
-  EXPECT_EQ(trace, "seropen: opening device " + radio_.slave_path() +
+  EXPECT_EQ(trace, "seropen: opening device " + radio_.slavePath() +
                        "\nseropen: open returned fh " + std::to_string(serfh) +
                        "\nseropen: getting current serial device attributes\n"
                        "tcgetattr returned 0\n"
@@ -180,7 +180,7 @@ TEST_F(SerialOpenTest, AsksTheDriverForLowLatencyAndCarriesOnWhereItIsRefused) {
                        "tcsetattr returned 0\n");
 
   const pid_t child = fork();
-  if (child == 0) openUnderSerialSettingsTrap(radio_.slave_path());
+  if (child == 0) openUnderSerialSettingsTrap(radio_.slavePath());
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   if (WIFEXITED(status) && WEXITSTATUS(status) == kNoFilter) {
@@ -258,7 +258,7 @@ TEST_F(RawByteTest, PassesEveryByteValueUnchangedBothWays) {
 }
 
 // The one five-second test, timed: the pseudo-terminal itself is the silent line.
-TEST_F(RawByteTest, ReturnsTimeOutEndOfFileAndReadErrorsWithErrnoSet) {
+TEST_F(RawByteTest, WaitsOutTheTimeoutThenReportsEndOfFileAndReadErrorsWithErrnoSet) {
   const auto start = std::chrono::steady_clock::now();
   FinishedLine finished;
   const int directory = open(".", O_RDONLY | O_DIRECTORY);
@@ -300,7 +300,7 @@ TEST_F(RawByteTest, ReturnsEintrAtOnceWhenASignalInterruptsTheWait) {
 }
 
 TEST_F(SerialOpenTest, WritesNothingAnywhereWithDebugOff) {
-  const std::string output = outputOf([&] {
+  const std::string output = stderrOf([&] {
     openLine(19200);
     radio_.send(hex("00 FE FE 91 20 FF 0E FD FE 00"));
     unsigned char body[] = {0xAA, 0xFE};

@@ -1,38 +1,36 @@
 // SPDX-License-Identifier: MIT
-// The radio's side of a real pseudo-terminal, for tests that script the line.
-#ifndef RADIOLINE_TESTS_PTY_RADIO_H
-#define RADIOLINE_TESTS_PTY_RADIO_H
+// The test kit: the golden command table and hex helper, the tools as
+// processes (radiosim, radioctl), and the radio's side of a real
+// pseudo-terminal for tests that script the line byte by byte.
+#ifndef RADIOLINE_TESTS_KIT_H
+#define RADIOLINE_TESTS_KIT_H
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
-#include <vector>
 
-using Bytes = std::vector<unsigned char>;
+#include "golden.h"
+#include "simproc.h"
 
 // Owns the master side of a raw pseudo-terminal. The library opens
-// slave_path() with seropen(), which discards what waited before. A test then
-// queues the bytes the radio "sends" with send() before it calls the library
-// (the terminal holds them until the library reads), or has a RadioAnswer
-// send them once the request is out, and collects what the library wrote
-// with take().
+// slavePath() with seropen(), which discards what waited before; a test then
+// queues the radio's bytes with send() (the terminal holds them until the
+// library reads), or has a RadioAnswer send them once the request is out,
+// and collects what the library wrote with take().
 class PtyRadio {
  public:
   PtyRadio();
-  ~PtyRadio();
+  ~PtyRadio() { hangUp(); }
   PtyRadio(const PtyRadio &) = delete;
   PtyRadio &operator=(const PtyRadio &) = delete;
 
-  const std::string &slave_path() const { return slave_path_; }
-
-  // Queues bytes for the library to read.
+  const std::string &slavePath() const { return slave_path_; }
   void send(const Bytes &bytes);
-  // Returns every byte the library has written so far, and forgets them.
+  // Every byte the library has written so far; they are forgotten.
   Bytes take();
-  // Waits up to ten seconds for the library to write `count` bytes; returns
-  // those that came.
+  // Waits up to ten seconds for `count` bytes from the library.
   Bytes await(std::size_t count);
   // Closes the master side: the line is gone.
   void hangUp();
@@ -42,14 +40,14 @@ class PtyRadio {
   std::string slave_path_;
 };
 
-// Plays the radio on a thread of its own for requests the library has yet to
-// send: waits until the library has written `request` (and nothing else),
-// then, after `delay`, sends `reply`. The destructor waits for the thread.
+// Plays the radio on a thread of its own: once the library has written
+// `request` (and nothing else), waits `delay` and sends `reply`. The
+// destructor waits for the thread.
 class RadioAnswer {
  public:
   RadioAnswer(PtyRadio &radio, const Bytes &request, const Bytes &reply,
               std::chrono::milliseconds delay = std::chrono::milliseconds(0));
-  ~RadioAnswer();
+  ~RadioAnswer() { thread_.join(); }
   RadioAnswer(const RadioAnswer &) = delete;
   RadioAnswer &operator=(const RadioAnswer &) = delete;
 
@@ -57,8 +55,8 @@ class RadioAnswer {
   std::thread thread_;
 };
 
-// A test with the library's line open on a fresh pseudo-terminal: seropen()
-// in SetUp, serclose() and debug = 0 in TearDown.
+// The library's line open on a fresh pseudo-terminal: seropen() in SetUp,
+// serclose() and debug = 0 in TearDown.
 class LineTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -67,7 +65,7 @@ class LineTest : public ::testing::Test {
   PtyRadio radio_;
 };
 
-// Runs `call` with standard error captured and returns what it wrote.
+// What `call` wrote to standard error.
 template <typename Call>
 std::string stderrOf(Call call) {
   ::testing::internal::CaptureStderr();
@@ -75,25 +73,11 @@ std::string stderrOf(Call call) {
   return ::testing::internal::GetCapturedStderr();
 }
 
-// Runs `call` with standard output and standard error captured and returns
-// everything it wrote to either, standard output first.
-template <typename Call>
-std::string outputOf(Call call) {
-  ::testing::internal::CaptureStdout();
-  ::testing::internal::CaptureStderr();
-  call();
-  const std::string err = ::testing::internal::GetCapturedStderr();
-  return ::testing::internal::GetCapturedStdout() + err;
-}
-
-// Puts `fd` into serfh for the life of the object, then puts back the
-// descriptor that was there, so a test can point the library at a pipe, a
-// closed descriptor or an impossible number and still hand the line back
-// to TearDown.
+// Puts `fd` into serfh for the life of the object, then the old one back.
 class ScopedSerfh {
  public:
-  explicit ScopedSerfh(int fd);
-  ~ScopedSerfh();
+  explicit ScopedSerfh(int fd) : saved_(serfh) { serfh = fd; }
+  ~ScopedSerfh() { serfh = saved_; }
   ScopedSerfh(const ScopedSerfh &) = delete;
   ScopedSerfh &operator=(const ScopedSerfh &) = delete;
 
@@ -101,15 +85,14 @@ class ScopedSerfh {
   int saved_;
 };
 
-// A pipe that holds `bytes` and whose writer has gone: reading it yields the
-// bytes and then end of file, like a device that went away.
+// A pipe that holds `bytes` and whose writer has gone: reading it yields
+// the bytes and then end of file, like a device that went away.
 class FinishedLine {
  public:
   explicit FinishedLine(const Bytes &bytes = {});
   ~FinishedLine();
   FinishedLine(const FinishedLine &) = delete;
   FinishedLine &operator=(const FinishedLine &) = delete;
-
   int fd() const { return read_end_; }
 
  private:
@@ -120,7 +103,12 @@ class FinishedLine {
 std::string rawcharoutTrace(unsigned char c);
 std::string rawcharinTrace();
 
-// Bytes written as "FE FE 20 91 ..." for readable golden frames.
-Bytes hex(const std::string &text);
+// A frame to the radio from the controller, and one back, with `body`.
+inline Bytes request(const std::string &body) {
+  return hex("FE FE 20 91 " + body + " FD");
+}
+inline Bytes reply(const std::string &body) {
+  return hex("FE FE 91 20 " + body + " FD");
+}
 
-#endif  // RADIOLINE_TESTS_PTY_RADIO_H
+#endif  // RADIOLINE_TESTS_KIT_H

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The pseudo-terminal radio side shared by the library's tests.
-#include "pty_radio.h"
-
+// The test kit's pseudo-terminal side: the radio's end of the line.
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
@@ -11,8 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 
+#include "kit.h"
 #include "radioline.h"
 
 PtyRadio::PtyRadio() {
@@ -26,10 +24,6 @@ PtyRadio::PtyRadio() {
   tcgetattr(master_, &raw);
   cfmakeraw(&raw);
   tcsetattr(master_, TCSANOW, &raw);
-}
-
-PtyRadio::~PtyRadio() {
-  hangUp();
 }
 
 void PtyRadio::send(const Bytes &bytes) {
@@ -80,34 +74,14 @@ RadioAnswer::RadioAnswer(PtyRadio &radio, const Bytes &request, const Bytes &rep
         radio.send(reply);
       }) {}
 
-RadioAnswer::~RadioAnswer() {
-  thread_.join();
-}
-
 void LineTest::SetUp() {
-  std::string path = radio_.slave_path();
+  std::string path = radio_.slavePath();
   ASSERT_EQ(seropen(path.data(), 19200), 0);
 }
 
 void LineTest::TearDown() {
   serclose();
   debug = 0;
-}
-
-Bytes hex(const std::string &text) {
-  Bytes bytes;
-  std::istringstream in(text);
-  unsigned value = 0;
-  while (in >> std::hex >> value) bytes.push_back(static_cast<unsigned char>(value));
-  return bytes;
-}
-
-ScopedSerfh::ScopedSerfh(int fd) : saved_(serfh) {
-  serfh = fd;
-}
-
-ScopedSerfh::~ScopedSerfh() {
-  serfh = saved_;
 }
 
 FinishedLine::FinishedLine(const Bytes &bytes) {

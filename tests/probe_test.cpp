@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "pty_radio.h"
+#include "kit.h"
 #include "radioline.h"
 
 namespace {
@@ -115,7 +115,8 @@ class ProbeTest : public LineTest {
   }
 };
 
-TEST_F(ProbeTest, SendsTheVersionRequestThenPrintsTheReplyOrTheFailingStep) {
+TEST_F(ProbeTest,
+       SendsTheVersionRequestThenPrintsTheReplyOrTheFailingStepWaitingOutTheTimeoutOnce) {
   Bytes long_reply = hex("FE FE 91 20");
   long_reply.insert(long_reply.end(), 40, 0x41);
   long_reply.push_back(0xFD);

@@ -6,18 +6,15 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
-#include "pty_radio.h"
-#include "simproc.h"
+#include "kit.h"
 
 namespace {
 
@@ -41,18 +38,6 @@ Result runToEnd(const std::string &program, const std::string &args,
 
 Result radioctl(const std::string &args, const std::string &input = {}) {
   return runToEnd(RADIOCTL_PATH, args, input);
-}
-
-// Plays the radio: once the `request` has come on the line, sends `frames`.
-void answer(PtyRadio &radio, const std::string &request, const std::string &frames) {
-  Bytes heard;
-  for (int waits = 0; heard.size() < bytesOfHex(request).size() && waits < 5000; ++waits) {
-    const Bytes more = radio.take();
-    heard.insert(heard.end(), more.begin(), more.end());
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  EXPECT_EQ(hexOf(heard), request);
-  radio.send(bytesOfHex(frames));
 }
 
 // The JSON value on each line of `text`, as an array.
@@ -86,25 +71,6 @@ TEST(Radioctl, RunsEverySubcommandOnRadiosimAndPrintsWhatItReadsBack) {
           "codeplug set to 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10\ncodeplug read\n"
           "config set to 12 34\nconfig read\ntx offset set to -600000\ntx offset read\n"
           "VCO split set to rx 2 tx 1\nVCO split read\nversion read\nversion read\nclient gone\n");
-}
-
-TEST(Radioctl, JsonPrintsOneObjectPerCommandOnASimulatedRadio) {
-  const Result run = radioctl(
-      "--simulate --radio 0x30 --controller 146 --json set-split 1 2 get-split set-config 1 2"
-      " get-config set-offset -600k get-offset get-codeplug version probe");
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(jsonLines(run.out), nlohmann::json::parse(R"([
-      {"command": "set-split", "ok": true},
-      {"command": "get-split", "ok": true, "split": {"tx": 1, "rx": 2}},
-      {"command": "set-config", "ok": true},
-      {"command": "get-config", "ok": true, "config": [1, 2]},
-      {"command": "set-offset", "ok": true},
-      {"command": "get-offset", "ok": true, "offset": -600000},
-      {"command": "get-codeplug", "ok": true,
-       "codeplug": [0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0]},
-      {"command": "version", "ok": true, "version": "radiosim 1.0"},
-      {"command": "probe", "ok": true, "from": 48, "to": 146,
-       "reply": [170, 130, 114, 97, 100, 105, 111, 115, 105, 109, 32, 49, 46, 48]}])"));
 }
 
 TEST(Radioctl, ScriptFromStandardInputNamesEachLineAndStopsAtTheFirstFailure) {
@@ -156,7 +122,7 @@ TEST(Radioctl, UsageErrorsExitTwoAndSendNothing) {
   };
   for (const auto &[args, input, error] : rows) {
     const std::string line =
-        args.rfind("-d", 0) == 0 ? args : "-d " + radio.slave_path() + " " + args;
+        args.rfind("-d", 0) == 0 ? args : "-d " + radio.slavePath() + " " + args;
     const Result run = radioctl(line, input);
     EXPECT_EQ(run.status, 2) << args;
     EXPECT_EQ(run.err, "radioctl: " + error + "\n");
@@ -171,7 +137,7 @@ TEST(Radioctl, UsageErrorsExitTwoAndSendNothing) {
 
 TEST(Radioctl, LineItCannotUseExitsOneWithAFailureObjectAndSeesNoByte) {
   PtyRadio radio;
-  const std::string pty = radio.slave_path();
+  const std::string pty = radio.slavePath();
   const int holder = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   const std::tuple<std::string, bool, std::string, int, std::string> rows[] = {
       {"-d " + pty, true, "busy", EBUSY, pty + ": device busy"},
@@ -197,19 +163,19 @@ TEST(Radioctl, LineItCannotUseExitsOneWithAFailureObjectAndSeesNoByte) {
 
 TEST(Radioctl, ProbeShowsTheRadiosFrameToItAndSkipsEveryOther) {
   PtyRadio radio;
-  Process run(RADIOCTL_PATH, {"-d", radio.slave_path(), "probe"});
   // Its echo, two other stations, the radio to another controller, another station to radioctl.
-  answer(radio, "FE FE 20 91 AA 02 FD",
-         "FE FE 20 91 AA 02 FD  FE FE 30 40 FB FD  FE FE E0 20 FB FD  FE FE 91 30 FA FD"
-         "  FE FE 91 20 AA 82 76 31 FD");
+  RadioAnswer answer(radio, request("AA 02"),
+                     hex("FE FE 20 91 AA 02 FD  FE FE 30 40 FB FD  FE FE E0 20 FB FD"
+                         "  FE FE 91 30 FA FD  FE FE 91 20 AA 82 76 31 FD"));
+  Process run(RADIOCTL_PATH, {"-d", radio.slavePath(), "probe"});
   EXPECT_EQ(run.waitForExit(), 0) << run.errors();
   EXPECT_EQ(run.output(), "reply from 0x20 to 0x91: aa 82 76 31\n");
 }
 
 TEST(Radioctl, SetterToAddressZeroGoesToAllRadiosWithoutAwaitingAReply) {
   PtyRadio radio;
-  Process run(RADIOCTL_PATH, {"-d", radio.slave_path(), "--radio", "0", "set-offset", "+600k"});
-  answer(radio, "FE FE 00 91 AA 06 C0 27 09 00 FD", "");
+  RadioAnswer answer(radio, hex("FE FE 00 91 AA 06 C0 27 09 00 FD"), {});
+  Process run(RADIOCTL_PATH, {"-d", radio.slavePath(), "--radio", "0", "set-offset", "+600k"});
   EXPECT_EQ(run.waitForExit(), 0) << run.errors();
   EXPECT_EQ(run.output(), "set-offset: sent to all radios; no reply is awaited\n");
 }

@@ -163,11 +163,11 @@ void RawLine::close() {
 }
 
 std::string RawLine::exchange(const std::string &request, const std::string &expected) const {
-  const std::vector<std::uint8_t> bytes = bytesOfHex(request);
+  const std::vector<std::uint8_t> bytes = hex(request);
   if (::write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) {
     return "not sent";
   }
-  std::vector<std::uint8_t> reply(bytesOfHex(expected).size());
+  std::vector<std::uint8_t> reply(hex(expected).size());
   std::size_t got = 0;
   pollfd entry{fd_, POLLIN, 0};
   while (got < reply.size() && ::poll(&entry, 1, kQuietLimitMs) > 0) {
@@ -179,23 +179,4 @@ std::string RawLine::exchange(const std::string &request, const std::string &exp
   }
   reply.resize(got);
   return hexOf(reply);
-}
-
-std::vector<std::uint8_t> bytesOfHex(const std::string &text) {
-  std::vector<std::uint8_t> bytes;
-  std::istringstream in(text);
-  for (unsigned value = 0; in >> std::hex >> value;) {
-    bytes.push_back(static_cast<std::uint8_t>(value));
-  }
-  return bytes;
-}
-
-std::string hexOf(const std::vector<std::uint8_t> &bytes) {
-  std::string text;
-  for (std::uint8_t byte : bytes) {
-    char digits[4];
-    std::snprintf(digits, sizeof digits, " %02X", byte);
-    text += digits;
-  }
-  return text.empty() ? text : text.substr(1);
 }

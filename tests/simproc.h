@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Test harness around the tools as child processes: Process runs a program
-// with given arguments and standard input, captures its stdout and stderr in
-// temporary files and stops it by its own pid; SimProcess runs radiosim and
-// waits for the device path it prints first. RawLine opens that device in raw
-// mode so a test can put bytes on the line and read back what the radio
-// sends, both written in hex.
+// The test kit's process half, free of the test framework so benchmarks can
+// use it too: Process runs a program with given arguments and standard
+// input, captures its stdout and stderr in temporary files and stops it by
+// its own pid; SimProcess runs radiosim and waits for the device path it
+// prints first. RawLine opens that device in raw mode so a test can put bytes
+// on the line and read back what the radio sends, both written in hex.
 #ifndef RADIOLINE_TESTS_SIMPROC_H
 #define RADIOLINE_TESTS_SIMPROC_H
 
@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "golden.h"
 
 // A directory of its own that goes away with the object.
 class TempDir {
@@ -73,10 +75,6 @@ class SimProcess : public Process {
  private:
   std::string slave_path_;
 };
-
-// Bytes written as hex text, "FE FE 20 91", and back: upper case, one space apart.
-std::vector<std::uint8_t> bytesOfHex(const std::string &text);
-std::string hexOf(const std::vector<std::uint8_t> &bytes);
 
 // The client end of the line, opened raw.
 class RawLine {
