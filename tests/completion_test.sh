@@ -45,6 +45,7 @@ check() {
 check "$options" -
 check "$commands" --json ''
 check "$scratch/radio" -d "$scratch/ra"
+check "$scratch/radio" --broker host --cafile "$scratch/ra"
 check $'--help\n--rx' set-pl 88.5 -
 check --help set-freq 145.5M -
 check "" set-freq ''
