@@ -48,21 +48,7 @@ void describe(CLI::App &app, Options &options, Texts &texts) {
       ->type_name("LINE");
   app.add_option("--broker", texts.broker, "MQTT broker (default 127.0.0.1:1883, 8883 with TLS)")
       ->type_name("HOST[:PORT]");
-  CLI::Option *user =
-      app.add_option("--user", options.user, "user name at the broker")->type_name("USER");
-  CLI::Option *password = app.add_option("--password-file", options.password_file,
-                                         "file whose first line is the password")
-                              ->type_name("FILE");
-  user->needs(password);
-  password->needs(user);
-  CLI::Option *cafile =
-      app.add_option("--cafile", options.cafile, "CA certificate: connect with TLS")
-          ->type_name("FILE");
-  CLI::Option *cert =
-      app.add_option("--cert", options.cert, "client certificate for TLS")->type_name("FILE");
-  CLI::Option *key = app.add_option("--key", options.key, "client key for TLS")->type_name("FILE");
-  cert->needs(key)->needs(cafile);
-  key->needs(cert);
+  describeLogin(app, options);
   app.add_option("--topic-base", options.topic_base, "first part of every topic")
       ->type_name("BASE")
       ->capture_default_str();
@@ -91,6 +77,28 @@ void describe(CLI::App &app, Options &options, Texts &texts) {
       ->capture_default_str();
   app.add_flag("--version", texts.version, "print the version and exit");
 }
+
+}  // namespace
+
+void describeLogin(CLI::App &app, Options &options) {
+  CLI::Option *user =
+      app.add_option("--user", options.user, "user name at the broker")->type_name("USER");
+  CLI::Option *password = app.add_option("--password-file", options.password_file,
+                                         "file whose first line is the password")
+                              ->type_name("FILE");
+  user->needs(password);
+  password->needs(user);
+  CLI::Option *cafile =
+      app.add_option("--cafile", options.cafile, "CA certificate: connect with TLS")
+          ->type_name("FILE");
+  CLI::Option *cert =
+      app.add_option("--cert", options.cert, "client certificate for TLS")->type_name("FILE");
+  CLI::Option *key = app.add_option("--key", options.key, "client key for TLS")->type_name("FILE");
+  cert->needs(key)->needs(cafile);
+  key->needs(cert);
+}
+
+namespace {
 
 std::optional<int> number(const char *option, const std::string &text, radioctl::ValueKind kind,
                           std::string &error) {

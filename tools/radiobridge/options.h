@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+}
+
 namespace radiobridge {
 
 constexpr int kExitOk = 0;
@@ -54,6 +58,11 @@ struct ParsedOptions {
 };
 
 ParsedOptions parseOptions(int argc, char **argv);
+
+// Adds the broker login and TLS options, which radioctl takes too, bound to
+// `options`: --user with --password-file, --cafile, and --cert with --key,
+// which need --cafile.
+void describeLogin(CLI::App &app, Options &options);
 
 // Reads --broker's HOST, HOST:PORT, [IPV6] or [IPV6]:PORT into
 // options.host and options.port; a problem goes to `error`.

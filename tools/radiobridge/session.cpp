@@ -45,14 +45,6 @@ std::string phrase(std::string text) {
   return text;
 }
 
-// libmosquitto's text for one of its result codes (the system's for
-// MOSQ_ERR_ERRNO) or for a protocol reason code.
-std::string describe(int code) {
-  if (code == MOSQ_ERR_ERRNO) return phrase(std::strerror(errno));
-  return phrase(code >= MQTT_RC_UNSPECIFIED ? mosquitto_reason_string(code)
-                                            : mosquitto_strerror(code));
-}
-
 std::string serialize(const Json &payload) {
   return payload.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -62,6 +54,16 @@ std::string unreadable(const char *option, const std::string &path) {
   if (path.empty() || ::access(path.c_str(), R_OK) == 0) return {};
   return std::string(option) + " " + path + ": " + std::strerror(errno);
 }
+
+}  // namespace
+
+std::string describe(int code) {
+  if (code == MOSQ_ERR_ERRNO) return phrase(std::strerror(errno));
+  return phrase(code >= MQTT_RC_UNSPECIFIED ? mosquitto_reason_string(code)
+                                            : mosquitto_strerror(code));
+}
+
+namespace {
 
 Incoming copyMessage(const mosquitto_message &message, const mosquitto_property *properties) {
   Incoming copy;

@@ -29,6 +29,11 @@ struct mosquitto;
 
 namespace radiobridge {
 
+// libmosquitto's text for one of its result codes (the system's for
+// MOSQ_ERR_ERRNO) or for a protocol reason code, as a phrase to follow a
+// colon: "the connection was lost".
+std::string describe(int code);
+
 struct SessionSettings {
   std::string client_id;
   std::string host;

@@ -48,7 +48,6 @@ struct Options {
 struct Settings {
   int baud = 0;
   radioctl::Addresses addresses{};
-  radioctl::RemoteSettings remote;
 };
 
 // Options that concern the line itself, which the bridge owns.
@@ -100,27 +99,13 @@ void describeOptions(CLI::App &app, Options &options) {
   CLI::Option *broker =
       app.add_option("--broker", remote.broker, "run through a bridge at this MQTT broker")
           ->type_name("HOST[:PORT]");
-  CLI::Option *line =
-      app.add_option("--line", remote.line, "the bridge's name of the line")->type_name("LINE");
+  CLI::Option *line = app.add_option("--line", remote.bridge.name, "the bridge's name of the line")
+                          ->type_name("LINE");
   broker->needs(line);
-  CLI::Option *user = app.add_option("--user", remote.user, "user name at the broker")
-                          ->type_name("USER")
-                          ->needs(broker);
-  CLI::Option *password = app.add_option("--password-file", remote.password_file,
-                                         "file whose first line is the password")
-                              ->type_name("FILE")
-                              ->needs(user);
-  user->needs(password);
-  CLI::Option *cafile =
-      app.add_option("--cafile", remote.cafile, "CA certificate: connect with TLS")
-          ->type_name("FILE")
-          ->needs(broker);
-  CLI::Option *cert =
-      app.add_option("--cert", remote.cert, "client certificate for TLS")->type_name("FILE");
-  CLI::Option *key = app.add_option("--key", remote.key, "client key for TLS")->type_name("FILE");
-  cert->needs(key)->needs(cafile);
-  key->needs(cert);
-  app.add_option("--topic-base", remote.topic_base, "first part of the bridge's topics")
+  radiobridge::describeLogin(app, remote.bridge);
+  app.get_option("--user")->needs(broker);
+  app.get_option("--cafile")->needs(broker);
+  app.add_option("--topic-base", remote.bridge.topic_base, "first part of the bridge's topics")
       ->type_name("BASE")
       ->capture_default_str()
       ->needs(broker);
@@ -144,8 +129,9 @@ bool readNumber(const char *option, const std::string &text, ValueKind kind, int
   return true;
 }
 
-// Reads the options' numbers; the first problem goes to `failure`.
-std::optional<Settings> readSettings(const Options &options, const CLI::App &app, Json &failure) {
+// Reads the options' numbers and, with --broker, where the bridge is; the first
+// problem goes to `failure`.
+std::optional<Settings> readSettings(Options &options, const CLI::App &app, Json &failure) {
   Settings settings;
   const bool remote = app.count("--broker") > 0;
   for (const char *option : kLineOptions) {
@@ -167,8 +153,7 @@ std::optional<Settings> readSettings(const Options &options, const CLI::App &app
     return std::nullopt;
   }
   const std::string problem =
-      remote ? radioctl::readRemote(options.remote, settings.addresses.radio, settings.remote)
-             : std::string();
+      remote ? radioctl::readRemote(options.remote, settings.addresses.radio) : std::string();
   if (!problem.empty()) {
     failure = usage(problem);
     return std::nullopt;
@@ -234,7 +219,7 @@ int run(int argc, char **argv) {
   }
   if (plan.invocations.empty()) return radioctl::kExitOk;
   if (app.count("--broker") > 0) {
-    radioctl::Remote remote(settings->remote);
+    radioctl::Remote remote(options.remote.bridge, settings->addresses.radio);
     if (!remote.open(failure)) return report(failure, json, radioctl::kExitFailed);
     return radioctl::runRemotePlan(plan, radioctl::requestTexts(plan, words, input), remote, json);
   }

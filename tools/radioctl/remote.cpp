@@ -13,7 +13,6 @@
 #include <mqtt_protocol.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +23,7 @@
 
 #include "codec.h"
 #include "options.h"
+#include "session.h"
 #include "values.h"
 
 namespace radioctl {
@@ -33,18 +33,6 @@ constexpr int kQos = 1;
 constexpr int kTlsPort = 8883;    // the broker's usual TLS port, as the bridge takes it
 constexpr int kKeepalive = 30;    // seconds
 constexpr int kLoopStepMs = 100;  // longest wait in one turn of the library's loop
-
-// libmosquitto's text for one of its result codes (the system's for
-// MOSQ_ERR_ERRNO) or for a protocol reason code, as a phrase to follow a
-// colon.
-std::string describe(int code) {
-  std::string text = code == MOSQ_ERR_ERRNO        ? std::strerror(errno)
-                     : code >= MQTT_RC_UNSPECIFIED ? mosquitto_reason_string(code)
-                                                   : mosquitto_strerror(code);
-  if (!text.empty() && text.back() == '.') text.pop_back();
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-  return text;
-}
 
 // An id no other radioctl has at the same time: the process id and a random number.
 std::string uniqueId() {
@@ -112,24 +100,18 @@ struct Remote::Callbacks {
   }
 };
 
-std::string readRemote(const RemoteOptions &options, int radio, RemoteSettings &settings) {
-  radiobridge::Options bridge;
-  bridge.cafile = options.cafile;
-  if (!options.cafile.empty()) bridge.port = kTlsPort;
-  bridge.topic_base = options.topic_base;
-  bridge.name = options.line;
+std::string readRemote(RemoteOptions &options, int radio) {
+  radiobridge::Options &bridge = options.bridge;
+  if (!bridge.cafile.empty()) bridge.port = kTlsPort;
   std::string problem;
   if (!radiobridge::readBroker(options.broker, bridge, problem) ||
-      !radiobridge::topicPart("--topic-base", options.topic_base, true, problem) ||
-      !radiobridge::topicPart("--line", options.line, false, problem)) {
+      !radiobridge::topicPart("--topic-base", bridge.topic_base, true, problem) ||
+      !radiobridge::topicPart("--line", bridge.name, false, problem)) {
     return problem;
   }
   if (radio == kBroadcast) {
     return "--radio 0 is the broadcast address, which a bridge does not serve";
   }
-  settings = {bridge.host,    bridge.port,  options.user, options.password_file,
-              options.cafile, options.cert, options.key,  radiobridge::lineTopic(bridge),
-              radio};
   return {};
 }
 
@@ -156,7 +138,11 @@ std::vector<std::string> requestTexts(const Plan &plan, const std::vector<std::s
   return texts;
 }
 
-Remote::Remote(RemoteSettings settings) : settings_(std::move(settings)), client_id_(uniqueId()) {}
+Remote::Remote(const radiobridge::Options &options, int radio)
+    : options_(options),
+      radio_(radio),
+      line_topic_(radiobridge::lineTopic(options)),
+      client_id_(uniqueId()) {}
 
 Remote::~Remote() {
   if (client_ == nullptr) return;
@@ -166,12 +152,12 @@ Remote::~Remote() {
 }
 
 std::string Remote::where() const {
-  return "line " + settings_.line_topic + " at broker " + settings_.host + ":" +
-         std::to_string(settings_.port);
+  return "line " + line_topic_ + " at broker " + options_.host + ":" +
+         std::to_string(options_.port);
 }
 
 std::string Remote::replyTopic() const {
-  return settings_.line_topic + "/reply/" + client_id_;
+  return line_topic_ + "/reply/" + client_id_;
 }
 
 bool Remote::openFailure(const std::string &message, int error_number, Json &failure) const {
@@ -195,18 +181,17 @@ int Remote::waitFor(Done done) {
 }
 
 bool Remote::open(Json &failure) {
-  const std::string broker = "broker " + settings_.host + ":" + std::to_string(settings_.port);
+  const std::string broker = "broker " + options_.host + ":" + std::to_string(options_.port);
   std::string password;
-  if (!settings_.password_file.empty()) {
-    std::ifstream file(settings_.password_file);
+  if (!options_.password_file.empty()) {
+    std::ifstream file(options_.password_file);
     if (!file || !std::getline(file, password)) {
-      return openFailure("cannot read the password from " + settings_.password_file, errno,
-                         failure);
+      return openFailure("cannot read the password from " + options_.password_file, errno, failure);
     }
     if (!password.empty() && password.back() == '\r') password.pop_back();
   }
   const std::pair<const char *, const std::string &> files[] = {
-      {"--cafile", settings_.cafile}, {"--cert", settings_.cert}, {"--key", settings_.key}};
+      {"--cafile", options_.cafile}, {"--cert", options_.cert}, {"--key", options_.key}};
   for (const auto &[option, path] : files) {
     if (!path.empty() && ::access(path.c_str(), R_OK) != 0) {
       const int error_number = errno;
@@ -222,31 +207,32 @@ bool Remote::open(Json &failure) {
   mosquitto_subscribe_v5_callback_set(client_, Callbacks::onSubscribe);
   mosquitto_publish_v5_callback_set(client_, Callbacks::onPublish);
   mosquitto_message_v5_callback_set(client_, Callbacks::onMessage);
-  if (!settings_.user.empty()) {
-    mosquitto_username_pw_set(client_, settings_.user.c_str(), password.c_str());
+  if (!options_.user.empty()) {
+    mosquitto_username_pw_set(client_, options_.user.c_str(), password.c_str());
   }
-  if (!settings_.cafile.empty()) {
-    const char *cert = settings_.cert.empty() ? nullptr : settings_.cert.c_str();
-    const char *key = settings_.key.empty() ? nullptr : settings_.key.c_str();
-    const int rc =
-        mosquitto_tls_set(client_, settings_.cafile.c_str(), nullptr, cert, key, nullptr);
+  if (!options_.cafile.empty()) {
+    const char *cert = options_.cert.empty() ? nullptr : options_.cert.c_str();
+    const char *key = options_.key.empty() ? nullptr : options_.key.c_str();
+    const int rc = mosquitto_tls_set(client_, options_.cafile.c_str(), nullptr, cert, key, nullptr);
     if (rc != MOSQ_ERR_SUCCESS) {
-      return openFailure("cannot use the TLS files (--cafile, --cert, --key): " + describe(rc), 0,
-                         failure);
+      return openFailure(
+          "cannot use the TLS files (--cafile, --cert, --key): " + radiobridge::describe(rc), 0,
+          failure);
     }
   }
-  int rc = mosquitto_connect_bind_v5(client_, settings_.host.c_str(), settings_.port, kKeepalive,
+  int rc = mosquitto_connect_bind_v5(client_, options_.host.c_str(), options_.port, kKeepalive,
                                      nullptr, nullptr);
   if (rc == MOSQ_ERR_SUCCESS) rc = waitFor([this] { return connect_code_ >= 0; });
   if (rc != MOSQ_ERR_SUCCESS) {
     const int error_number = rc == MOSQ_ERR_ERRNO ? errno : rc < 0 ? ETIMEDOUT : 0;
-    return openFailure("cannot connect to " + broker + ": " + (rc < 0 ? "no answer" : describe(rc)),
-                       error_number, failure);
+    return openFailure(
+        "cannot connect to " + broker + ": " + (rc < 0 ? "no answer" : radiobridge::describe(rc)),
+        error_number, failure);
   }
   if (connect_code_ != 0) {
     const bool login = connect_code_ == MQTT_RC_BAD_USERNAME_OR_PASSWORD ||
                        connect_code_ == MQTT_RC_NOT_AUTHORIZED;
-    return openFailure(broker + " refused the connection: " + describe(connect_code_),
+    return openFailure(broker + " refused the connection: " + radiobridge::describe(connect_code_),
                        login ? EACCES : 0, failure);
   }
   const std::string reply_topic = replyTopic();
@@ -254,7 +240,7 @@ bool Remote::open(Json &failure) {
   if (rc == MOSQ_ERR_SUCCESS) rc = waitFor([this] { return granted_ >= 0; });
   if (rc != MOSQ_ERR_SUCCESS || granted_ >= MQTT_RC_UNSPECIFIED) {
     return openFailure("cannot subscribe to " + reply_topic + " at " + broker + ": " +
-                           (rc < 0 ? "no answer" : describe(rc != 0 ? rc : granted_)),
+                           (rc < 0 ? "no answer" : radiobridge::describe(rc != 0 ? rc : granted_)),
                        rc == MOSQ_ERR_SUCCESS ? EACCES : 0, failure);
   }
   return true;
@@ -262,7 +248,7 @@ bool Remote::open(Json &failure) {
 
 bool Remote::run(const Invocation &invocation, const std::string &text, Json &result) {
   const std::string name = commandName(invocation);
-  const std::string topic = radiobridge::Topics(settings_.line_topic, {}).request(settings_.radio);
+  const std::string topic = radiobridge::Topics(line_topic_, {}).request(radio_);
   const std::string payload = Json{{"command", text}}.dump();
   const std::string correlation = std::to_string(++sent_);
   const std::string reply_topic = replyTopic();
@@ -282,21 +268,22 @@ bool Remote::run(const Invocation &invocation, const std::string &text, Json &re
     rc = waitFor([this] { return replied_ || publish_code_ >= MQTT_RC_UNSPECIFIED; });
   }
   if (rc == MOSQ_ERR_SUCCESS && !replied_) {
-    result = failureObject(
-        name, kCodeOpenFailed, EACCES,
-        "the broker does not let radioctl send to " + topic + ": " + describe(publish_code_),
-        invocation.line);
+    result = failureObject(name, kCodeOpenFailed, EACCES,
+                           "the broker does not let radioctl send to " + topic + ": " +
+                               radiobridge::describe(publish_code_),
+                           invocation.line);
   } else if (rc == MOSQ_ERR_SUCCESS) {
     result = resultOf(invocation, reply_);
   } else if (rc < 0) {
-    result = failureObject(name, kCodeNoBridge, 0,
-                           "no bridge answered for radio " +
-                               radiobridge::radioName(settings_.radio) + " on " + where() +
-                               " within " + std::to_string(kBridgeWait.count()) + " s",
-                           invocation.line);
+    result =
+        failureObject(name, kCodeNoBridge, 0,
+                      "no bridge answered for radio " + radiobridge::radioName(radio_) + " on " +
+                          where() + " within " + std::to_string(kBridgeWait.count()) + " s",
+                      invocation.line);
   } else {
     result = failureObject(name, kCodeLineLost, 0,
-                           "lost the broker of " + where() + ": " + describe(rc), invocation.line);
+                           "lost the broker of " + where() + ": " + radiobridge::describe(rc),
+                           invocation.line);
   }
   return result.value("ok", false);
 }

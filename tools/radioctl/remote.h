@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "options.h"
 
 struct mosquitto;
 
@@ -29,35 +30,17 @@ constexpr std::chrono::seconds kBridgeWait{10};
 // No bridge answered in time: none serves the line or the radio, or it is down.
 constexpr const char *kCodeNoBridge = "no-bridge";
 
-// The options that lead to a bridge, as the user wrote them; `broker` is
-// empty when radioctl uses a device.
+// The options that lead to a bridge: --broker as the user wrote it, and
+// those of the bridge's options that radioctl takes too (the login, TLS,
+// --topic-base, and --line, which is the bridge's --name).
 struct RemoteOptions {
   std::string broker;
-  std::string line;
-  std::string user;
-  std::string password_file;
-  std::string cafile;
-  std::string cert;
-  std::string key;
-  std::string topic_base = "radioline";
+  radiobridge::Options bridge;
 };
 
-// What Remote connects with.
-struct RemoteSettings {
-  std::string host;
-  int port = 0;
-  std::string user;  // empty: no login
-  std::string password_file;
-  std::string cafile;  // empty: no TLS
-  std::string cert;
-  std::string key;
-  std::string line_topic;  // BASE/LINE
-  int radio = 0;
-};
-
-// Checks the options for a bridge serving `radio`; returns the usage
-// problem, or an empty string and `settings`.
-std::string readRemote(const RemoteOptions &options, int radio, RemoteSettings &settings);
+// Checks the options for a bridge serving `radio` and reads the broker's
+// address into options.bridge; returns the usage problem or an empty string.
+std::string readRemote(RemoteOptions &options, int radio);
 
 // The text to send for each invocation of `plan`: the words the user gave
 // for it on the command line, or its script line from `script`.
@@ -66,7 +49,7 @@ std::vector<std::string> requestTexts(const Plan &plan, const std::vector<std::s
 
 class Remote {
  public:
-  explicit Remote(RemoteSettings settings);
+  Remote(const radiobridge::Options &options, int radio);
   Remote(const Remote &) = delete;
   Remote &operator=(const Remote &) = delete;
   // Disconnects.
@@ -91,7 +74,9 @@ class Remote {
   std::string where() const;
   std::string replyTopic() const;
 
-  RemoteSettings settings_;
+  radiobridge::Options options_;
+  int radio_;
+  std::string line_topic_;  // BASE/LINE
   std::string client_id_;
   struct mosquitto *client_ = nullptr;
   int connect_code_ = -1;  // the broker's answer to the connection, -1 while none came
