@@ -9,6 +9,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "broker.h"
@@ -105,6 +106,14 @@ class BridgeTest : public ::testing::Test {
               joined(joined(broker_.login(user), args), whole ? options : joined(options, {"-l"})),
               lines);
   }
+  // radioctl's options that reach the bridge through the broker as the client.
+  Words remote() const {
+    Words options{
+        "--broker", broker_.address(tls_), "--line",          "bus",
+        "--user",   kClientUser,           "--password-file", broker_.passwordFile(kClientUser)};
+    if (tls_) options.insert(options.end(), {"--cafile", broker_.caFile()});
+    return options;
+  }
   // Whether radiosim has logged a request with `text` in it.
   bool radioHeard(const std::string &text) const {
     return sim_->output().find(text) != std::string::npos;
@@ -183,6 +192,36 @@ TEST_F(BridgeTest, ExecutesNothingAUserTheAclDoesNotAllowPublishes) {
   publish("set-freq 147.25M", {}, kOutsiderUser);
   EXPECT_EQ(request("get-offset").value("ok", false), true);
   EXPECT_FALSE(radioHeard("147.25")) << sim_->output();
+}
+
+TEST_F(BridgeTest, RadioctlThroughItPrintsWhatADirectRunPrintsAndWaitsOutTheTimeoutWithoutIt) {
+  start();
+  Subscriber requests(broker_, kRequest);
+  Words options = remote();
+  EXPECT_EQ(
+      runClient(RADIOCTL_PATH, joined(options, {"set-offset", "-600k", "set-pl", "1k"})).status, 2);
+  const std::pair<Words, std::string> runs[] = {
+      {{"set-offset", "-600k", "get-offset"}, ""},
+      {{"--json", "-"}, "set-offset -600k\n# read it back\nget-offset\n"},
+  };
+  for (const auto &[args, input] : runs) {
+    const ClientRun direct = runClient(RADIOCTL_PATH, joined({"--simulate"}, args), input);
+    const ClientRun bridged = runClient(RADIOCTL_PATH, joined(options, args), input);
+    EXPECT_EQ(bridged.status, 0) << bridged.err;
+    EXPECT_EQ(bridged.out, direct.out);
+  }
+  ASSERT_TRUE(requests.waitForMessages(1));
+  EXPECT_NE(requests.messages()[0].find("set-offset -600k"), std::string::npos)
+      << "the usage error published " << requests.messages()[0];
+  options[5] = kOutsiderUser;  // with the client's password
+  const ClientRun refused = runClient(RADIOCTL_PATH, joined(options, {"get-offset"}));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.err.find("refused the connection"), std::string::npos) << refused.err;
+  options[5] = kClientUser;
+  options[3] = "unserved";
+  const ClientRun lonely = runClient(RADIOCTL_PATH, joined(options, {"--json", "get-offset"}));
+  EXPECT_EQ(lonely.status, 1);
+  EXPECT_EQ(codeOf(jsonOf(lonely.out)), "no-bridge") << lonely.out;
 }
 
 class BridgeStopTest : public BridgeTest, public ::testing::WithParamInterface<int> {};
@@ -303,6 +342,7 @@ class BridgeTlsTest : public BridgeTest {
 TEST_F(BridgeTlsTest, ServesClientsThatTrustTheCaAndNoOthers) {
   start();
   EXPECT_EQ(request("get-offset").value("ok", false), true);
+  EXPECT_EQ(runClient(RADIOCTL_PATH, joined(remote(), {"get-offset"})).out, "offset: 0 Hz\n");
   Words untrusting = broker_.login(kClientUser, true);
   untrusting.resize(untrusting.size() - 2);  // TLS without the CA
   untrusting.push_back("--tls-use-os-certs");
