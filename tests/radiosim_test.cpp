@@ -191,7 +191,7 @@ TEST(Radiosim, AcknowledgesAChangeOnlyOnceSavedAndRefusesOneItCannotSave) {
       << again.sim.output();
 }
 
-TEST(Radiosim, CommandLineErrorsExitTwoNamingRadiosimAndVersionNamesTheRelease) {
+TEST(Radiosim, CommandLineErrorsExitTwoNamingRadiosim) {
   const std::pair<std::vector<std::string>, std::string> rows[] = {
       {{kOptAddress, "300"}, "radiosim: --address: not a bus address from 0 to 252: 300\n"},
       {{kOptWireBaud, "fast"}, "radiosim: Could not convert: --wire-baud = fast\n"},
@@ -202,9 +202,6 @@ TEST(Radiosim, CommandLineErrorsExitTwoNamingRadiosimAndVersionNamesTheRelease) 
     EXPECT_EQ(sim.waitForExit(), 2) << error;
     EXPECT_EQ(sim.errors(), error);
   }
-  Process version(RADIOSIM_PATH, {"--version"});
-  EXPECT_EQ(version.waitForExit(), 0);
-  EXPECT_EQ(version.output(), "radiosim " RADIOLINE_VERSION "\n");
 }
 
 TEST(Radiosim, KeepsItsLinkUntilSigtermEndsItWithStatusZero) {
@@ -232,13 +229,12 @@ TEST(Radiosim, StaysForClientAfterClientEvenOneThatHangsUpAtOnceAndEndsWithStatu
 
 namespace {
 
-// A line behaviour: radiosim's options, what a client at 40 gets from the radio at 30 for the
-// requests setmode, getconfig, setmode, and the library's results for the same three calls.
+// A line behaviour: radiosim's options and what a client at 40 gets from the radio at 30 for the
+// requests setmode, getconfig, setmode. The library's side of these is the soak's.
 struct Behaviour {
   const char *name;
   std::vector<std::string> options;
   std::string wire;  // frames named as in frames()
-  std::array<int, 3> results;
   int delay_ms = 0;
 };
 
@@ -273,34 +269,19 @@ TEST_P(LineBehaviour, ShowsOnTheRawLine) {
             std::chrono::milliseconds(3 * GetParam().delay_ms));
 }
 
-TEST_P(LineBehaviour, GivesTheLibraryItsResults) {
-  SimProcess sim(GetParam().options);
-  std::string device = sim.slavePath();
-  ASSERT_EQ(seropen(device.data(), 19200), 0);
-  unsigned char config[2];
-  const std::array<int, 3> results{setmode(0x30, 0x40, 3), getconfig(0x30, 0x40, config, 2),
-                                   setmode(0x30, 0x40, 3)};
-  serclose();
-  EXPECT_EQ(results, GetParam().results);
-}
-
 // clang-format off
 const Behaviour kBehaviours[] = {
-    {"Echo", {kOptAddress, "0x30", kOptEcho}, "setmode ok getconfig config setmode ok", {0, 0, 0}},
-    {"OtherStations", {kOptAddress, "48", kOptOtherStations}, "other ok other config other ok",
-     {0, 0, 0}},
+    {"Echo", {kOptAddress, "0x30", kOptEcho}, "setmode ok getconfig config setmode ok"},
+    {"OtherStations", {kOptAddress, "48", kOptOtherStations}, "other ok other config other ok"},
     {"NoiseBeforeEveryFrame", {kOptAddress, "0x30", kOptNoise, kOptOtherStations},
-     "noise other noise ok noise other noise config noise other noise ok", {0, 0, 0}},
-    {"RefusesEverySecond", {kOptAddress, "0x30", kOptRefuseEvery, "2"}, "ok refused ok",
-     {0, EINVAL, 0}},
-    {"SilentEverySecondWaitsOutTheFiveSecondTimeOut", {kOptAddress, "0x30", kOptSilentEvery, "2"},
-     "ok ok", {0, ETIMEDOUT, 0}},
-    {"DelaysEachReply", {kOptAddress, "0x30", kOptDelayMs, "100"}, "ok config ok", {0, 0, 0}, 100},
-    {"PacesItsRepliesAtAWireSpeed", {kOptAddress, "0x30", kOptWireBaud, "2400"}, "ok config ok",
-     {0, 0, 0}},
+     "noise other noise ok noise other noise config noise other noise ok"},
+    {"RefusesEverySecond", {kOptAddress, "0x30", kOptRefuseEvery, "2"}, "ok refused ok"},
+    {"SilentEverySecond", {kOptAddress, "0x30", kOptSilentEvery, "2"},
+     "ok ok"},
+    {"DelaysEachReply", {kOptAddress, "0x30", kOptDelayMs, "100"}, "ok config ok", 100},
+    {"PacesItsRepliesAtAWireSpeed", {kOptAddress, "0x30", kOptWireBaud, "2400"}, "ok config ok"},
     {"OverlongReplies", {kOptAddress, "0x30", kOptOverlong, "3"},
-     "FE FE 40 30 FB 00 00 00 FD  FE FE 40 30 AA 83 00 00 00 00 00 FD  FE FE 40 30 FB 00 00 00 FD",
-     {0, 0, 0}},
+     "FE FE 40 30 FB 00 00 00 FD  FE FE 40 30 AA 83 00 00 00 00 00 FD  FE FE 40 30 FB 00 00 00 FD"},
 };
 // clang-format on
 
