@@ -180,6 +180,9 @@ bool Session::start(std::string &error) {
     return false;
   }
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  // A reply follows the request's PUBACK at once; without this it would wait
+  // for the broker's delayed acknowledgement of the PUBACK, some 40 ms.
+  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_threaded_set(client_, true);
   mosquitto_connect_v5_callback_set(client_, Callbacks::onConnect);
   mosquitto_disconnect_v5_callback_set(client_, Callbacks::onDisconnect);

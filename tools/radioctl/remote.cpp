@@ -203,6 +203,9 @@ bool Remote::open(Json &failure) {
   client_ = mosquitto_new(client_id_.c_str(), true, this);
   if (client_ == nullptr) return openFailure("cannot create an MQTT client", errno, failure);
   mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+  // Each request is one small packet that should leave at once, not wait for
+  // the acknowledgement of the previous reply's PUBACK.
+  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_connect_v5_callback_set(client_, Callbacks::onConnect);
   mosquitto_subscribe_v5_callback_set(client_, Callbacks::onSubscribe);
   mosquitto_publish_v5_callback_set(client_, Callbacks::onPublish);
