@@ -225,6 +225,8 @@ void BM_BridgeSetFreqFourClients(benchmark::State &state) {
   const double wire =
       kWireSeconds * kClients * kRequestsPerClient * static_cast<double>(state.iterations());
   state.counters["requests"] = kClients * kRequestsPerClient;
+  state.counters["per_request_ms"] =
+      total / (kClients * kRequestsPerClient * static_cast<double>(state.iterations())) * kMilli;
   state.counters["line_busy_pct"] = 100 * wire / total;
   state.counters["total_per_wire"] = total / wire;
 }
