@@ -16,8 +16,6 @@
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
-
 constexpr int kRadio = 0x20;
 constexpr int kController = 0x91;
 constexpr char kVersionText[] = "radiosim 1.0";
@@ -30,7 +28,7 @@ constexpr int kFrameOverhead = 5;  // FE FE, two addresses, FD
 constexpr unsigned char kFirstReserved = 0xFD;
 
 // Bytes a frame with `body` takes on the wire, escapes included.
-int wire_length(const Bytes &body) {
+int wireLength(const Bytes &body) {
   int length = kFrameOverhead;
   for (const unsigned char b : body) length += b >= kFirstReserved ? 2 : 1;
   return length;
@@ -65,7 +63,7 @@ struct IoCalls {
 };
 
 // Reads /proc/self/io with a single read call, which the next sample counts.
-IoCalls io_calls() {
+IoCalls ioCalls() {
   IoCalls calls;
   const int fd = open("/proc/self/io", O_RDONLY | O_CLOEXEC);
   char text[512] = {};
@@ -78,7 +76,7 @@ IoCalls io_calls() {
   return calls;
 }
 
-double process_cpu_seconds() {
+double processCpuSeconds() {
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
@@ -103,7 +101,7 @@ class Line {
   bool opened_ = false;
 };
 
-bool line_ready() {
+bool lineReady() {
   static Line line;
   return line.opened();
 }
@@ -118,25 +116,25 @@ struct Exchange {
 // Runs `call` once per iteration and reports the counters.
 template <typename Call>
 void measure(benchmark::State &state, const Exchange &design, Call call) {
-  if (!line_ready()) {
+  if (!lineReady()) {
     fail(state, "radiosim did not start or the line did not open");
     return;
   }
-  const IoCalls before = io_calls();
-  const double cpu_before = process_cpu_seconds();
+  const IoCalls before = ioCalls();
+  const double cpu_before = processCpuSeconds();
   for (auto _ : state) {
     if (call() != 0) {
       fail(state, "the exchange failed");
       return;
     }
   }
-  const double cpu = process_cpu_seconds() - cpu_before;
-  const IoCalls after = io_calls();
+  const double cpu = processCpuSeconds() - cpu_before;
+  const IoCalls after = ioCalls();
   const auto n = static_cast<double>(state.iterations());
   const double reads = static_cast<double>(after.reads - before.reads - 1) / n;
   const double writes = static_cast<double>(after.writes - before.writes) / n;
-  const int request_bytes = wire_length(design.request);
-  const int reply_bytes = wire_length(design.reply);
+  const int request_bytes = wireLength(design.request);
+  const int reply_bytes = wireLength(design.reply);
   const double wire_bits = kLineBitsPerByte * (request_bytes + reply_bytes);
   const double wire19200 = wire_bits / 19200;
 

@@ -13,14 +13,14 @@ namespace {
 // than a byte, after a run of white space; then the rest of the input as
 // free text, which the parser must ignore. Returns the plug bytes.
 Bytes writePlug(const std::uint8_t *&data, std::size_t &size, std::string &text) {
-  static const char *const kForms[] = {"%x", "0x%02X", "%x%02x"};
-  static const char *const kSpaces[] = {" ", "\t", "\n  "};
+  static const char *const forms[] = {"%x", "0x%02X", "%x%02x"};
+  static const char *const spaces[] = {" ", "\t", "\n  "};
   Bytes plug;
   for (int i = 0; i < 16; i++, data += 2, size -= 2) {
     char number[16];
-    std::snprintf(number, sizeof number, kForms[data[0] % 3], data[0] % 3 == 2 ? data[0] : data[1],
+    std::snprintf(number, sizeof number, forms[data[0] % 3], data[0] % 3 == 2 ? data[0] : data[1],
                   data[1]);
-    text += kSpaces[data[0] / 3 % 3];
+    text += spaces[data[0] / 3 % 3];
     text += number;
     plug.push_back(data[1]);
   }

@@ -69,14 +69,14 @@ struct Golden {
   bool reader() const { return form != Decoded::kNothing; }
 };
 
-inline char sixteenNumbers[] = "1 2 3 4 5 6 7 8 9 a b c d e f 10";
+inline char sixteen_numbers[] = "1 2 3 4 5 6 7 8 9 a b c d e f 10";
 
 // clang-format off
 inline const std::array<Golden, 15> kGolden{{
   {"setvfofreq", [](int t, int f, Storage &) { return setvfofreq(t, f, 145500000); }, "05 00 00 50 45 01", "FB", Decoded::kNothing, ""},
   {"setduplex", [](int t, int f, Storage &) { return setduplex(t, f, 0x11); }, "0F 11", "FB", Decoded::kNothing, ""},
   {"setpl", [](int t, int f, Storage &) { return setpl(t, f, 885, 0); }, "1B 00 08 85", "FB", Decoded::kNothing, ""},
-  {"setvfocodeplug", [](int t, int f, Storage &) { return setvfocodeplug(t, f, sixteenNumbers); },
+  {"setvfocodeplug", [](int t, int f, Storage &) { return setvfocodeplug(t, f, sixteen_numbers); },
    "AA 01 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10", "FB", Decoded::kNothing, ""},
   {"setmode", [](int t, int f, Storage &) { return setmode(t, f, 12); }, "08 12", "FB", Decoded::kNothing, ""},
   {"storevfotomode", [](int t, int f, Storage &) { return storevfotomode(t, f); }, "09", "FB", Decoded::kNothing, ""},

@@ -241,7 +241,7 @@ struct Behaviour {
 // Spells out the named frames in `names`; other words are bytes.
 std::string frames(const std::string &names) {
   // clang-format off
-  static const std::map<std::string, std::string> kFrames{
+  static const std::map<std::string, std::string> named{
       {"setmode", "FE FE 30 40 08 03 FD"}, {"getconfig", "FE FE 30 40 AA 03 FD"},
       {"ok", "FE FE 40 30 FB FD"},         {"config", "FE FE 40 30 AA 83 00 00 FD"},
       {"refused", "FE FE 40 30 FA FD"},    {"other", "FE FE 50 60 FA FF 0D FD"},
@@ -250,7 +250,7 @@ std::string frames(const std::string &names) {
   std::istringstream in(names);
   std::string all;
   for (std::string word; in >> word;)
-    all += (all.empty() ? "" : " ") + (kFrames.count(word) ? kFrames.at(word) : word);
+    all += (all.empty() ? "" : " ") + (named.count(word) ? named.at(word) : word);
   return all;
 }
 

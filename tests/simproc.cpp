@@ -43,9 +43,7 @@ template <typename Condition>
 bool waitUntil(Condition done) {
   const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
   while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
+    if (std::chrono::steady_clock::now() > deadline) return false;
     std::this_thread::sleep_for(kWaitStep);
   }
   return true;
@@ -58,24 +56,18 @@ TempDir::TempDir()
       made_(::mkdtemp(path_.data()) != nullptr) {}
 
 TempDir::~TempDir() {
-  if (made_) {
-    std::filesystem::remove_all(path_);
-  }
+  if (made_) std::filesystem::remove_all(path_);
 }
 
 Process::Process(const std::string &program, const std::vector<std::string> &args,
                  const std::string &input) {
   const std::string in = input.empty() ? "/dev/null" : files_.file("in");
-  if (!input.empty()) {
-    std::ofstream(in) << input;
-  }
+  if (!input.empty()) std::ofstream(in) << input;
   std::vector<std::string> words{program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char *> argv;
   argv.reserve(words.size() + 1);
-  for (std::string &word : words) {
-    argv.push_back(word.data());
-  }
+  for (std::string &word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
   constexpr int kCreate = O_WRONLY | O_CREAT | O_TRUNC;
   posix_spawn_file_actions_t actions;
@@ -85,9 +77,7 @@ Process::Process(const std::string &program, const std::vector<std::string> &arg
                                    kFileMode);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, files_.file("err").c_str(), kCreate,
                                    kFileMode);
-  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) {
-    pid_ = -1;
-  }
+  if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
 }
 
@@ -99,9 +89,7 @@ SimProcess::SimProcess(const std::vector<std::string> &options) : Process(RADIOS
   waitUntil([this] {
     const std::string out = output();
     const std::size_t end = out.find('\n');
-    if (end != std::string::npos) {
-      slave_path_ = out.substr(0, end);
-    }
+    if (end != std::string::npos) slave_path_ = out.substr(0, end);
     return started() || reap(false);
   });
 }
@@ -121,9 +109,7 @@ bool Process::waitForOutput(const std::string &text) const {
 // Collects the exit status once the child has ended; true when it has.
 bool Process::reap(bool block) {
   int raw = 0;
-  if (pid_ < 0 || ::waitpid(pid_, &raw, block ? 0 : WNOHANG) != pid_) {
-    return pid_ < 0;
-  }
+  if (pid_ < 0 || ::waitpid(pid_, &raw, block ? 0 : WNOHANG) != pid_) return pid_ < 0;
   status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? kSignalBase + WTERMSIG(raw) : -1;
   pid_ = -1;
   return true;
@@ -172,9 +158,7 @@ std::string RawLine::exchange(const std::string &request, const std::string &exp
   pollfd entry{fd_, POLLIN, 0};
   while (got < reply.size() && ::poll(&entry, 1, kQuietLimitMs) > 0) {
     const ssize_t n = ::read(fd_, reply.data() + got, reply.size() - got);
-    if (n <= 0) {
-      break;
-    }
+    if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }
   reply.resize(got);
