@@ -203,6 +203,7 @@ void BM_BridgeSetFreqFourClients(benchmark::State &state) {
   if (!bridgedLine().ready())
     return fail(state, "the broker, radiosim or the bridge did not start");
   std::vector<std::unique_ptr<Client>> clients;
+  clients.reserve(kClients);
   for (int n = 0; n < kClients; ++n) {
     clients.push_back(std::make_unique<Client>(bridgedLine().broker(), n + 1));
   }
@@ -211,6 +212,7 @@ void BM_BridgeSetFreqFourClients(benchmark::State &state) {
   for (auto _ : state) {
     const auto start = Clock::now();
     std::vector<std::thread> threads;
+    threads.reserve(kClients);
     std::vector<char> ok(kClients, 1);
     for (int n = 0; n < kClients; ++n) {
       threads.emplace_back([&, n] {

@@ -58,10 +58,10 @@ int freePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = loopback(0);
   socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr *>(&address), length);
-  ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length);
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
   ::close(fd);
-  return ntohs(address.sin_port);
+  return bound ? ntohs(address.sin_port) : 0;
 }
 
 bool accepts(int port) {
@@ -98,7 +98,7 @@ std::string findProgram(const std::string &name) {
   const char *path = std::getenv("PATH");
   std::istringstream dirs(std::string(path == nullptr ? "" : path) + ":/usr/sbin:/sbin");
   for (std::string dir; std::getline(dirs, dir, ':');) {
-    const std::string candidate = dir + "/" + name;
+    std::string candidate = dir + "/" + name;
     if (!dir.empty() && ::access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return name;
