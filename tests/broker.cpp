@@ -12,7 +12,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -45,51 +44,17 @@ bool pollFor(int seconds, Condition done) {
   return true;
 }
 
-sockaddr_in loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  ::inet_pton(AF_INET, kLoopback, &address.sin_addr);
-  return address;
-}
-
 // A port nobody listens on now: the one the kernel picks for a fresh socket.
 int freePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = loopback(0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::inet_pton(AF_INET, kLoopback, &address.sin_addr);
   socklen_t length = sizeof address;
   const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
                      ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
   ::close(fd);
   return bound ? ntohs(address.sin_port) : 0;
-}
-
-bool accepts(int port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const sockaddr_in address = loopback(port);
-  const bool connected =
-      ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-  ::close(fd);
-  return connected;
-}
-
-// A CA and a server certificate for 127.0.0.1 signed by it, in `dir`.
-void makeCertificates(const TempDir &dir) {
-  const std::string openssl = findProgram("openssl");
-  const std::vector<std::string> key{"-newkey", "ec",    "-pkeyopt", "ec_paramgen_curve:prime256v1",
-                                     "-nodes",  "-days", "2"};
-  const std::vector<std::vector<std::string>> steps{
-      {"req", "-x509", "-keyout", dir.file("ca.key"), "-out", dir.file("ca.crt"), "-subj",
-       "/CN=radioline test CA"},
-      {"req", "-keyout", dir.file("server.key"), "-out", dir.file("server.csr"), "-subj",
-       "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
-      {"x509", "-req", "-in", dir.file("server.csr"), "-CA", dir.file("ca.crt"), "-CAkey",
-       dir.file("ca.key"), "-CAcreateserial", "-copy_extensions", "copy", "-days", "2", "-out",
-       dir.file("server.crt")}};
-  for (std::vector<std::string> step : steps) {
-    if (step[0] == "req") step.insert(step.begin() + 1, key.begin(), key.end());
-    Process(openssl, step).waitForExit();
-  }
 }
 
 }  // namespace
@@ -123,9 +88,14 @@ Broker::Broker(bool tls) : port_(freePort()), tls_port_(tls ? freePort() : 0) {
        << "\npassword_file " << dir_.file("passwords") << "\nacl_file " << dir_.file("acl")
        << "\nlistener " << port_ << ' ' << kLoopback << '\n';
   if (tls) {
-    makeCertificates(dir_);
+    // One self-signed certificate for 127.0.0.1 is the server's and the CA clients trust.
+    Process(findProgram("openssl"),
+            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+             "-days", "2", "-keyout", dir_.file("server.key"), "-out", caFile(), "-subj",
+             "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"})
+        .waitForExit();
     conf << "listener " << tls_port_ << ' ' << kLoopback << "\ncafile " << caFile() << "\ncertfile "
-         << dir_.file("server.crt") << "\nkeyfile " << dir_.file("server.key") << '\n';
+         << caFile() << "\nkeyfile " << dir_.file("server.key") << '\n';
   }
   conf.close();
   start();
@@ -134,8 +104,8 @@ Broker::Broker(bool tls) : port_(freePort()), tls_port_(tls ? freePort() : 0) {
 bool Broker::start() {
   process_.emplace(findProgram("mosquitto"),
                    std::vector<std::string>{"-c", dir_.file("mosquitto.conf")});
-  return pollFor(kStartSeconds,
-                 [this] { return accepts(port_) && (tls_port_ == 0 || accepts(tls_port_)); });
+  // mosquitto says it runs once every listener is open.
+  return waitForErrors(*process_, " running", kStartSeconds);
 }
 
 void Broker::stop() {
@@ -172,18 +142,18 @@ ClientRun runClient(const std::string &program, const std::vector<std::string> &
   return {status, run.output(), run.errors()};
 }
 
-Subscriber::Subscriber(const Broker &broker, const std::string &topic, const std::string &user)
-    : process_(findProgram("stdbuf"),
-               [&] {
-                 // Line-buffered, so that the subscription shows as it happens.
-                 std::vector<std::string> args{"-oL", findProgram("mosquitto_sub")};
-                 const std::vector<std::string> login = broker.login(user);
-                 args.insert(args.end(), login.begin(), login.end());
-                 args.insert(args.end(), {"-d", "-q", "1", "-t", topic, "-F",
-                                          std::string(1, kMessageMark) + "%r %t %p"});
-                 return args;
-               }()),
-      subscribed_(process_.waitForOutput(kSubscribed)) {}
+Subscriber::Subscriber(const Broker &broker, const std::string &topic)
+    : process_(findProgram("stdbuf"), [&] {
+        // Line-buffered, so that the subscription shows as it happens.
+        std::vector<std::string> args{"-oL", findProgram("mosquitto_sub")};
+        const std::vector<std::string> login = broker.login(kClientUser);
+        args.insert(args.end(), login.begin(), login.end());
+        args.insert(args.end(),
+                    {"-d", "-q", "1", "-t", topic, "-F", std::string(1, kMessageMark) + "%p"});
+        return args;
+      }()) {
+  process_.waitForOutput(kSubscribed);
+}
 
 std::vector<std::string> Subscriber::messages() const {
   std::istringstream out(process_.output());

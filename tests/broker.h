@@ -69,19 +69,18 @@ struct ClientRun {
 ClientRun runClient(const std::string &program, const std::vector<std::string> &args,
                     const std::string &input = {});
 
-// mosquitto_sub in the background, subscribed to `topic` once constructed.
+// mosquitto_sub in the background as the client, subscribed to `topic`
+// once constructed.
 class Subscriber {
  public:
-  Subscriber(const Broker &broker, const std::string &topic, const std::string &user = kClientUser);
-  bool subscribed() const { return subscribed_; }
-  // The messages so far, one "TOPIC PAYLOAD" each, retained ones marked "(r) ".
+  Subscriber(const Broker &broker, const std::string &topic);
+  // The payloads so far, one line each.
   std::vector<std::string> messages() const;
   // Waits (bounded) until `count` messages have arrived.
   bool waitForMessages(std::size_t count, int seconds = 10) const;
 
  private:
   Process process_;
-  bool subscribed_;
 };
 
 // Polls (bounded) until `process` has written `text` to standard error.
