@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "broker.h"
-#include "simproc.h"
 
 namespace {
 
@@ -49,8 +48,6 @@ std::string codeOf(const Json &reply) {
 // that device as line "bus".
 class BridgeTest : public ::testing::Test {
  protected:
-  explicit BridgeTest(bool tls = false) : tls_(tls), broker_(tls) {}
-
   // radiosim with `sim_options`, then the bridge with `options`; waits until
   // the bridge is online (so subscribed) and has read the radio.
   void start(const Words &options = {}, const Words &sim_options = {}) {
@@ -78,10 +75,6 @@ class BridgeTest : public ::testing::Test {
     return runClient("mosquitto_rr",
                      joined(joined(broker_.login(kClientUser, tls_), args), options));
   }
-  Json request(const std::string &payload, const Words &options = {},
-               const std::string &response = kReplyTopic) const {
-    return jsonOf(ask(payload, options, response).out);
-  }
   // mosquitto_pub sends each line of `lines` to radio 20 as `user`, or
   // all of it as one message with "-s" in `options`.
   void publish(const std::string &lines, const Words &options = {},
@@ -108,7 +101,7 @@ class BridgeTest : public ::testing::Test {
     return sim_->output().find(text) != std::string::npos;
   }
 
-  bool tls_;
+  bool tls_ = false;  // the bridge and the clients connect over TLS
   TempDir dir_;
   std::string link_ = dir_.file("radio");
   Broker broker_;
@@ -136,8 +129,11 @@ TEST_F(BridgeTest, AnswersEveryRequestOnceAndRunsOnlyValidLiveOnesFromAllowedUse
   publish("set-freq 147.25M", {}, kOutsiderUser);
   ASSERT_TRUE(replies.waitForMessages(std::size(refused))) << bridge_->errors();
   for (const Json &reply : repliesOf(replies)) EXPECT_EQ(codeOf(reply), "usage") << reply;
-  EXPECT_EQ(request(R"({"command":"get-offset","transaction":"t-9"})", {"-V", "311"}, kResponse),
-            jsonOf(R"({"command":"get-offset","ok":true,"offset":0,"transaction":"t-9"})"));
+  EXPECT_EQ(
+      jsonOf(ask(R"({"command":"get-offset","transaction":"t-9"})", {"-V", "311"}, kResponse).out),
+      jsonOf(R"({"command":"get-offset","ok":true,"offset":0,"transaction":"t-9"})"));
+  EXPECT_TRUE(replies.waitForMessages(std::size(refused) + 1));
+  EXPECT_EQ(replies.messages().size(), std::size(refused) + 1) << "one reply each";
   EXPECT_FALSE(radioHeard("146.52") || radioHeard("147.52") || radioHeard("147.25"))
       << sim_->output();
   EXPECT_EQ(broker_.retained(kRequest), "");
@@ -234,7 +230,7 @@ TEST_F(BridgeTest, OutlastsABrokerDownAtStartALostLineAndABrokerRestart) {
 
   sim_->stop(SIGKILL);
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("line":"lost")"));
-  EXPECT_EQ(codeOf(request("get-offset")), "line-lost");
+  EXPECT_EQ(codeOf(jsonOf(ask("get-offset").out)), "line-lost");
   startSim({"--version-text", "second"});
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("line":"open")")) << bridge_->errors();
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("version":"second")"));
@@ -244,15 +240,11 @@ TEST_F(BridgeTest, OutlastsABrokerDownAtStartALostLineAndABrokerRestart) {
   ASSERT_TRUE(broker_.start());
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")")) << bridge_->errors();
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("version":"second")"));
-  EXPECT_EQ(request("get-offset").value("ok", false), true);
+  EXPECT_EQ(jsonOf(ask("get-offset").out).value("ok", false), true);
 }
 
-class BridgeTlsTest : public BridgeTest {
- protected:
-  BridgeTlsTest() : BridgeTest(true) {}
-};
-
-TEST_F(BridgeTlsTest, ServesClientsThatTrustTheCaAndExitsWithStatusOneOnARefusedPassword) {
+TEST_F(BridgeTest, ServesTlsClientsThatTrustTheCaAndExitsWithStatusOneOnARefusedPassword) {
+  tls_ = true;
   start();
   EXPECT_EQ(runClient(RADIOCTL_PATH, joined(remote(), {"get-offset"})).out, "offset: 0 Hz\n");
   Words untrusting = broker_.login(kClientUser, true);

@@ -4,7 +4,6 @@
 #include "broker.h"
 
 #include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -22,7 +21,6 @@ constexpr auto kPollStep = std::chrono::milliseconds(20);
 constexpr int kStartSeconds = 5;
 constexpr int kClientWaits = 6;  // of Process::waitForExit's bounded wait each
 constexpr const char *kLoopback = "127.0.0.1";
-constexpr const char *kUsers[] = {kBridgeUser, kClientUser, kOutsiderUser};
 constexpr const char *kAcl =
     "user bridge\ntopic readwrite radioline/#\n"
     "user client\ntopic write radioline/+/+/request\ntopic read radioline/#\n"
@@ -69,9 +67,9 @@ std::string findProgram(const std::string &name) {
   return name;
 }
 
-Broker::Broker(bool tls) : port_(freePort()), tls_port_(tls ? freePort() : 0) {
+Broker::Broker() : port_(freePort()), tls_port_(freePort()) {
   std::ostringstream users;
-  for (const char *user : kUsers) {
+  for (const char *user : {kBridgeUser, kClientUser, kOutsiderUser}) {
     users << user << ':' << passwordOf(user) << '\n';
     std::ofstream(passwordFile(user)) << passwordOf(user) << '\n';
   }
@@ -87,16 +85,14 @@ Broker::Broker(bool tls) : port_(freePort()), tls_port_(tls ? freePort() : 0) {
   conf << "set_tcp_nodelay true\nuser " << (self != nullptr ? self->pw_name : "root")
        << "\npassword_file " << dir_.file("passwords") << "\nacl_file " << dir_.file("acl")
        << "\nlistener " << port_ << ' ' << kLoopback << '\n';
-  if (tls) {
-    // One self-signed certificate for 127.0.0.1 is the server's and the CA clients trust.
-    Process(findProgram("openssl"),
-            {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
-             "-days", "2", "-keyout", dir_.file("server.key"), "-out", caFile(), "-subj",
-             "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"})
-        .waitForExit();
-    conf << "listener " << tls_port_ << ' ' << kLoopback << "\ncafile " << caFile() << "\ncertfile "
-         << caFile() << "\nkeyfile " << dir_.file("server.key") << '\n';
-  }
+  // One self-signed certificate for 127.0.0.1 is the server's and the CA clients trust.
+  Process(findProgram("openssl"),
+          {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
+           "-days", "2", "-keyout", dir_.file("server.key"), "-out", caFile(), "-subj",
+           "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"})
+      .waitForExit();
+  conf << "listener " << tls_port_ << ' ' << kLoopback << "\ncafile " << caFile() << "\ncertfile "
+       << caFile() << "\nkeyfile " << dir_.file("server.key") << '\n';
   conf.close();
   start();
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Test kit for the network side: Broker runs a real mosquitto on free
-// loopback ports with a password file, an ACL and, when asked, a TLS
-// listener whose certificates it makes with openssl; it waits until the
+// loopback ports with a password file, an ACL and a TLS listener whose
+// certificate it makes with openssl; it waits until the
 // broker accepts connections and stops it by pid, and can start it again on
 // the same ports. runClient and Subscriber run the mosquitto command-line
 // clients against it.
@@ -26,8 +26,9 @@ std::string findProgram(const std::string &name);
 
 class Broker {
  public:
-  // Makes the configuration (and certificates, for `tls`) and starts it.
-  explicit Broker(bool tls = false);
+  // Makes the configuration and a certificate and starts it, listening
+  // plain and over TLS.
+  Broker();
   Broker(const Broker &) = delete;
   Broker &operator=(const Broker &) = delete;
 
