@@ -147,6 +147,7 @@ TEST_F(Commands, VersionTextIsAZeroPaddedFieldWithoutATerminatorWhenFull) {
       {"AA 82 30 31 32 33 34 35 36 37 38 39", 8, "30 31 32 33 34 35 36 37"},
       {"AA 82 41 42 00 43 44", 6, "41 42 00 00 00 00"},  // the text ends at a zero byte
       {"AA 82", 4, "00 00 00 00"},
+      {"AA 82 41", 0, ""},  // room for nothing is no error
   };
   for (const auto &[body, buflen, field_text] : cases) {
     // A longer frame between other stations first fills the reply buffer with stale text.
