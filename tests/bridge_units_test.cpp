@@ -115,6 +115,7 @@ TEST(BridgeQueue, KeepsArrivalOrderRefusesBeyondItsSizePutsRepublishFirstAndWake
 TEST(BridgeBackoff, DoublesFromOneSecondUpToThirtyAndStartsAgainAfterReset) {
   Backoff backoff(seconds(1), seconds(30));
   std::vector<long> waits;
+  waits.reserve(8);
   for (int i = 0; i < 8; ++i) {
     if (i == 7) backoff.reset();
     backoff.failed();
@@ -129,6 +130,7 @@ TEST(BridgeOptions, ReadsDefaultsFromTheDeviceAndRefusesBadCommandLines) {
     std::istringstream in("radiobridge " + line);
     std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
     std::vector<char *> argv;
+    argv.reserve(words.size());
     for (std::string &word : words) argv.push_back(word.data());
     return parseOptions(static_cast<int>(argv.size()), argv.data());
   };

@@ -146,7 +146,7 @@ std::string readCommand(const Incoming &message, Request &request) {
   if (!validUtf8(message.payload)) return "request is not UTF-8 text";
   std::string text = trimmed(message.payload);
   if (!text.empty() && text.front() == '{') {
-    const std::string problem = readJson(message.payload, text, request.transaction);
+    std::string problem = readJson(message.payload, text, request.transaction);
     if (!problem.empty()) return problem;
     text = trimmed(text);
   }

@@ -43,7 +43,7 @@ std::string uniqueId() {
 
 // The reply as a result object; anything that is not one is a failure.
 Json resultOf(const Invocation &invocation, const std::string &reply) {
-  const Json object = Json::parse(reply, nullptr, false);
+  Json object = Json::parse(reply, nullptr, false);
   if (object.is_discarded() || !object.is_object() || !object.contains("ok") ||
       !object["ok"].is_boolean()) {
     return failureObject(commandName(invocation), kCodeFailed, 0,
