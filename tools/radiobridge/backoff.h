@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The wait between attempts to reopen a lost line: 1 s after the first
-// failure, doubling after each further one, never more than 30 s, and back
-// to the start once the line opens. next() only reads the count of failures,
-// so the sequence is the same however the waiting is done; the worker waits
-// on its request queue, which ends the wait early when the bridge stops.
-// (The broker's back-off is libmosquitto's own, set up in the session.)
+// The wait between attempts to reopen a lost line or to reach the broker
+// again: 1 s after the first failure, doubling after each further one, never
+// more than 30 s, and back to the start once the line opens or the broker
+// answers. next() only reads the count of failures, so the sequence is the
+// same however the waiting is done; the worker waits on its request queue and
+// the session on its stop flag, so both waits end early when the bridge stops.
 #ifndef RADIOBRIDGE_BACKOFF_H
 #define RADIOBRIDGE_BACKOFF_H
 
