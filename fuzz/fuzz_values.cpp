@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Fuzz: radioctl's value parsers never throw and re-read accepted values in every notation.
+// Fuzz: radioctl's value parsers never throw, keep to their ranges and re-read accepted values in
+// every notation.
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -44,13 +45,9 @@ std::vector<std::string> notations(ValueKind kind, long value) {
     case ValueKind::kFrequency:
     case ValueKind::kOffset:
     case ValueKind::kSplit:
-      return {std::to_string(value),
-              scaled(value, 0, "Hz"),
-              scaled(value, 3, "k"),
-              scaled(value, 3, "kHz"),
-              scaled(value, 6, "M"),
-              scaled(value, 9, "GHz"),
-              (value < 0 ? "" : "+") + scaled(value, 3, "k")};
+      return {scaled(value, 0, ""),    scaled(value, 0, "Hz"),
+              scaled(value, 3, "kHz"), scaled(value, 6, "M"),
+              scaled(value, 9, "GHz"), (value < 0 ? "" : "+") + scaled(value, 3, "k")};
     case ValueKind::kTone:
       return {scaled(value, 1, ""), scaled(value, 1, "Hz")};
     case ValueKind::kDuplex:
@@ -80,12 +77,7 @@ std::pair<long, long> describedRange(ValueKind kind) {
 }
 
 void check(ValueKind kind, const std::string &text) {
-  radioctl::Value value;
-  try {
-    value = parseValue(kind, text);
-  } catch (...) {
-    require(false, "the parser lets an exception escape");
-  }
+  const radioctl::Value value = parseValue(kind, text);  // an escaping exception aborts the run
   require(value.number.has_value() == value.problem.empty(), "a refusal, and only one, says why");
   if (!value.number) return;
   const auto [low, high] = describedRange(kind);
