@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -17,16 +16,11 @@
 
 namespace {
 
-constexpr auto kPollStep = std::chrono::milliseconds(20);
-constexpr int kStartSeconds = 5;
-constexpr int kClientWaits = 6;  // of Process::waitForExit's bounded wait each
 constexpr const char *kLoopback = "127.0.0.1";
 constexpr const char *kAcl =
     "user bridge\ntopic readwrite radioline/#\n"
     "user client\ntopic write radioline/+/+/request\ntopic read radioline/#\n"
     "user outsider\n";
-constexpr const char *kSubscribed = "Subscribed (mid";
-constexpr char kMessageMark = '#';
 
 std::string passwordOf(const std::string &user) {
   return user + "-secret";
@@ -37,7 +31,7 @@ bool pollFor(int seconds, Condition done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(kPollStep);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   return true;
 }
@@ -47,7 +41,6 @@ int freePort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  ::inet_pton(AF_INET, kLoopback, &address.sin_addr);
   socklen_t length = sizeof address;
   const bool bound = ::bind(fd, reinterpret_cast<sockaddr *>(&address), length) == 0 &&
                      ::getsockname(fd, reinterpret_cast<sockaddr *>(&address), &length) == 0;
@@ -56,6 +49,12 @@ int freePort() {
 }
 
 }  // namespace
+
+Words joined(std::initializer_list<Words> lists) {
+  Words all;
+  for (const Words &list : lists) all.insert(all.end(), list.begin(), list.end());
+  return all;
+}
 
 std::string findProgram(const std::string &name) {
   const char *path = std::getenv("PATH");
@@ -67,103 +66,92 @@ std::string findProgram(const std::string &name) {
   return name;
 }
 
+bool waitForErrors(const Process &process, const std::string &text, int seconds) {
+  return pollFor(seconds, [&] { return process.errors().find(text) != std::string::npos; });
+}
+
 Broker::Broker() : port_(freePort()), tls_port_(freePort()) {
-  std::ostringstream users;
+  std::ofstream users(dir_.file("passwords"));
   for (const char *user : {kBridgeUser, kClientUser, kOutsiderUser}) {
     users << user << ':' << passwordOf(user) << '\n';
     std::ofstream(passwordFile(user)) << passwordOf(user) << '\n';
   }
-  std::ofstream(dir_.file("passwords")) << users.str();
+  users.close();
   Process(findProgram("mosquitto_passwd"), {"-U", dir_.file("passwords")}).waitForExit();
   std::ofstream(dir_.file("acl")) << kAcl;
-  // As root, mosquitto would drop to its own user, who may not read this
-  // directory; naming the user it already runs as keeps it as it is. With
-  // set_tcp_nodelay, small packets go out at once, not after the peer's
-  // delayed acknowledgement.
-  const passwd *self = ::getpwuid(::geteuid());
-  std::ofstream conf(dir_.file("mosquitto.conf"));
-  conf << "set_tcp_nodelay true\nuser " << (self != nullptr ? self->pw_name : "root")
-       << "\npassword_file " << dir_.file("passwords") << "\nacl_file " << dir_.file("acl")
-       << "\nlistener " << port_ << ' ' << kLoopback << '\n';
   // One self-signed certificate for 127.0.0.1 is the server's and the CA clients trust.
   Process(findProgram("openssl"),
           {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
            "-days", "2", "-keyout", dir_.file("server.key"), "-out", caFile(), "-subj",
            "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"})
       .waitForExit();
-  conf << "listener " << tls_port_ << ' ' << kLoopback << "\ncafile " << caFile() << "\ncertfile "
-       << caFile() << "\nkeyfile " << dir_.file("server.key") << '\n';
-  conf.close();
+  // As root, mosquitto would drop to its own user, who may not read this
+  // directory; naming the user it already runs as keeps it as it is. With
+  // set_tcp_nodelay, small packets go out at once, not after the peer's
+  // delayed acknowledgement.
+  const passwd *self = ::getpwuid(::geteuid());
+  std::ofstream(dir_.file("mosquitto.conf"))
+      << "set_tcp_nodelay true\nuser " << (self != nullptr ? self->pw_name : "root")
+      << "\npassword_file " << dir_.file("passwords") << "\nacl_file " << dir_.file("acl")
+      << "\nlistener " << port_ << ' ' << kLoopback << "\nlistener " << tls_port_ << ' '
+      << kLoopback << "\ncafile " << caFile() << "\ncertfile " << caFile() << "\nkeyfile "
+      << dir_.file("server.key") << '\n';
   start();
 }
 
 bool Broker::start() {
-  process_.emplace(findProgram("mosquitto"),
-                   std::vector<std::string>{"-c", dir_.file("mosquitto.conf")});
+  process_.emplace(findProgram("mosquitto"), Words{"-c", dir_.file("mosquitto.conf")});
   // mosquitto says it runs once every listener is open.
-  return waitForErrors(*process_, " running", kStartSeconds);
-}
-
-void Broker::stop() {
-  if (process_) process_->stop(SIGTERM);
+  return waitForErrors(*process_, " running", 5);
 }
 
 std::string Broker::address(bool tls) const {
   return std::string(kLoopback) + ":" + std::to_string(tls ? tls_port_ : port_);
 }
 
-std::vector<std::string> Broker::login(const std::string &user, bool tls) const {
-  std::vector<std::string> options{"-h", kLoopback, "-p", std::to_string(tls ? tls_port_ : port_),
-                                   "-u", user,      "-P", passwordOf(user)};
-  if (tls) options.insert(options.end(), {"--cafile", caFile()});
-  return options;
+Words Broker::login(const std::string &user, bool tls) const {
+  const Words plain{"-h", kLoopback, "-p", std::to_string(tls ? tls_port_ : port_),
+                    "-u", user,      "-P", passwordOf(user)};
+  return tls ? joined({plain, {"--cafile", caFile()}}) : plain;
 }
 
 std::string Broker::retained(const std::string &topic) const {
-  std::vector<std::string> args = login(kClientUser);
-  args.insert(args.end(), {"--retained-only", "-C", "1", "-W", "1", "-t", topic});
-  return runClient("mosquitto_sub", args).out;
+  return runClient(
+             "mosquitto_sub",
+             joined({login(kClientUser), {"--retained-only", "-C", "1", "-W", "1", "-t", topic}}))
+      .out;
 }
 
 bool Broker::retainedHolds(const std::string &topic, const std::string &text) const {
-  return pollFor(kStartSeconds * 2,
-                 [&] { return retained(topic).find(text) != std::string::npos; });
+  return pollFor(10, [&] { return retained(topic).find(text) != std::string::npos; });
 }
 
-ClientRun runClient(const std::string &program, const std::vector<std::string> &args,
-                    const std::string &input) {
+ClientRun runClient(const std::string &program, const Words &args, const std::string &input) {
   Process run(findProgram(program), args, input);
   int status = -1;
-  for (int wait = 0; wait < kClientWaits && status == -1; ++wait) status = run.waitForExit();
+  // Each of Process's waits is bounded; clients wait up to 10 s by themselves.
+  for (int wait = 0; wait < 6 && status == -1; ++wait) status = run.waitForExit();
   return {status, run.output(), run.errors()};
 }
 
+// Line-buffered, so that the subscription shows as it happens; each payload
+// is marked with '#' to tell it from the client's own debugging lines.
 Subscriber::Subscriber(const Broker &broker, const std::string &topic)
-    : process_(findProgram("stdbuf"), [&] {
-        // Line-buffered, so that the subscription shows as it happens.
-        std::vector<std::string> args{"-oL", findProgram("mosquitto_sub")};
-        const std::vector<std::string> login = broker.login(kClientUser);
-        args.insert(args.end(), login.begin(), login.end());
-        args.insert(args.end(),
-                    {"-d", "-q", "1", "-t", topic, "-F", std::string(1, kMessageMark) + "%p"});
-        return args;
-      }()) {
-  process_.waitForOutput(kSubscribed);
+    : process_(findProgram("stdbuf"), joined({{"-oL", findProgram("mosquitto_sub")},
+                                              broker.login(kClientUser),
+                                              {"-d", "-q", "1", "-t", topic, "-F", "#%p"}})) {
+  process_.waitForOutput("Subscribed (mid");
 }
 
-std::vector<std::string> Subscriber::messages() const {
+Words Subscriber::messages() const {
   std::istringstream out(process_.output());
-  std::vector<std::string> found;
+  Words found;
   for (std::string line; std::getline(out, line);) {
-    if (!line.empty() && line[0] == kMessageMark) found.push_back(line.substr(1));
+    if (!line.empty() && line[0] == '#') found.push_back(line.substr(1));
   }
   return found;
 }
 
 bool Subscriber::waitForMessages(std::size_t count, int seconds) const {
   return pollFor(seconds, [&] { return messages().size() >= count; });
-}
-
-bool waitForErrors(const Process &process, const std::string &text, int seconds) {
-  return pollFor(seconds, [&] { return process.errors().find(text) != std::string::npos; });
 }

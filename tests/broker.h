@@ -8,11 +8,14 @@
 #ifndef RADIOLINE_TESTS_BROKER_H
 #define RADIOLINE_TESTS_BROKER_H
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "simproc.h"
+
+using Words = std::vector<std::string>;
 
 // The users the broker knows. The ACL lets the bridge read and write
 // everything under radioline/, a client publish requests and read the rest
@@ -21,22 +24,23 @@ constexpr const char *kBridgeUser = "bridge";
 constexpr const char *kClientUser = "client";
 constexpr const char *kOutsiderUser = "outsider";
 
+// The words of every list in `lists`, in order.
+Words joined(std::initializer_list<Words> lists);
 // Full path of a program found on PATH or in the system directories.
 std::string findProgram(const std::string &name);
+// Polls (bounded) until `process` has written `text` to standard error.
+bool waitForErrors(const Process &process, const std::string &text, int seconds = 10);
 
 class Broker {
  public:
   // Makes the configuration and a certificate and starts it, listening
   // plain and over TLS.
   Broker();
-  Broker(const Broker &) = delete;
-  Broker &operator=(const Broker &) = delete;
-
   // Starts mosquitto and waits (bounded) until every listener accepts a
   // connection; false when it did not come up.
   bool start();
   // SIGTERM, then waits for its exit.
-  void stop();
+  void stop() { process_.reset(); }
 
   // "127.0.0.1:PORT" of the plain or of the TLS listener.
   std::string address(bool tls = false) const;
@@ -44,7 +48,7 @@ class Broker {
   // A file whose first line is `user`'s password.
   std::string passwordFile(const std::string &user) const { return dir_.file(user + ".password"); }
   // Options that connect a mosquitto client as `user`, over TLS with the CA when `tls`.
-  std::vector<std::string> login(const std::string &user, bool tls = false) const;
+  Words login(const std::string &user, bool tls = false) const;
   // The retained message on `topic` and a newline, or "" when there is none.
   std::string retained(const std::string &topic) const;
   // Polls (bounded) until the retained message on `topic` contains `text`.
@@ -65,10 +69,9 @@ struct ClientRun {
   std::string err;
 };
 
-// Runs mosquitto_rr, mosquitto_pub or mosquitto_sub (`program`) to its end;
-// the client's own time limit (-W) bounds it.
-ClientRun runClient(const std::string &program, const std::vector<std::string> &args,
-                    const std::string &input = {});
+// Runs mosquitto_rr, mosquitto_pub, mosquitto_sub or another `program` to
+// its end; the client's own time limit (-W) bounds it.
+ClientRun runClient(const std::string &program, const Words &args, const std::string &input = {});
 
 // mosquitto_sub in the background as the client, subscribed to `topic`
 // once constructed.
@@ -76,15 +79,12 @@ class Subscriber {
  public:
   Subscriber(const Broker &broker, const std::string &topic);
   // The payloads so far, one line each.
-  std::vector<std::string> messages() const;
+  Words messages() const;
   // Waits (bounded) until `count` messages have arrived.
   bool waitForMessages(std::size_t count, int seconds = 10) const;
 
  private:
   Process process_;
 };
-
-// Polls (bounded) until `process` has written `text` to standard error.
-bool waitForErrors(const Process &process, const std::string &text, int seconds = 10);
 
 #endif
