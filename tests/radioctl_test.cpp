@@ -1,64 +1,42 @@
 // SPDX-License-Identifier: MIT
 // radioctl against radiosim: every subcommand, output forms, exit codes, scripts, lock, devices.
 #include <fcntl.h>
-#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
-#include <string>
 #include <tuple>
-#include <vector>
 
 #include "kit.h"
 
 namespace {
 
-struct Result {
-  int status;
-  std::string out;
-  std::string err;
-};
-
-// Runs `program` with the words of `args` ('' is an empty word) to its end, `input` on its
-// standard input.
-Result runToEnd(const std::string &program, const std::string &args,
-                const std::string &input = {}) {
+// Runs radioctl with the words of `args` ('' is an empty word) to its end, `input` on its
+// standard input; returns its exit status, standard output and standard error.
+std::tuple<int, std::string, std::string> radioctl(const std::string &args,
+                                                   const std::string &input = {}) {
   std::istringstream in(args);
   std::vector<std::string> words;
   for (std::string word; in >> word;) words.push_back(word == "''" ? "" : word);
-  Process run(program, words, input);
+  Process run(RADIOCTL_PATH, words, input);
   const int status = run.waitForExit();
   return {status, run.output(), run.errors()};
 }
 
-Result radioctl(const std::string &args, const std::string &input = {}) {
-  return runToEnd(RADIOCTL_PATH, args, input);
-}
-
-// The JSON value on each line of `text`, as an array.
-nlohmann::json jsonLines(const std::string &text) {
-  std::istringstream in(text);
-  nlohmann::json values = nlohmann::json::array();
-  for (std::string line; std::getline(in, line);) values.push_back(nlohmann::json::parse(line));
-  return values;
-}
-
 TEST(Radioctl, RunsEverySubcommandOnRadiosimAndPrintsWhatItReadsBack) {
   SimProcess sim({"--address", "0x30"});
-  const Result run = radioctl(
+  const auto [status, out, err] = radioctl(
       "-d " + sim.slavePath() +
       " --radio 0x30 --controller 146 set-freq 145.5M set-duplex 0x11 set-pl 88.5 set-pl --rx 100"
       " set-mode 7 store-vfo recall-mode set-codeplug 1 2 3 4 5 6 7 8 9 a b c d e f 0x10"
       " get-codeplug set-config 0x12 52 get-config set-offset -600k get-offset set-split 1 2"
       " get-split version probe");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out,
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(out,
             "codeplug: 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10\nconfig: 0x12 0x34\n"
             "offset: -600000 Hz\nsplit: tx 1 Hz, rx 2 Hz\nversion: radiosim 1.0\n"
             "reply from 0x30 to 0x92: aa 82 72 61 64 69 6f 73 69 6d 20 31 2e 30\n");
@@ -75,35 +53,30 @@ TEST(Radioctl, RunsEverySubcommandOnRadiosimAndPrintsWhatItReadsBack) {
 
 TEST(Radioctl, ScriptFromStandardInputNamesEachLineAndStopsAtTheFirstFailure) {
   SimProcess sim({"--refuse-every", "3"});
-  const Result run =
+  const auto [status, out, err] =
       radioctl("-d " + sim.slavePath() + " --json -",
                "# set up\n\nset-offset 5k  # five kHz\nget-offset\nset-mode 3\nset-mode 4\n");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.err,
-            "radioctl: line 5: set-mode: radio refused the command or sent a bad reply"
-            " (Invalid argument)\n");
-  EXPECT_EQ(jsonLines(run.out), nlohmann::json::parse(R"j([
-      {"command": "set-offset", "line": 3, "ok": true},
-      {"command": "get-offset", "line": 4, "ok": true, "offset": 5000},
-      {"command": "set-mode", "line": 5, "ok": false, "error": {"code": "refused", "errno": 22,
-       "message": "radio refused the command or sent a bad reply (Invalid argument)"}}])j"));
+  const std::string refused = "radio refused the command or sent a bad reply (Invalid argument)";
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err, "radioctl: line 5: set-mode: " + refused + "\n");
+  EXPECT_EQ(out, R"({"command":"set-offset","line":3,"ok":true}
+{"command":"get-offset","line":4,"ok":true,"offset":5000}
+{"command":"set-mode","line":5,"ok":false,"error":{"code":"refused","errno":22,"message":")" +
+                     refused + R"("}}
+)");
   EXPECT_EQ(sim.waitForExit(), 0);
   EXPECT_EQ(sim.output().find("mode 4"), std::string::npos) << "ran after the failure";
 }
 
-const std::string kNotARate =
-    "is not a standard baud rate (such as 9600, 19200, 38400, 57600 or 115200)";
-const std::string kControllerZero =
-    "--controller 0 is the broadcast address; radioctl needs an address of its own";
-const std::string kNoReplyFromZero =
-    "needs one radio's reply, and --radio 0 is the broadcast address, which no radio answers";
-
+// Each row runs with --json: the stderr line is the plain run's, and the JSON
+// object is what that form adds.
 TEST(Radioctl, UsageErrorsExitTwoAndSendNothing) {
   PtyRadio radio;
+  const std::string no_reply =
+      "needs one radio's reply, and --radio 0 is the broadcast address, which no radio answers";
   const std::tuple<std::string, std::string, std::string> rows[] = {
       {"", "", "no command given (see radioctl --help)"},
       {"frob", "", "unknown command 'frob' (see radioctl --help)"},
-      {"set-freq 12x", "", "set-freq: FREQ '12x' is not a frequency in Hz"},
       {"set-config 1", "", "set-config: D1 is required"},
       {"set-mode 3 set-pl 88.55", "", "set-pl: TONE '88.55' is finer than 0.1 Hz"},
       {"--radio 0xfd version", "", "--radio '0xfd' is out of range (0 to 252)"},
@@ -113,24 +86,21 @@ TEST(Radioctl, UsageErrorsExitTwoAndSendNothing) {
       {"-", "set-mode 1 store-vfo\n", "line 1: set-mode: unexpected argument 'store-vfo'"},
       {"-d '' version", "", "--device '' names no device"},
       {"-b 7 version", "", "--baud '7' is out of range (50 to 4000000)"},
-      {"-b 19201 version", "", "--baud '19201' " + kNotARate},
-      {"--controller 0 set-mode 1", "", "set-mode: " + kControllerZero},
-      {"--radio 0 set-mode 1 version", "", "version: " + kNoReplyFromZero},
-      {"--radio 0 -", "set-mode 1\nprobe\n", "line 2: probe: " + kNoReplyFromZero},
+      {"-b 19201 version", "",
+       "--baud '19201' is not a standard baud rate (such as 9600, 19200, 38400, 57600 or 115200)"},
+      {"--controller 0 set-mode 1", "",
+       "set-mode: --controller 0 is the broadcast address; radioctl needs an address of its own"},
+      {"--radio 0 set-mode 1 version", "", "version: " + no_reply},
+      {"--radio 0 -", "set-mode 1\nprobe\n", "line 2: probe: " + no_reply},
       {"set-freq \x01" + std::string(70, '7'), "",
        "set-freq: FREQ '\\x01" + std::string(63, '7') + "...' is not a frequency in Hz"},
   };
   for (const auto &[args, input, error] : rows) {
-    const std::string line =
-        args.rfind("-d", 0) == 0 ? args : "-d " + radio.slavePath() + " " + args;
-    const Result run = radioctl(line, input);
-    EXPECT_EQ(run.status, 2) << args;
-    EXPECT_EQ(run.err, "radioctl: " + error + "\n");
-    EXPECT_EQ(run.out, "") << args;
-    const Result json = radioctl("--json " + line, input);
-    EXPECT_EQ(json.status, 2) << args;
-    EXPECT_EQ(json.err, run.err);
-    EXPECT_EQ(nlohmann::json::parse(json.out)["error"]["code"], "usage") << json.out;
+    const std::string device = args.rfind("-d", 0) == 0 ? "" : "-d " + radio.slavePath();
+    const auto [status, out, err] = radioctl("--json " + device + " " + args, input);
+    EXPECT_EQ(status, 2) << args;
+    EXPECT_EQ(err, "radioctl: " + error + "\n");
+    EXPECT_EQ(nlohmann::json::parse(out)["error"]["code"], "usage") << out;
     EXPECT_EQ(radio.take(), Bytes{}) << args;
   }
 }
@@ -148,11 +118,11 @@ TEST(Radioctl, LineItCannotUseExitsOneWithAFailureObjectAndSeesNoByte) {
   };
   for (const auto &[args, locked, code, number, error] : rows) {
     if (args.empty() && std::filesystem::exists("/dev/ttyUSB0")) continue;  // a radio may be there
-    ASSERT_EQ(flock(holder, locked ? LOCK_EX | LOCK_NB : LOCK_UN), 0) << strerror(errno);
-    const Result run = radioctl("--json " + args + " version");
-    EXPECT_EQ(run.status, 1) << args;
-    EXPECT_EQ(run.err, "radioctl: " + error + "\n");
-    EXPECT_EQ(nlohmann::json::parse(run.out),
+    ASSERT_EQ(flock(holder, locked ? LOCK_EX | LOCK_NB : LOCK_UN), 0);
+    const auto [status, out, err] = radioctl("--json " + args + " version");
+    EXPECT_EQ(status, 1) << args;
+    EXPECT_EQ(err, "radioctl: " + error + "\n");
+    EXPECT_EQ(nlohmann::json::parse(out),
               nlohmann::json({{"command", nullptr},
                               {"ok", false},
                               {"error", {{"code", code}, {"errno", number}, {"message", error}}}}));
@@ -161,23 +131,24 @@ TEST(Radioctl, LineItCannotUseExitsOneWithAFailureObjectAndSeesNoByte) {
   close(holder);
 }
 
-TEST(Radioctl, ProbeShowsTheRadiosFrameToItAndSkipsEveryOther) {
-  PtyRadio radio;
-  // Its echo, two other stations, the radio to another controller, another station to radioctl.
-  RadioAnswer answer(radio, request("AA 02"),
-                     hex("FE FE 20 91 AA 02 FD  FE FE 30 40 FB FD  FE FE E0 20 FB FD"
-                         "  FE FE 91 30 FA FD  FE FE 91 20 AA 82 76 31 FD"));
-  Process run(RADIOCTL_PATH, {"-d", radio.slavePath(), "probe"});
-  EXPECT_EQ(run.waitForExit(), 0) << run.errors();
-  EXPECT_EQ(run.output(), "reply from 0x20 to 0x91: aa 82 76 31\n");
-}
-
-TEST(Radioctl, SetterToAddressZeroGoesToAllRadiosWithoutAwaitingAReply) {
-  PtyRadio radio;
-  RadioAnswer answer(radio, hex("FE FE 00 91 AA 06 C0 27 09 00 FD"), {});
-  Process run(RADIOCTL_PATH, {"-d", radio.slavePath(), "--radio", "0", "set-offset", "+600k"});
-  EXPECT_EQ(run.waitForExit(), 0) << run.errors();
-  EXPECT_EQ(run.output(), "set-offset: sent to all radios; no reply is awaited\n");
+// probe skips its echo, two other stations, the radio to another controller
+// and another station to radioctl; a setter to address 0 awaits no reply.
+TEST(Radioctl, ProbeShowsTheRadiosFrameToItAndASetterToAddressZeroGoesToAllRadios) {
+  const std::tuple<std::string, std::string, std::string, std::string> rows[] = {
+      {"probe", "FE FE 20 91 AA 02 FD",
+       "FE FE 20 91 AA 02 FD  FE FE 30 40 FB FD  FE FE E0 20 FB FD  FE FE 91 30 FA FD"
+       "  FE FE 91 20 AA 82 76 31 FD",
+       "reply from 0x20 to 0x91: aa 82 76 31\n"},
+      {"--radio 0 set-offset +600k", "FE FE 00 91 AA 06 C0 27 09 00 FD", "",
+       "set-offset: sent to all radios; no reply is awaited\n"},
+  };
+  for (const auto &[args, request, answer, printed] : rows) {
+    PtyRadio radio;
+    RadioAnswer answering(radio, hex(request), hex(answer));
+    const auto [status, out, err] = radioctl("-d " + radio.slavePath() + " " + args);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out, printed);
+  }
 }
 
 TEST(Radioctl, OutputThatCannotBeWrittenExitsOne) {
@@ -186,20 +157,14 @@ TEST(Radioctl, OutputThatCannotBeWrittenExitsOne) {
   EXPECT_EQ(run.errors(), "radioctl: cannot write to standard output: No space left on device\n");
 }
 
-TEST(Radioctl, HelpShowsACommandsArguments) {
-  const Result all = radioctl("--help");
-  EXPECT_EQ(all.status, 0);
-  EXPECT_NE(all.out.find("\n  set-pl TONE [--rx] "), std::string::npos) << all.out;
-  const Result one = radioctl("set-freq --help");
-  EXPECT_NE(one.out.find("frequency in Hz; k, M and G multiply: 145.5M (0 to 9999999999 Hz)\n"),
-            std::string::npos)
-      << one.out;
-}
-
-TEST(Radioctl, TraceSwitchShowsTheLibrarysAccount) {
-  const Result run = radioctl("--simulate -v set-mode 3");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_NE(run.err.find("setmode: selecting mode 3\n"), std::string::npos) << run.err;
+// A command's --help describes its argument; -v shows the library's trace.
+TEST(Radioctl, HelpDescribesAnArgumentAndTheTraceSwitchShowsTheLibrarysAccount) {
+  EXPECT_NE(std::get<1>(radioctl("set-freq --help"))
+                .find("frequency in Hz; k, M and G multiply: 145.5M (0 to 9999999999 Hz)\n"),
+            std::string::npos);
+  const auto [status, out, err] = radioctl("--simulate -v set-mode 3");
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(err.find("setmode: selecting mode 3\n"), std::string::npos) << err;
 }
 
 }  // namespace
