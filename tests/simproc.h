@@ -3,15 +3,12 @@
 // use it too: Process runs a program with given arguments and standard
 // input, captures its stdout and stderr in temporary files and stops it by
 // its own pid; SimProcess runs radiosim and waits for the device path it
-// prints first. RawLine opens that device in raw mode so a test can put bytes
-// on the line and read back what the radio sends, both written in hex.
+// prints first.
 #ifndef RADIOLINE_TESTS_SIMPROC_H
 #define RADIOLINE_TESTS_SIMPROC_H
 
 #include <sys/types.h>
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,7 +25,6 @@ class TempDir {
 
  private:
   std::string path_;
-  bool made_;
 };
 
 class Process {
@@ -36,8 +32,6 @@ class Process {
   // Starts `program` with `args`, `input` on its standard input.
   Process(const std::string &program, const std::vector<std::string> &args,
           const std::string &input = {});
-  Process(const Process &) = delete;
-  Process &operator=(const Process &) = delete;
   // Stops the program if it still runs.
   ~Process();
 
@@ -58,7 +52,7 @@ class Process {
   bool reap(bool block);
 
  private:
-  TempDir files_;  // the program's standard input, output and error
+  TempDir files_;  // the program's standard input, output and error; no copies
   pid_t pid_ = -1;
   int status_ = -1;
 };
@@ -74,23 +68,6 @@ class SimProcess : public Process {
 
  private:
   std::string slave_path_;
-};
-
-// The client end of the line, opened raw.
-class RawLine {
- public:
-  explicit RawLine(const std::string &path);
-  RawLine(const RawLine &) = delete;
-  RawLine &operator=(const RawLine &) = delete;
-  ~RawLine();
-
-  // Puts the bytes of `request` on the line and returns, in hex, as many
-  // bytes as `expected` holds, or fewer when the line stays quiet too long.
-  std::string exchange(const std::string &request, const std::string &expected) const;
-  void close();
-
- private:
-  int fd_ = -1;
 };
 
 #endif
