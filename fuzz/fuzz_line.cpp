@@ -26,20 +26,17 @@ FuzzLine::~FuzzLine() {
   serclose();
 }
 
+// A blocking write to a stream socket writes all of a fuzz input's few bytes.
 void FuzzLine::sendLast(const Bytes &bytes) const {
-  for (std::size_t done = 0; done < bytes.size();) {
-    const ssize_t n = write(radio_, bytes.data() + done, bytes.size() - done);
-    require(n > 0, "writing the radio's bytes to the socket pair");
-    done += static_cast<std::size_t>(n);
-  }
+  require(write(radio_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()),
+          "writing the radio's bytes to the socket pair");
   require(shutdown(radio_, SHUT_WR) == 0, "ending the line");
 }
 
 Bytes FuzzLine::written() const {
   Bytes got;
   std::uint8_t chunk[256];
-  for (ssize_t n; (n = recv(radio_, chunk, sizeof chunk, MSG_DONTWAIT)) > 0;) {
+  for (ssize_t n; (n = recv(radio_, chunk, sizeof chunk, MSG_DONTWAIT)) > 0;)
     got.insert(got.end(), chunk, chunk + n);
-  }
   return got;
 }
