@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 
@@ -29,9 +30,10 @@ class PtyRadio {
   const std::string &slavePath() const { return slave_path_; }
   void send(const Bytes &bytes);
   // Every byte the library has written so far; they are forgotten.
-  Bytes take();
-  // Waits up to ten seconds for `count` bytes from the library.
-  Bytes await(std::size_t count);
+  Bytes take() { return await(SIZE_MAX, 0); }
+  // Waits up to `timeout_ms` for each next byte until `count` bytes came
+  // from the library.
+  Bytes await(std::size_t count, int timeout_ms = 10000);
   // Closes the master side: the line is gone.
   void hangUp();
 
@@ -48,8 +50,6 @@ class RadioAnswer {
   RadioAnswer(PtyRadio &radio, const Bytes &request, const Bytes &reply,
               std::chrono::milliseconds delay = std::chrono::milliseconds(0));
   ~RadioAnswer() { thread_.join(); }
-  RadioAnswer(const RadioAnswer &) = delete;
-  RadioAnswer &operator=(const RadioAnswer &) = delete;
 
  private:
   std::thread thread_;
@@ -59,8 +59,16 @@ class RadioAnswer {
 // serclose() and debug = 0 in TearDown.
 class LineTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override { ASSERT_EQ(reopen(), 0); }
+  void TearDown() override {
+    serclose();
+    debug = 0;
+  }
+  // seropen() on the pseudo-terminal again.
+  int reopen(int baudrate = 19200) {
+    std::string path = radio_.slavePath();
+    return seropen(path.data(), baudrate);
+  }
 
   PtyRadio radio_;
 };
@@ -78,30 +86,10 @@ class ScopedSerfh {
  public:
   explicit ScopedSerfh(int fd) : saved_(serfh) { serfh = fd; }
   ~ScopedSerfh() { serfh = saved_; }
-  ScopedSerfh(const ScopedSerfh &) = delete;
-  ScopedSerfh &operator=(const ScopedSerfh &) = delete;
 
  private:
   int saved_;
 };
-
-// A pipe that holds `bytes` and whose writer has gone: reading it yields
-// the bytes and then end of file, like a device that went away.
-class FinishedLine {
- public:
-  explicit FinishedLine(const Bytes &bytes = {});
-  ~FinishedLine();
-  FinishedLine(const FinishedLine &) = delete;
-  FinishedLine &operator=(const FinishedLine &) = delete;
-  int fd() const { return read_end_; }
-
- private:
-  int read_end_ = -1;
-};
-
-// The trace lines of one successful rawcharout(c) and rawcharin().
-std::string rawcharoutTrace(unsigned char c);
-std::string rawcharinTrace();
 
 // A frame to the radio from the controller, and one back, with `body`.
 inline Bytes request(const std::string &body) {
