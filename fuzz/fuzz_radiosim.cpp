@@ -5,11 +5,11 @@
 
 #include "fuzz_line.h"
 #include "sim.h"
+#include "state_file.h"
 
 namespace {
 
-using radiosim::Radio;
-using radiosim::Simulator;
+using namespace radiosim;
 
 // Takes the next `n` input bytes as a little-endian number; zero past the end.
 struct Input {
@@ -23,8 +23,8 @@ struct Input {
   }
 };
 
-radiosim::SimOptions optionsFrom(std::uint64_t bits) {
-  radiosim::SimOptions options;
+SimOptions optionsFrom(std::uint64_t bits) {
+  SimOptions options;
   options.echo = (bits & 0x01) != 0;
   options.other_stations = (bits & 0x02) != 0;
   options.noise = (bits & 0x04) != 0;
@@ -51,7 +51,7 @@ Bytes answerTo(Simulator &radio, const Bytes &wire) {
 // decodes exactly the radio's state, or stores nothing when refused.
 void reader(Input in) {
   const Golden &row = kGolden[10 + in.take(1) % 5];
-  const radiosim::SimOptions options = optionsFrom(in.take(1));
+  const SimOptions options = optionsFrom(in.take(1));
   Radio state;
   for (auto &byte : state.vfo.codeplug) byte = static_cast<std::uint8_t>(in.take(1));
   state.config = {static_cast<std::uint8_t>(in.take(1)), static_cast<std::uint8_t>(in.take(1))};
@@ -60,7 +60,7 @@ void reader(Input in) {
   state.tx_split = static_cast<std::int32_t>(in.take(4));
   state.version.assign(reinterpret_cast<const char *>(in.data), std::min<std::size_t>(in.size, 40));
   Simulator radio(options, state);
-  const Bytes request = radiosim::encodeFrame(kRadio, kController, hex(row.request));
+  const Bytes request = encodeFrame(kRadio, kController, hex(row.request));
   FuzzLine line;
   line.sendLast(answerTo(radio, request));
   Storage storage;
@@ -86,8 +86,9 @@ void setter(Input in) {
   const std::uint64_t a = in.take(8);
   const std::uint64_t b = in.take(8);
   const long freq = static_cast<long>(a % 10000000000), tone = static_cast<long>(a % 10000);
+  const Bytes accepted = encodeFrame(kController, kRadio, {kStatusAccepted});
   FuzzLine line;
-  line.sendLast(radiosim::encodeFrame(kController, kRadio, {radiosim::kStatusAccepted}));
+  line.sendLast(accepted);
   const int rc = which == 0   ? setvfofreq(kRadio, kController, freq)
                  : which == 1 ? setmode(kRadio, kController, static_cast<long>(a % 100))
                  : which == 2 ? setduplex(kRadio, kController, static_cast<long>(a & 0xFF))
@@ -97,9 +98,7 @@ void setter(Input in) {
                      : setvcosplit(kRadio, kController, static_cast<long>(a), static_cast<long>(b));
   require(rc == 0, "setter accepted");
   Simulator radio({}, Radio{});
-  const Bytes answer = answerTo(radio, line.written());
-  require(answer == radiosim::encodeFrame(kController, kRadio, {radiosim::kStatusAccepted}),
-          "radiosim accepts the setter's request");
+  require(answerTo(radio, line.written()) == accepted, "radiosim accepts the setter's request");
   const Radio &got = radio.radio();
   const bool held[] = {
       got.vfo.frequency == static_cast<std::uint64_t>(freq),
@@ -114,7 +113,7 @@ void setter(Input in) {
 // Any bytes to radiosim: each answer reads, through the library, as frames
 // ending in the radio's reply to the controller, and a refusal changes nothing.
 void anything(Input in) {
-  const radiosim::SimOptions options = optionsFrom(in.take(1));
+  const SimOptions options = optionsFrom(in.take(1));
   Simulator radio(options, Radio{});
   for (; in.size > 0; in.take(1)) {
     const Radio before = radio.radio();
@@ -128,12 +127,8 @@ void anything(Input in) {
     }
     require(rc == 0 && length > 0 && (body[0] == 0xFA || body[0] == 0xFB || body[0] == 0xAA),
             "the radio's reply ends its answer");
-    const Radio &after = radio.radio();
-    require(
-        body[0] != 0xFA || (after.vfo == before.vfo && after.mode == before.mode &&
-                            after.config == before.config && after.tx_offset == before.tx_offset &&
-                            after.rx_split == before.rx_split && after.tx_split == before.tx_split),
-        "a refusal changes nothing");
+    require(body[0] != 0xFA || formatState(radio.radio()) == formatState(before),
+            "a refusal changes nothing");
   }
 }
 
