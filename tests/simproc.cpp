@@ -28,11 +28,6 @@ constexpr auto kWaitStep = std::chrono::milliseconds(10);
 constexpr int kSignalBase = 128;
 constexpr mode_t kFileMode = 0600;
 
-std::string readFile(const std::string &path) {
-  std::ifstream in(path);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Polls `done` every few milliseconds until it holds or the limit passes.
 template <typename Condition>
 bool waitUntil(Condition done) {
@@ -58,11 +53,9 @@ TempDir::~TempDir() {
 Process::Process(const std::string &program, const std::vector<std::string> &args,
                  const std::string &input) {
   std::ofstream(files_.file("in")) << input;
-  std::vector<std::string> words{program};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char *> argv;
-  argv.reserve(words.size() + 1);
-  for (std::string &word : words) argv.push_back(word.data());
+  // posix_spawn takes the words as char *const[] and does not change them.
+  std::vector<char *> argv{const_cast<char *>(program.c_str())};
+  for (const std::string &arg : args) argv.push_back(const_cast<char *>(arg.c_str()));
   argv.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -87,12 +80,9 @@ SimProcess::SimProcess(const std::vector<std::string> &options) : Process(RADIOS
   });
 }
 
-std::string Process::output() const {
-  return readFile(files_.file("out"));
-}
-
-std::string Process::errors() const {
-  return readFile(files_.file("err"));
+std::string Process::readFile(const std::string &path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool Process::waitForOutput(const std::string &text) const {

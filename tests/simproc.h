@@ -36,8 +36,8 @@ class Process {
   ~Process();
 
   // Everything the program has written to stdout or stderr so far.
-  std::string output() const;
-  std::string errors() const;
+  std::string output() const { return readFile(files_.file("out")); }
+  std::string errors() const { return readFile(files_.file("err")); }
 
   // Waits (bounded) until stdout contains `text`.
   bool waitForOutput(const std::string &text) const;
@@ -50,6 +50,7 @@ class Process {
 
  protected:
   bool reap(bool block);
+  static std::string readFile(const std::string &path);
 
  private:
   TempDir files_;  // the program's standard input, output and error; no copies
