@@ -72,10 +72,9 @@ void reader(Input in) {
     return;
   }
   const std::string text = state.version.substr(0, strnlen(state.version.c_str(), 32));
-  const Bytes plug(state.vfo.codeplug.begin(), state.vfo.codeplug.end());
-  const Bytes config(state.config.begin(), state.config.end());
   const std::string want[] = {
-      hexOf(plug), text, hexOf(config), std::to_string(state.tx_offset),
+      hexOf(Bytes(state.vfo.codeplug.begin(), state.vfo.codeplug.end())), text,
+      hexOf(Bytes(state.config.begin(), state.config.end())), std::to_string(state.tx_offset),
       "tx " + std::to_string(state.tx_split) + " rx " + std::to_string(state.rx_split)};
   require(rc == 0 && decodedText(row, storage) == want[&row - &kGolden[10]], "reader decodes");
 }
