@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Fuzz: the library against radiosim's own decoder and encoder, on any radio state and line faults.
+#include <fuzzer/FuzzedDataProvider.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -11,19 +13,7 @@ namespace {
 
 using namespace radiosim;
 
-// Takes the next `n` input bytes as a little-endian number; zero past the end.
-struct Input {
-  const std::uint8_t *data;
-  std::size_t size;
-  std::uint64_t take(int n) {
-    std::uint64_t value = 0;
-    for (int i = 0; i < n && size > 0; i++, data++, size--)
-      value |= std::uint64_t{*data} << (8 * i);
-    return value;
-  }
-};
-
-SimOptions optionsFrom(std::uint64_t bits) {
+SimOptions optionsFrom(std::uint8_t bits) {
   SimOptions options;
   options.echo = (bits & 0x01) != 0;
   options.other_stations = (bits & 0x02) != 0;
@@ -49,16 +39,16 @@ Bytes answerTo(Simulator &radio, const Bytes &wire) {
 // A golden reader against a radio holding state from the input, behind
 // line faults: the request goes out as radiosim encodes it, and the reader
 // decodes exactly the radio's state, or stores nothing when refused.
-void reader(Input in) {
-  const Golden &row = kGolden[10 + in.take(1) % 5];
-  const SimOptions options = optionsFrom(in.take(1));
+void reader(FuzzedDataProvider &in) {
+  const Golden &row = kGolden[10 + in.ConsumeIntegralInRange(0, 4)];
+  const SimOptions options = optionsFrom(in.ConsumeIntegral<std::uint8_t>());
   Radio state;
-  for (auto &byte : state.vfo.codeplug) byte = static_cast<std::uint8_t>(in.take(1));
-  state.config = {static_cast<std::uint8_t>(in.take(1)), static_cast<std::uint8_t>(in.take(1))};
-  state.tx_offset = static_cast<std::int32_t>(in.take(4));
-  state.rx_split = static_cast<std::int32_t>(in.take(4));
-  state.tx_split = static_cast<std::int32_t>(in.take(4));
-  state.version.assign(reinterpret_cast<const char *>(in.data), std::min<std::size_t>(in.size, 40));
+  for (auto &byte : state.vfo.codeplug) byte = in.ConsumeIntegral<std::uint8_t>();
+  state.config = {in.ConsumeIntegral<std::uint8_t>(), in.ConsumeIntegral<std::uint8_t>()};
+  state.tx_offset = in.ConsumeIntegral<std::int32_t>();
+  state.rx_split = in.ConsumeIntegral<std::int32_t>();
+  state.tx_split = in.ConsumeIntegral<std::int32_t>();
+  state.version = in.ConsumeBytesAsString(40);
   Simulator radio(options, state);
   const Bytes request = encodeFrame(kRadio, kController, hex(row.request));
   FuzzLine line;
@@ -80,10 +70,9 @@ void reader(Input in) {
 }
 
 // A setter's request, decoded by radiosim, leaves the radio holding the value.
-void setter(Input in) {
-  const std::uint64_t which = in.take(1) % 6;
-  const std::uint64_t a = in.take(8);
-  const std::uint64_t b = in.take(8);
+void setter(FuzzedDataProvider &in) {
+  const int which = in.ConsumeIntegralInRange(0, 5);
+  const auto a = in.ConsumeIntegral<std::uint64_t>(), b = in.ConsumeIntegral<std::uint64_t>();
   const long freq = static_cast<long>(a % 10000000000), tone = static_cast<long>(a % 10000);
   const Bytes accepted = encodeFrame(kController, kRadio, {kStatusAccepted});
   FuzzLine line;
@@ -111,12 +100,12 @@ void setter(Input in) {
 
 // Any bytes to radiosim: each answer reads, through the library, as frames
 // ending in the radio's reply to the controller, and a refusal changes nothing.
-void anything(Input in) {
-  const SimOptions options = optionsFrom(in.take(1));
+void anything(FuzzedDataProvider &in) {
+  const SimOptions options = optionsFrom(in.ConsumeIntegral<std::uint8_t>());
   Simulator radio(options, Radio{});
-  for (; in.size > 0; in.take(1)) {
+  for (const std::uint8_t byte : in.ConsumeRemainingBytes<std::uint8_t>()) {
     const Radio before = radio.radio();
-    const auto sent = radio.receive(*in.data);
+    const auto sent = radio.receive(byte);
     if (!sent || sent->answer.empty()) continue;
     FuzzLine line;
     line.sendLast(sent->answer);
@@ -134,8 +123,8 @@ void anything(Input in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-  if (size == 0) return 0;
-  void (*const kinds[])(Input) = {reader, setter, anything};
-  kinds[data[0] % 3](Input{data + 1, size - 1});
+  FuzzedDataProvider in(data, size);
+  void (*const kinds[])(FuzzedDataProvider &) = {reader, setter, anything};
+  kinds[in.ConsumeIntegralInRange(0, 2)](in);
   return 0;
 }
