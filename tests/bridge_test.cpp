@@ -38,15 +38,16 @@ std::string codeOf(const std::string &text) {
 // that device as line "bus".
 class BridgeTest : public ::testing::Test {
  protected:
-  // radiosim with `sim_options`, then the bridge with `options`; waits until
-  // the bridge is online (so subscribed) and has read the radio, then
-  // listens to the replies to requests without a response topic.
+  // Listens to the replies to requests without a response topic (from
+  // before the bridge starts, so a stray one counts), then starts radiosim
+  // with `sim_options` and the bridge with `options`; waits until the bridge
+  // is online (so subscribed) and has read the radio.
   void start(const Words &options = {}, const Words &sim_options = {}) {
+    replies_.emplace(broker_, kResponse);
     startSim(sim_options);
     startBridge(options);
     ASSERT_TRUE(broker_.retainedHolds(kState, R"("available":true)"))
         << bridge_->errors() << broker_.log();
-    replies_.emplace(broker_, kResponse);
   }
   void startSim(const Words &options = {}) {
     sim_.emplace(joined({options, {"--link", link_, "--stay"}}));
