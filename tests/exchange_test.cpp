@@ -52,12 +52,11 @@ TEST_F(Exchange, EmptyStatusOrOneByteDataReplyIsEinvalThoughASkippedFrameFilledT
   EXPECT_EQ(getversion(kRadio, kController, text, 4), EINVAL);
 }
 
-// The write fails on a line whose other end is gone.
 TEST_F(Exchange, SendFailureIsPassedUpUnchanged) {
-  radio_.hangUp();
+  serclose();
   errno = 0;
-  EXPECT_EQ(storevfotomode(kRadio, kController), EIO);
-  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(storevfotomode(kRadio, kController), EBADF);
+  EXPECT_EQ(errno, EBADF);
 }
 
 // The frame after the broken start is the rest of that reply, not the next one's.
