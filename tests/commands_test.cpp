@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The fifteen radio commands: request bytes, reply judging and decoding, argument checks, quirks.
 #include <cerrno>
-#include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "kit.h"
 
