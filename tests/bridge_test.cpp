@@ -177,10 +177,9 @@ TEST_F(BridgeTest, AnswersBusyBeyondTheQueueAndWhenStoppedFinishesTheExchangeAnd
   // The first runs and the second waits behind it; the last two find the queue
   // full, and so does the third unless the worker took the first at once.
   EXPECT_TRUE(codes["2"] == "busy;" || codes["2"] == "shutting-down;") << codes["2"];
-  EXPECT_EQ(
-      codes,
-      (std::map<std::string, std::string>{
-          {"0", ";"}, {"1", "shutting-down;"}, {"2", codes["2"]}, {"3", "busy;"}, {"4", "busy;"}}));
+  const std::map<std::string, std::string> expected{
+      {"0", ";"}, {"1", "shutting-down;"}, {"2", codes["2"]}, {"3", "busy;"}, {"4", "busy;"}};
+  EXPECT_EQ(codes, expected);
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"({"state":"offline"})"));
 }
 
