@@ -8,23 +8,18 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <optional>
 #include <tuple>
 
 #include "kit.h"
 
 namespace {
 
-// What a run of the probe printed and its exit status (-1 if it did not exit).
-struct ProbeRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
-// Runs the probe in a child with standard output and error captured. The
+// Runs the probe in a child with standard output and error captured and
+// returns its exit status (-1 if it did not exit), output and error. The
 // child first mounts a private, empty /dev and puts the probe's fixed device
 // there as a link to `device` (none when empty).
-ProbeRun runProbe(const char *arg, const std::string &device) {
+std::tuple<int, std::string, std::string> runProbe(const char *arg, const std::string &device) {
   std::fflush(nullptr);
   ::testing::internal::CaptureStdout();
   ::testing::internal::CaptureStderr();
@@ -40,21 +35,17 @@ ProbeRun runProbe(const char *arg, const std::string &device) {
   }
   int status = -1;
   if (pid > 0) waitpid(pid, &status, 0);
-  ProbeRun run;
-  run.err = ::testing::internal::GetCapturedStderr();
-  run.out = ::testing::internal::GetCapturedStdout();
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ::testing::internal::GetCapturedStdout(),
+          ::testing::internal::GetCapturedStderr()};
 }
 
 // The probe reaches the line the library holds open by its descriptor number.
 using Probe = LineTest;
 
 TEST_F(Probe, PrintsTheReplyOrTheFailingStepAndWaitsOutTheTimeoutOnce) {
-  if (runProbe(nullptr, "").status == 127) GTEST_SKIP() << "needs a private mount namespace";
+  if (std::get<0>(runProbe(nullptr, "")) == 127) GTEST_SKIP() << "needs a private mount namespace";
   const std::string device = "/proc/self/fd/" + std::to_string(serfh);
-  std::string forty = "41", thirty_two;
-  for (int i = 1; i < 40; i++) forty += " 41";
+  std::string thirty_two;
   for (int i = 0; i < 32; i++) thirty_two += "<< 41 ";
   // The argument, with the device?, the radio's answer, exit status, standard output and error.
   // The time-out row waits 5 s; of the long answer, 32 bytes are read and the rest left.
@@ -64,20 +55,14 @@ TEST_F(Probe, PrintsTheReplyOrTheFailingStepAndWaitsOutTheTimeoutOnce) {
       {"-x", false, {}, 2, "", "radioprobe: unexpected argument\nusage: radioprobe [--version]\n"},
       {nullptr, false, {}, 1, "", "rc=" + std::to_string(ENOENT) + " from seropen\n"},
       {nullptr, true, {}, 1, "", "rc " + std::to_string(ETIMEDOUT) + " from rcvresp\n"},
-      {nullptr, true, reply(forty), 0, "\n", thirty_two},
+      {nullptr, true, reply(hexOf(Bytes(40, 0x41))), 0, "\n", thirty_two},
   };
   for (const auto &[arg, with_device, answer, status, out, err] : runs) {
-    ProbeRun run;
-    if (answer.empty()) {
-      run = runProbe(arg, with_device ? device : "");
-      EXPECT_EQ(radio_.take(), with_device ? request("AA 02") : Bytes{});
-    } else {
-      RadioAnswer radio(radio_, request("AA 02"), answer);
-      run = runProbe(arg, device);
-    }
-    EXPECT_EQ(run.status, status) << err;
-    EXPECT_EQ(run.out, out) << err;
-    EXPECT_EQ(run.err, err);
+    std::optional<RadioAnswer> radio;
+    if (!answer.empty()) radio.emplace(radio_, request("AA 02"), answer);
+    EXPECT_EQ(runProbe(arg, with_device ? device : ""), std::make_tuple(status, out, err));
+    radio.reset();  // the request answered is taken; the probe wrote nothing else
+    EXPECT_EQ(radio_.take(), with_device && answer.empty() ? request("AA 02") : Bytes{});
   }
   EXPECT_EQ(access("/dev/null", F_OK), 0) << "the probe's private /dev leaked out";
 }
