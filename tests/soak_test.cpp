@@ -54,13 +54,13 @@ namespace {
 constexpr int kRefuseEvery = 7;
 constexpr int kRounds = 667;  // of the fifteen commands: 10,005 exchanges
 
-// Runs one library call with the allocation counter on; returns its result.
+// Runs `call` with the allocation counter on; returns its result.
 template <typename Call>
-int counted(Call call) {
+auto counted(Call call) {
   counting = true;
-  const int rc = call();
+  const auto result = call();
   counting = false;
-  return rc;
+  return result;
 }
 
 // The commands once in the table's order, which leaves the radio holding the
@@ -68,10 +68,7 @@ int counted(Call call) {
 // always set those values again, every reader must decode its golden result,
 // unless the radio refused it, when nothing may be stored.
 TEST(Soak, TenThousandCommandsOnAFaultyLineGetTheirRadiosAnswerAndAllocateNothing) {
-  counted([] {
-    delete new std::string(64, 'x');
-    return 0;
-  });
+  delete counted([] { return new std::string(64, 'x'); });
   EXPECT_EQ(allocations, kMallocReplaced ? 0 : 2) << "the counter counts";
   SimProcess sim(
       {"--echo", "--other-stations", "--noise", "--refuse-every", std::to_string(kRefuseEvery)});
