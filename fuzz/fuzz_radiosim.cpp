@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "fuzz_line.h"
 #include "sim.h"
@@ -24,16 +25,14 @@ SimOptions optionsFrom(std::uint8_t bits) {
   return options;
 }
 
-// Everything the radio sends for the frames in `wire`.
+// Everything the radio sends for the one frame `wire` holds, which ends it.
 Bytes answerTo(Simulator &radio, const Bytes &wire) {
-  Bytes sent;
-  for (const std::uint8_t byte : wire) {
-    if (const auto t = radio.receive(byte)) {
-      sent.insert(sent.end(), t->heard.begin(), t->heard.end());
-      sent.insert(sent.end(), t->answer.begin(), t->answer.end());
-    }
-  }
-  return sent;
+  std::optional<Transmission> sent;
+  for (const std::uint8_t byte : wire) sent = radio.receive(byte);
+  require(sent.has_value(), "radiosim takes the request's frame");
+  Bytes all = sent->heard;
+  all.insert(all.end(), sent->answer.begin(), sent->answer.end());
+  return all;
 }
 
 // A golden reader against a radio holding state from the input, behind

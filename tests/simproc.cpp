@@ -9,32 +9,20 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <thread>
 
-#ifndef RADIOSIM_PATH
-#error "RADIOSIM_PATH must name the radiosim executable"
-#endif
-
 namespace {
 
-constexpr auto kWaitLimit = std::chrono::seconds(5);
-constexpr auto kWaitStep = std::chrono::milliseconds(10);
-constexpr int kSignalBase = 128;
-constexpr mode_t kFileMode = 0600;
-
-// Polls `done` every few milliseconds until it holds or the limit passes.
+// Polls `done` every 10 ms until it holds or 5 s have passed.
 template <typename Condition>
 bool waitUntil(Condition done) {
-  const auto deadline = std::chrono::steady_clock::now() + kWaitLimit;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(kWaitStep);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
 }
@@ -44,10 +32,6 @@ bool waitUntil(Condition done) {
 // A failed mkdtemp leaves a name that does not exist: nothing to remove.
 TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "radioline-XXXXXX").string()) {
   ::mkdtemp(path_.data());
-}
-
-TempDir::~TempDir() {
-  std::filesystem::remove_all(path_);
 }
 
 Process::Process(const std::string &program, const std::vector<std::string> &args,
@@ -62,13 +46,9 @@ Process::Process(const std::string &program, const std::vector<std::string> &arg
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, files_.file("in").c_str(), O_RDONLY, 0);
   for (const auto &[fd, name] : {std::pair{STDOUT_FILENO, "out"}, std::pair{STDERR_FILENO, "err"}})
     posix_spawn_file_actions_addopen(&actions, fd, files_.file(name).c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, kFileMode);
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
   posix_spawn_file_actions_destroy(&actions);
-}
-
-Process::~Process() {
-  stop(SIGTERM);
 }
 
 SimProcess::SimProcess(const std::vector<std::string> &options) : Process(RADIOSIM_PATH, options) {
@@ -93,7 +73,7 @@ bool Process::waitForOutput(const std::string &text) const {
 bool Process::reap(bool block) {
   int raw = 0;
   if (pid_ < 0 || ::waitpid(pid_, &raw, block ? 0 : WNOHANG) != pid_) return pid_ < 0;
-  status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? kSignalBase + WTERMSIG(raw) : -1;
+  status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : WIFSIGNALED(raw) ? 128 + WTERMSIG(raw) : -1;
   pid_ = -1;
   return true;
 }

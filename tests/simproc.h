@@ -9,6 +9,8 @@
 
 #include <sys/types.h>
 
+#include <csignal>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,7 +22,7 @@ class TempDir {
   TempDir();
   TempDir(const TempDir &) = delete;
   TempDir &operator=(const TempDir &) = delete;
-  ~TempDir();
+  ~TempDir() { std::filesystem::remove_all(path_); }
   std::string file(const std::string &name) const { return path_ + "/" + name; }
 
  private:
@@ -33,7 +35,7 @@ class Process {
   Process(const std::string &program, const std::vector<std::string> &args,
           const std::string &input = {});
   // Stops the program if it still runs.
-  ~Process();
+  ~Process() { stop(SIGTERM); }
 
   // Everything the program has written to stdout or stderr so far.
   std::string output() const { return readFile(files_.file("out")); }
