@@ -66,8 +66,7 @@ class LineTest : public ::testing::Test {
   }
   // seropen() on the pseudo-terminal again.
   int reopen(int baudrate = 19200) {
-    std::string path = radio_.slavePath();
-    return seropen(path.data(), baudrate);
+    return seropen(std::string(radio_.slavePath()).data(), baudrate);
   }
 
   PtyRadio radio_;
