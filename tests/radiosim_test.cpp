@@ -141,7 +141,7 @@ TEST(Radiosim, UsageErrorsExitTwoAndAStateFileItCannotUseExitsOneBeforeServing) 
     const std::string named = options[0] == kOptState ? options[1] : "";
     EXPECT_EQ(sim.errors(), "radiosim: " + named + error + "\n");
   }
-  EXPECT_EQ(holder.stop(SIGTERM), 0) << "stopped having served no client";
+  EXPECT_EQ(holder.stop(SIGTERM), 0) << "stopped while serving, though no client came";
 }
 
 // The restarted radiosim reads the offset it saved, and the refused change leaves it; with --stay
@@ -170,9 +170,7 @@ TEST(Radiosim, AcknowledgesAChangeOnlyOnceSavedAndRefusesOneItCannotSaveThenStay
   serclose();  // at once, with the request still waiting on the line
   ASSERT_TRUE(again.sim.waitForOutput("client gone\ntx offset read\nclient gone\n"))
       << again.sim.output();
-  openLine(again.sim);
-  EXPECT_EQ(ask(read, offset5), offset5);
-  EXPECT_EQ(again.sim.stop(SIGTERM), 0) << "stopped while serving";
+  EXPECT_EQ(again.sim.stop(SIGTERM), 0) << "stopped with no client to serve";
   EXPECT_EQ(again.sim.errors(), "") << "the signal that ends the wait is no failure";
   EXPECT_FALSE(fs::is_symlink(dir.file("radio")));
 }
