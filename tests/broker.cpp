@@ -22,9 +22,8 @@ constexpr const char *kAcl =
     "user client\ntopic write radioline/+/+/request\ntopic read radioline/#\n"
     "user outsider\n";
 
-std::string passwordOf(const std::string &user) {
-  return user + "-secret";
-}
+// Each user's password is its name and this.
+constexpr const char *kPasswordEnd = "-secret";
 
 template <typename Condition>
 bool pollFor(int seconds, Condition done) {
@@ -48,14 +47,7 @@ int freePort() {
   return bound ? ntohs(address.sin_port) : 0;
 }
 
-}  // namespace
-
-Words joined(std::initializer_list<Words> lists) {
-  Words all;
-  for (const Words &list : lists) all.insert(all.end(), list.begin(), list.end());
-  return all;
-}
-
+// Full path of a program found on PATH or in the system directories.
 std::string findProgram(const std::string &name) {
   const char *path = std::getenv("PATH");
   std::istringstream dirs(std::string(path == nullptr ? "" : path) + ":/usr/sbin:/sbin");
@@ -66,17 +58,24 @@ std::string findProgram(const std::string &name) {
   return name;
 }
 
+}  // namespace
+
+Words joined(std::initializer_list<Words> lists) {
+  Words all;
+  for (const Words &list : lists) all.insert(all.end(), list.begin(), list.end());
+  return all;
+}
+
 bool waitForErrors(const Process &process, const std::string &text, int seconds) {
   return pollFor(seconds, [&] { return process.errors().find(text) != std::string::npos; });
 }
 
 Broker::Broker() : port_(freePort()), tls_port_(freePort()) {
-  std::ofstream users(dir_.file("passwords"));
   for (const char *user : {kBridgeUser, kClientUser, kOutsiderUser}) {
-    users << user << ':' << passwordOf(user) << '\n';
-    std::ofstream(passwordFile(user)) << passwordOf(user) << '\n';
+    const std::string password = user + std::string(kPasswordEnd);
+    std::ofstream(passwordFile(user)) << password << '\n';
+    std::ofstream(dir_.file("passwords"), std::ios::app) << user << ':' << password << '\n';
   }
-  users.close();
   Process(findProgram("mosquitto_passwd"), {"-U", dir_.file("passwords")}).waitForExit();
   std::ofstream(dir_.file("acl")) << kAcl;
   // One self-signed certificate for 127.0.0.1 is the server's and the CA clients trust.
@@ -109,17 +108,13 @@ std::string Broker::address(bool tls) const {
   return std::string(kLoopback) + ":" + std::to_string(tls ? tls_port_ : port_);
 }
 
-Words Broker::login(const std::string &user, bool tls) const {
-  const Words plain{"-h", kLoopback, "-p", std::to_string(tls ? tls_port_ : port_),
-                    "-u", user,      "-P", passwordOf(user)};
-  return tls ? joined({plain, {"--cafile", caFile()}}) : plain;
+Words Broker::login(const std::string &user) const {
+  return {"-h", kLoopback, "-p", std::to_string(port_), "-u", user, "-P", user + kPasswordEnd};
 }
 
 std::string Broker::retained(const std::string &topic) const {
-  return runClient(
-             "mosquitto_sub",
-             joined({login(kClientUser), {"--retained-only", "-C", "1", "-W", "1", "-t", topic}}))
-      .out;
+  const Words once{"--retained-only", "-C", "1", "-W", "1", "-t", topic};
+  return runClient("mosquitto_sub", joined({login(kClientUser), once})).out;
 }
 
 bool Broker::retainedHolds(const std::string &topic, const std::string &text) const {
@@ -137,18 +132,17 @@ ClientRun runClient(const std::string &program, const Words &args, const std::st
 // Line-buffered, so that the subscription shows as it happens; each payload
 // is marked with '#' to tell it from the client's own debugging lines.
 Subscriber::Subscriber(const Broker &broker, const std::string &topic)
-    : process_(findProgram("stdbuf"), joined({{"-oL", findProgram("mosquitto_sub")},
-                                              broker.login(kClientUser),
-                                              {"-d", "-q", "1", "-t", topic, "-F", "#%p"}})) {
-  process_.waitForOutput("Subscribed (mid");
+    : Process(findProgram("stdbuf"), joined({{"-oL", findProgram("mosquitto_sub")},
+                                             broker.login(kClientUser),
+                                             {"-d", "-q", "1", "-t", topic, "-F", "#%p"}})) {
+  waitForOutput("Subscribed (mid");
 }
 
 Words Subscriber::messages() const {
-  std::istringstream out(process_.output());
+  std::istringstream out(output());
   Words found;
-  for (std::string line; std::getline(out, line);) {
+  for (std::string line; std::getline(out, line);)
     if (!line.empty() && line[0] == '#') found.push_back(line.substr(1));
-  }
   return found;
 }
 

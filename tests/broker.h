@@ -26,8 +26,6 @@ constexpr const char *kOutsiderUser = "outsider";
 
 // The words of every list in `lists`, in order.
 Words joined(std::initializer_list<Words> lists);
-// Full path of a program found on PATH or in the system directories.
-std::string findProgram(const std::string &name);
 // Polls (bounded) until `process` has written `text` to standard error.
 bool waitForErrors(const Process &process, const std::string &text, int seconds = 10);
 
@@ -47,8 +45,8 @@ class Broker {
   std::string caFile() const { return dir_.file("ca.crt"); }
   // A file whose first line is `user`'s password.
   std::string passwordFile(const std::string &user) const { return dir_.file(user + ".password"); }
-  // Options that connect a mosquitto client as `user`, over TLS with the CA when `tls`.
-  Words login(const std::string &user, bool tls = false) const;
+  // Options that connect a mosquitto client as `user`.
+  Words login(const std::string &user) const;
   // The retained message on `topic` and a newline, or "" when there is none.
   std::string retained(const std::string &topic) const;
   // Polls (bounded) until the retained message on `topic` contains `text`.
@@ -75,16 +73,13 @@ ClientRun runClient(const std::string &program, const Words &args, const std::st
 
 // mosquitto_sub in the background as the client, subscribed to `topic`
 // once constructed.
-class Subscriber {
+class Subscriber : public Process {
  public:
   Subscriber(const Broker &broker, const std::string &topic);
   // The payloads so far, one line each.
   Words messages() const;
   // Waits (bounded) until `count` messages have arrived.
   bool waitForMessages(std::size_t count, int seconds = 10) const;
-
- private:
-  Process process_;
 };
 
 #endif
