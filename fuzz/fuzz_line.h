@@ -16,6 +16,8 @@ class FuzzLine {
  public:
   FuzzLine();
   ~FuzzLine();
+  FuzzLine(const FuzzLine &) = delete;
+  FuzzLine &operator=(const FuzzLine &) = delete;
 
   // Queues bytes for the library to read and ends the line.
   void sendLast(const Bytes &bytes) const;
