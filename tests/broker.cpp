@@ -8,11 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
 namespace {
 
@@ -24,16 +22,6 @@ constexpr const char *kAcl =
 
 // Each user's password is its name and this.
 constexpr const char *kPasswordEnd = "-secret";
-
-template <typename Condition>
-bool pollFor(int seconds, Condition done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // A port nobody listens on now: the one the kernel picks for a fresh socket.
 int freePort() {

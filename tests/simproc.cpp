@@ -8,26 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <thread>
-
-namespace {
-
-// Polls `done` every 10 ms until it holds or 5 s have passed.
-template <typename Condition>
-bool waitUntil(Condition done) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
-}  // namespace
 
 // A failed mkdtemp leaves a name that does not exist: nothing to remove.
 TempDir::TempDir() : path_((std::filesystem::temp_directory_path() / "radioline-XXXXXX").string()) {
@@ -52,7 +35,7 @@ Process::Process(const std::string &program, const std::vector<std::string> &arg
 }
 
 SimProcess::SimProcess(const std::vector<std::string> &options) : Process(RADIOSIM_PATH, options) {
-  waitUntil([this] {
+  pollFor(5, [this] {
     const std::string out = output();
     const std::size_t end = out.find('\n');
     if (end != std::string::npos) slave_path_ = out.substr(0, end);
@@ -66,7 +49,7 @@ std::string Process::readFile(const std::string &path) {
 }
 
 bool Process::waitForOutput(const std::string &text) const {
-  return waitUntil([&] { return output().find(text) != std::string::npos; });
+  return pollFor(5, [&] { return output().find(text) != std::string::npos; });
 }
 
 // Collects the exit status once the child has ended; true when it has.
@@ -79,12 +62,12 @@ bool Process::reap(bool block) {
 }
 
 int Process::waitForExit() {
-  waitUntil([this] { return reap(false); });
+  pollFor(5, [this] { return reap(false); });
   return pid_ < 0 ? status_ : -1;
 }
 
 int Process::stop(int signal) {
-  if (pid_ >= 0 && ::kill(pid_, signal) == 0 && !waitUntil([this] { return reap(false); })) {
+  if (pid_ >= 0 && ::kill(pid_, signal) == 0 && !pollFor(5, [this] { return reap(false); })) {
     ::kill(pid_, SIGKILL);
     reap(true);
   }

@@ -9,12 +9,25 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "golden.h"
+
+// Polls `done` every 10 ms until it holds (true) or `seconds` have passed (false).
+template <typename Condition>
+bool pollFor(int seconds, Condition done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
 
 // A directory of its own that goes away with the object.
 class TempDir {
