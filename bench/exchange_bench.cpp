@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int kRadio = 0x20;
-constexpr int kController = 0x91;
 constexpr char kVersionText[] = "radiosim 1.0";
 constexpr long kOffset = -600000;     // its top byte FF goes out escaped
 constexpr int kLineBitsPerByte = 10;  // start bit, eight data bits, stop bit
