@@ -37,7 +37,6 @@ TEST(BridgeCodec, QueuesOneValidCommandAndAnswersEverythingElseWithUsage) {
       {false, R"({"command":"version","transaction":7})", "\"transaction\" must be a string"},
       {false, "", "no command given"},
       {false, "version get-offset", "get-offset"},
-      {false, "set-freq 1x", "1x"},
   };
   for (const auto &[queued, payload, part] : rows) {
     Incoming in;
@@ -120,9 +119,7 @@ TEST(BridgeOptions, ReadsDefaultsFromTheDeviceAndRefusesBadCommandLines) {
   };
   EXPECT_EQ(parse("-d /dev/ttyUSB0").options.reply_prefix, "radioline/ttyUSB0/reply/");
   const Options tls = parse("--simulate --cafile ca.pem --broker [::1]").options;
-  EXPECT_EQ(tls.name, "sim");
-  EXPECT_EQ(tls.host, "::1");
-  EXPECT_EQ(tls.port, 8883);
+  EXPECT_EQ(std::tie(tls.name, tls.host, tls.port), std::make_tuple("sim", "::1", 8883));
   for (const char *line :
        {"", "-d x --radio 0", "-d x --radio 0x21 --radio 33", "-d x --broker host:0",
         "-d x --user u", "-d x --simulate", "-d x --topic-base a/#", "-d x --keepalive 4"}) {

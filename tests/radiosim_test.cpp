@@ -20,13 +20,6 @@ namespace {
 
 const std::string kAccepted = "FE FE 91 20 FB FD";
 
-Radio loaded(const std::string &path) {
-  Radio radio;
-  std::string error;
-  EXPECT_EQ(loadState(path, radio, error), StateLoad::kLoaded) << error;
-  return radio;
-}
-
 // Opens radiosim's line as the library's; closing it hangs up.
 void openLine(const SimProcess &sim) {
   std::string device = sim.slavePath();
@@ -111,7 +104,9 @@ TEST(Radiosim, AnswersEveryRequestWithExactBytesAndLeavesItsStateInItsFile) {
   ASSERT_TRUE(client.sim.waitForOutput(log)) << client.sim.output();
   serclose();
   EXPECT_EQ(client.sim.waitForExit(), 0);
-  const Radio saved = loaded(state);
+  Radio saved;
+  std::string error;
+  ASSERT_EQ(loadState(state, saved, error), StateLoad::kLoaded) << error;
   const Vfo vfo{145500000, 0x11, 885, 100, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
   EXPECT_EQ(std::make_tuple(saved.mode, saved.config, saved.tx_offset, saved.rx_split,
                             saved.tx_split, saved.vfo, saved.slots[12], saved.slots[13]),
@@ -119,10 +114,19 @@ TEST(Radiosim, AnswersEveryRequestWithExactBytesAndLeavesItsStateInItsFile) {
   EXPECT_FALSE(fs::exists(state + ".tmp"));
 }
 
-TEST(Radiosim, UsageErrorsExitTwoAndAStateFileItCannotUseExitsOneBeforeServing) {
+// Usage errors exit 2 and a state file it cannot use exits 1 before serving. The restarted radiosim
+// reads the offset saved before the killed one acknowledged it, and the refused change leaves it;
+// with --stay it serves one client after another, even one that hangs up at once.
+TEST(Radiosim, ExitsOnBadUsageOrStateAcknowledgesOnlySavedChangesAndStaysUntilSigterm) {
+  const std::string refused = "FE FE 91 20 FA FD", read = "FE FE 20 91 AA 05 FD";
+  const std::string offset5 = "FE FE 91 20 AA 85 05 00 00 00 FD";
   TempDir dir;
-  const std::string file = dir.file("state");
-  SimProcess holder({kOptState, dir.file("held")});
+  Client client({kOptState, dir.file("state")});
+  ASSERT_EQ(ask("FE FE 20 91 AA 06 05 00 00 00 FD", kAccepted), kAccepted);
+  EXPECT_EQ(client.sim.stop(SIGKILL), 128 + SIGKILL);
+
+  Client again({kOptState, dir.file("state"), kOptStay, kOptLink, dir.file("radio")});
+  const std::string file = dir.file("bad");
   // radiosim's options, the text put in `file` first (if any), its exit status and message, which
   // names the state file radiosim was given (if any).
   const std::tuple<std::vector<std::string>, std::string, int, std::string> rows[] = {
@@ -131,35 +135,20 @@ TEST(Radiosim, UsageErrorsExitTwoAndAStateFileItCannotUseExitsOneBeforeServing) 
       {{kOptState, file}, "# comment\n\nmode = 100\n", 1, ":3: bad value \"100\" for mode"},
       {{kOptState, file}, "slot.100.duplex = 1\n", 1, ":1: unknown key \"slot.100.duplex\""},
       {{kOptState, file}, "vfo.codeplug = 01 02\n", 1, ":1: bad value \"01 02\" for vfo.codeplug"},
-      {{kOptState, dir.file("held")}, "", 1, ": state file in use"},
+      {{kOptState, dir.file("state")}, "", 1, ": state file in use"},
       {{kOptState, dir.file(".")}, "", 1, ": cannot be opened: Is a directory"},
   };
-  for (const auto &[options, text, status, error] : rows) {
+  for (const auto &[options, text, status, message] : rows) {
     if (!text.empty()) std::ofstream(file) << text;
     Process sim(RADIOSIM_PATH, options);
-    EXPECT_EQ(sim.waitForExit(), status) << error;
+    EXPECT_EQ(sim.waitForExit(), status) << message;
     const std::string named = options[0] == kOptState ? options[1] : "";
-    EXPECT_EQ(sim.errors(), "radiosim: " + named + error + "\n");
+    EXPECT_EQ(sim.errors(), "radiosim: " + named + message + "\n");
   }
-  EXPECT_EQ(holder.stop(SIGTERM), 0) << "stopped while serving, though no client came";
-}
-
-// The restarted radiosim reads the offset it saved, and the refused change leaves it; with --stay
-// it serves one client after another, even one that hangs up at once.
-TEST(Radiosim, AcknowledgesAChangeOnlyOnceSavedAndRefusesOneItCannotSaveThenStaysUntilSigterm) {
-  const std::string refused = "FE FE 91 20 FA FD", read = "FE FE 20 91 AA 05 FD";
-  const std::string offset5 = "FE FE 91 20 AA 85 05 00 00 00 FD";
-  TempDir dir;
-  Client client({kOptState, dir.file("state")});
-  ASSERT_EQ(ask("FE FE 20 91 AA 06 05 00 00 00 FD", kAccepted), kAccepted);
-  EXPECT_EQ(client.sim.stop(SIGKILL), 128 + SIGKILL);
-  EXPECT_EQ(loaded(dir.file("state")).tx_offset, 5) << "saved before it was acknowledged";
-
-  Client again({kOptState, dir.file("state"), kOptStay, kOptLink, dir.file("radio")});
   EXPECT_EQ(fs::read_symlink(dir.file("radio")), again.sim.slavePath());
   fs::create_directory(dir.file("state.tmp"));
   EXPECT_EQ(ask("FE FE 20 91 AA 06 06 00 00 00 FD", refused), refused);
-  EXPECT_EQ(ask(read, offset5), offset5) << "the change undone";
+  EXPECT_EQ(ask(read, offset5), offset5) << "saved before it was acknowledged, the refused undone";
   serclose();
   ASSERT_TRUE(again.sim.waitForOutput("refused: " + dir.file("state") +
                                       ": cannot be saved: Is a directory\ntx offset read\n"
@@ -181,22 +170,20 @@ TEST(Radiosim, LineBehavioursShowOnTheRawLine) {
   const std::string ok = "FE FE 40 30 FB FD ", config = "FE FE 40 30 AA 83 00 00 FD ";
   // Noise before each frame: the one two other stations exchange and the reply.
   const std::string busy = "00 13 FD 7F FE FE 50 60 FA FF 0D FD 00 13 FD 7F ";
-  // radiosim's options besides its address, what a client at 40 gets from the radio at 30 for the
+  // radiosim's options, what a client at 40 gets from the radio at 30 for the
   // requests setmode, getconfig, setmode, and the least time each reply takes.
   const std::tuple<std::vector<std::string>, std::string, int> rows[] = {
-      {{kOptEcho}, setmode + ok + getconfig + config + setmode + ok, 0},
-      {{kOptNoise, kOptOtherStations}, busy + ok + busy + config + busy + ok, 0},
-      {{kOptSilentEvery, "2"}, ok + ok, 0},
-      {{kOptDelayMs, "100"}, ok + config + ok, 100},
-      {{kOptWireBaud, "2400"}, ok + config + ok, 25},
-      {{kOptOverlong, "3"},
+      {{kOptAddress, "48", kOptEcho}, setmode + ok + getconfig + config + setmode + ok, 0},
+      {{kOptAddress, "48", kOptNoise, kOptOtherStations}, busy + ok + busy + config + busy + ok, 0},
+      {{kOptAddress, "48", kOptSilentEvery, "2"}, ok + ok, 0},
+      {{kOptAddress, "48", kOptDelayMs, "100"}, ok + config + ok, 100},
+      {{kOptAddress, "48", kOptWireBaud, "2400"}, ok + config + ok, 25},
+      {{kOptAddress, "48", kOptOverlong, "3"},
        "FE FE 40 30 FB 00 00 00 FD FE FE 40 30 AA 83 00 00 00 00 00 FD FE FE 40 30 FB 00 00 00 FD",
        0},
   };
   for (const auto &[options, wire, delay_ms] : rows) {
-    std::vector<std::string> all{kOptAddress, "48"};
-    all.insert(all.end(), options.begin(), options.end());
-    Client client(all);
+    Client client(options);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ask(setmode + getconfig + setmode, wire), hexOf(hex(wire)));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3 * delay_ms));
