@@ -25,30 +25,13 @@ constexpr int kBeyondSelectSet = 1024;  // the first descriptor select() cannot 
 
 using Line = LineTest;
 
-termios settingsOf(int fd) {
-  termios settings{};
-  EXPECT_EQ(tcgetattr(fd, &settings), 0) << strerror(errno);
-  return settings;
-}
-
-// A missing device leaves serfh -1; a file without line settings stays open in serfh.
-TEST_F(Line, RefusesWhatItCannotUseWithItsCodeAndErrnoSet) {
-  char missing[] = "/nonexistent/ttyUSB9";
-  debug = 1;
-  EXPECT_EQ(stderrOf([&] { EXPECT_EQ(seropen(missing, 19200), ENOENT); }),
-            "seropen: opening device /nonexistent/ttyUSB9\nseropen: open returned fh -1\n"
-            "seropen: No such file or directory\n");
-  EXPECT_EQ(serfh, -1);
-  char not_a_terminal[] = "/dev/null";
-  EXPECT_EQ(seropen(not_a_terminal, 19200), ENOTTY);
-  EXPECT_NE(fcntl(serfh, F_GETFD), -1);
-}
-
 // Each time from a cooked terminal with control characters of its own; a
 // rate without a speed constant (speed 0 here) is refused before anything is applied.
-TEST_F(Line, LeavesRawEightBitSettingsAtEachOfItsSpeedsAndRefusesOtherRates) {
+// A missing device leaves serfh -1; a file without line settings stays open in serfh.
+TEST_F(Line, LeavesRawEightBitSettingsAtEachOfItsSpeedsAndRefusesOtherRatesAndNonTerminals) {
   const int own = open(radio_.slavePath().c_str(), O_RDWR | O_NOCTTY);
-  termios cooked = settingsOf(own);
+  termios cooked{};
+  ASSERT_EQ(tcgetattr(own, &cooked), 0);
   cooked.c_iflag = BRKINT | ISTRIP | ICRNL | IXON;
   cooked.c_oflag = OPOST | ONLCR;
   cooked.c_cflag |= PARENB | CSTOPB | CRTSCTS;
@@ -69,7 +52,8 @@ TEST_F(Line, LeavesRawEightBitSettingsAtEachOfItsSpeedsAndRefusesOtherRates) {
     tcsetattr(own, TCSANOW, &cooked);  // a pseudo-terminal may refuse parity alone
     errno = 0;
     ASSERT_EQ(reopen(baudrate), speed == 0 ? EINVAL : 0);
-    const termios raw = settingsOf(own);
+    termios raw{};
+    ASSERT_EQ(tcgetattr(own, &raw), 0);
     if (speed == 0) {
       EXPECT_EQ(errno, EINVAL);
       EXPECT_EQ(raw.c_iflag, cooked.c_iflag) << "applied";
@@ -84,6 +68,15 @@ TEST_F(Line, LeavesRawEightBitSettingsAtEachOfItsSpeedsAndRefusesOtherRates) {
     EXPECT_EQ(std::pair(cfgetispeed(&raw), cfgetospeed(&raw)), std::pair(speed, speed));
   }
   close(own);
+  char missing[] = "/nonexistent/ttyUSB9";
+  debug = 1;
+  EXPECT_EQ(stderrOf([&] { EXPECT_EQ(seropen(missing, 19200), ENOENT); }),
+            "seropen: opening device /nonexistent/ttyUSB9\nseropen: open returned fh -1\n"
+            "seropen: No such file or directory\n");
+  EXPECT_EQ(serfh, -1);
+  char not_a_terminal[] = "/dev/null";
+  EXPECT_EQ(seropen(not_a_terminal, 19200), ENOTTY);
+  EXPECT_NE(fcntl(serfh, F_GETFD), -1);
 }
 
 // A pseudo-terminal refuses the request, and the open goes on as if it had
@@ -132,7 +125,8 @@ TEST(SerialClose, ReturnsMinusTwoBeforeAnyOpen) {
   EXPECT_EXIT(_exit(-serclose()), ::testing::ExitedWithCode(2), "");
 }
 
-// The second seropen finds only what came after it.
+// The second seropen finds only what came after it; with nothing more to
+// read, a signal ends rawcharin's wait at once (select is never restarted).
 TEST_F(Line, DiscardsWhatWaitedAndClosesTheLineItHadOpenThenSercloseClosesOnce) {
   const int first = serfh;
   radio_.send(hex("41"));
@@ -141,6 +135,14 @@ TEST_F(Line, DiscardsWhatWaitedAndClosesTheLineItHadOpenThenSercloseClosesOnce) 
   unsigned char c = 0;
   ASSERT_EQ(rawcharin(&c), 0);
   EXPECT_EQ(c, 0x42);
+  signal(SIGALRM, [](int) {});  // it stays, harmless, after the test
+  ualarm(20000, 20000);
+  debug = 1;
+  const std::string trace = stderrOf([&] { EXPECT_EQ(rawcharin(&c), EINTR); });
+  ualarm(0, 0);
+  EXPECT_EQ(trace,
+            "rawcharin: calling select\nrawcharin: select returned -1\n"
+            "rawcharin: Interrupted system call\n");
   const int fd = serfh;
   ASSERT_EQ(serclose(), 0);
   EXPECT_EQ(fcntl(first, F_GETFD), -1) << "the first line was left open";
@@ -181,18 +183,6 @@ TEST_F(Line, RawBytesRefuseAnUnusableSerfhWithEbadfAndMoveNoByte) {
   }
   close(directory);
   EXPECT_EQ(radio_.take(), Bytes{});
-}
-
-TEST_F(Line, RawcharinReturnsEintrAtOnceWhenASignalInterruptsTheWait) {
-  signal(SIGALRM, [](int) {});  // select is never restarted; it stays, harmless, after the test
-  ualarm(20000, 20000);
-  unsigned char c = 0;
-  debug = 1;
-  const std::string trace = stderrOf([&] { EXPECT_EQ(rawcharin(&c), EINTR); });
-  ualarm(0, 0);
-  EXPECT_EQ(trace,
-            "rawcharin: calling select\nrawcharin: select returned -1\n"
-            "rawcharin: Interrupted system call\n");
 }
 
 }  // namespace
