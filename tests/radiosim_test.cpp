@@ -20,15 +20,11 @@ namespace {
 
 const std::string kAccepted = "FE FE 91 20 FB FD";
 
-// Opens radiosim's line as the library's; closing it hangs up.
-void openLine(const SimProcess &sim) {
-  std::string device = sim.slavePath();
-  ASSERT_EQ(seropen(device.data(), 115200), 0) << sim.errors();
-}
-
-// A running radiosim whose line the library holds.
+// A running radiosim whose line the library holds; closing the line hangs up.
 struct Client {
-  explicit Client(const std::vector<std::string> &options) : sim(options) { openLine(sim); }
+  explicit Client(const std::vector<std::string> &options) : sim(options) {
+    EXPECT_EQ(seropen(std::string(sim.slavePath()).data(), 115200), 0) << sim.errors();
+  }
   ~Client() { serclose(); }
   SimProcess sim;
 };
@@ -118,8 +114,7 @@ TEST(Radiosim, AnswersEveryRequestWithExactBytesAndLeavesItsStateInItsFile) {
 // reads the offset saved before the killed one acknowledged it, and the refused change leaves it;
 // with --stay it serves one client after another, even one that hangs up at once.
 TEST(Radiosim, ExitsOnBadUsageOrStateAcknowledgesOnlySavedChangesAndStaysUntilSigterm) {
-  const std::string refused = "FE FE 91 20 FA FD", read = "FE FE 20 91 AA 05 FD";
-  const std::string offset5 = "FE FE 91 20 AA 85 05 00 00 00 FD";
+  const std::string read = "FE FE 20 91 AA 05 FD", offset5 = "FE FE 91 20 AA 85 05 00 00 00 FD";
   TempDir dir;
   Client client({kOptState, dir.file("state")});
   ASSERT_EQ(ask("FE FE 20 91 AA 06 05 00 00 00 FD", kAccepted), kAccepted);
@@ -147,14 +142,14 @@ TEST(Radiosim, ExitsOnBadUsageOrStateAcknowledgesOnlySavedChangesAndStaysUntilSi
   }
   EXPECT_EQ(fs::read_symlink(dir.file("radio")), again.sim.slavePath());
   fs::create_directory(dir.file("state.tmp"));
-  EXPECT_EQ(ask("FE FE 20 91 AA 06 06 00 00 00 FD", refused), refused);
+  EXPECT_EQ(ask("FE FE 20 91 AA 06 06 00 00 00 FD", "FE FE 91 20 FA FD"), "FE FE 91 20 FA FD");
   EXPECT_EQ(ask(read, offset5), offset5) << "saved before it was acknowledged, the refused undone";
   serclose();
   ASSERT_TRUE(again.sim.waitForOutput("refused: " + dir.file("state") +
                                       ": cannot be saved: Is a directory\ntx offset read\n"
                                       "client gone\n"))
       << again.sim.output();
-  openLine(again.sim);
+  ASSERT_EQ(seropen(std::string(again.sim.slavePath()).data(), 115200), 0);
   ask(read, "");
   serclose();  // at once, with the request still waiting on the line
   ASSERT_TRUE(again.sim.waitForOutput("client gone\ntx offset read\nclient gone\n"))
