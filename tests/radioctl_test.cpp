@@ -22,8 +22,7 @@ std::tuple<int, std::string, std::string> radioctl(const std::string &args,
   std::vector<std::string> words;
   for (std::string word; in >> word;) words.push_back(word == "''" ? "" : word);
   Process run(RADIOCTL_PATH, words, input);
-  const int status = run.waitForExit();
-  return {status, run.output(), run.errors()};
+  return {run.waitForExit(), run.output(), run.errors()};  // evaluated in this order
 }
 
 TEST(Radioctl, RunsEverySubcommandOnRadiosimAndPrintsWhatItReadsBack) {
@@ -34,8 +33,7 @@ TEST(Radioctl, RunsEverySubcommandOnRadiosimAndPrintsWhatItReadsBack) {
       " set-mode 7 store-vfo recall-mode set-codeplug 1 2 3 4 5 6 7 8 9 a b c d e f 0x10"
       " get-codeplug set-config 0x12 52 get-config set-offset -600k get-offset set-split 1 2"
       " get-split version probe");
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(err, "");
+  EXPECT_EQ(std::tie(status, err), std::tuple(0, ""));
   EXPECT_EQ(out,
             "codeplug: 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10\nconfig: 0x12 0x34\n"
             "offset: -600000 Hz\nsplit: tx 1 Hz, rx 2 Hz\nversion: radiosim 1.0\n"
@@ -53,17 +51,16 @@ TEST(Radioctl, RunsEverySubcommandOnRadiosimAndPrintsWhatItReadsBack) {
 
 TEST(Radioctl, ScriptFromStandardInputNamesEachLineAndStopsAtTheFirstFailure) {
   SimProcess sim({"--refuse-every", "3"});
-  const auto [status, out, err] =
-      radioctl("-d " + sim.slavePath() + " --json -",
-               "# set up\n\nset-offset 5k  # five kHz\nget-offset\nset-mode 3\nset-mode 4\n");
   const std::string refused = "radio refused the command or sent a bad reply (Invalid argument)";
-  EXPECT_EQ(status, 1);
-  EXPECT_EQ(err, "radioctl: line 5: set-mode: " + refused + "\n");
-  EXPECT_EQ(out, R"({"command":"set-offset","line":3,"ok":true}
+  EXPECT_EQ(radioctl("-d " + sim.slavePath() + " --json -",
+                     "# set up\n\nset-offset 5k  # five kHz\nget-offset\nset-mode 3\nset-mode 4\n"),
+            std::make_tuple(1,
+                            R"({"command":"set-offset","line":3,"ok":true}
 {"command":"get-offset","line":4,"ok":true,"offset":5000}
 {"command":"set-mode","line":5,"ok":false,"error":{"code":"refused","errno":22,"message":")" +
-                     refused + R"("}}
-)");
+                                refused + R"("}}
+)",
+                            "radioctl: line 5: set-mode: " + refused + "\n"));
   EXPECT_EQ(sim.waitForExit(), 0);
   EXPECT_EQ(sim.output().find("mode 4"), std::string::npos) << "ran after the failure";
 }
@@ -107,8 +104,7 @@ TEST(Radioctl, UsageErrorsExitTwoALineItCannotUseExitsOneAndNeitherSendsAByte) {
        "open-failed", ENOENT},
   };
   EXPECT_EQ(radioctl("frob"),
-            std::make_tuple(2, std::string(),
-                            "radioctl: unknown command 'frob' (see radioctl --help)\n"));
+            std::make_tuple(2, "", "radioctl: unknown command 'frob' (see radioctl --help)\n"));
   for (const auto &[args, input, error, code, number] : rows) {
     if (args == "version" && std::filesystem::exists("/dev/ttyUSB0")) continue;  // a radio there
     ASSERT_EQ(flock(holder, code == "busy" ? LOCK_EX | LOCK_NB : LOCK_UN), 0);
