@@ -25,6 +25,7 @@ TEST_F(FrameTest, SendcmdSendsEachFrameByteForByteAndRefusesAnAddressAbove252) {
       {0x20 - 0x100, 0x91 - 0x100, "AA", 1, "FE FE 20 91 AA FD"},
       {253, 0x91, "AA", 1, ""},
       {0x20, 253, "AA", 1, ""},
+      {0x120, 0x191, "AA", 1, ""},  // refused on the whole value, not its low byte
   };
   for (const auto &[to, from, body, cmdlen, wire] : frames) {
     SCOPED_TRACE(std::to_string(to) + " " + std::to_string(from) + ": " + wire);
