@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// radiobridge without a broker: admitting requests, topics, radio state, the request queue, the
-// line's back-off and the command line.
+// radiobridge without a broker: admitting requests, topics, radio state, the fair request queue,
+// the busy log's rate, the line's back-off and the command line.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -12,6 +12,7 @@
 
 #include "backoff.h"
 #include "codec.h"
+#include "log.h"
 #include "options.h"
 #include "queue.h"
 
@@ -20,7 +21,7 @@ namespace {
 using namespace radiobridge;
 using std::chrono::seconds;
 
-const Topics kTopics("radioline/sim", "radioline/sim/reply/");
+const Topics kTopics("radioline/sim", "radioline/sim/reply/", {0x20});
 
 TEST(BridgeCodec, QueuesOneValidCommandAndAnswersEverythingElseWithUsage) {
   // Whether it is queued, the payload, and part of the error message or the queued command's name.
@@ -51,13 +52,37 @@ TEST(BridgeCodec, QueuesOneValidCommandAndAnswersEverythingElseWithUsage) {
   }
 }
 
-TEST(BridgeCodec, RequestTopicsNameTheRadioAndRepliesStayUnderThePrefix) {
-  EXPECT_EQ(kTopics.radioOf("radioline/sim/2a/request"), 0x2a);
-  for (const char *topic : {"radioline/sim/2A/request", "radioline/simx/20/request",
-                            "radioline/sim/20/requests", "radioline/sim/020/request"})
-    EXPECT_EQ(kTopics.radioOf(topic), std::nullopt) << topic;
-  for (const char *topic : {"radioline/sim/reply/", "radioline/sim/reply/+"})
-    EXPECT_FALSE(kTopics.replyAllowed(topic)) << topic;
+TEST(BridgeCodec, RepliesGoOnlyWhereTheRequesterMayRead) {
+  // The request's topic after radioline/sim/, its response topic, and the
+  // reply's route after radioline/sim/, with "usage" when it is refused.
+  const std::tuple<std::string, std::optional<std::string>, std::string> rows[] = {
+      {"20/request", "radioline/sim/reply/x/1", "reply/x/1"},
+      {"20/request", std::nullopt, "20/response"},
+      {"20/request", "radioline/sim/replyx", "usage 20/response"},
+      {"21/request", std::nullopt, "usage 21/response"},  // not a radio of the line
+      {"20/request/bob", "radioline/sim/reply/bob/7", "reply/bob/7"},
+      {"20/request/bob", std::nullopt, "20/response/bob"},
+      {"20/request/bob", "radioline/sim/reply/alice/4", "usage 20/response/bob"},
+      {"20/request/bob", "radioline/sim/reply/bob", "usage 20/response/bob"},
+      {"20/request/bob", "radioline/sim/reply/bob/+", "usage 20/response/bob"},
+  };
+  for (const auto &[topic, response_topic, route] : rows) {
+    Incoming in;
+    in.topic = "radioline/sim/" + topic;
+    in.payload = "version";
+    in.payload_size = in.payload.size();
+    in.response_topic = response_topic;
+    const Admission got = admit(in, kTopics, seconds(30));
+    const bool refused = got.action == Admission::Action::kAnswer;
+    EXPECT_EQ((refused ? "usage " : "") + got.request.route.topic.substr(14), route) << topic;
+    const bool bob = topic.size() > 10;
+    EXPECT_EQ(got.request.requester, bob ? "bob" : got.request.route.topic);
+  }
+  EXPECT_EQ(kTopics.targetOf("radioline/sim/2a/request")->radio, 0x2a);
+  for (const char *topic :
+       {"radioline/sim/2A/request", "radioline/simx/20/request", "radioline/sim/20/requests",
+        "radioline/sim/020/request", "radioline/sim/20/request/", "radioline/sim/20/request/a/b"})
+    EXPECT_FALSE(kTopics.targetOf(topic)) << topic;
 }
 
 TEST(BridgeCodec, StateKeepsReadValuesAndWhatWasSetAndNamesTheReadBack) {
@@ -75,26 +100,55 @@ TEST(BridgeCodec, StateKeepsReadValuesAndWhatWasSetAndNamesTheReadBack) {
   EXPECT_EQ(state.last_set, Json::object());
 }
 
-TEST(BridgeQueue, RefusesBeyondItsSizePutsRepublishFirstAndWakesWhenClosed) {
+TEST(BridgeQueue, ServesRequestersInTurnEachUpToAQuarter) {
   using Push = RequestQueue::Push;
   using Wake = RequestQueue::Wake;
-  RequestQueue queue(2);
-  Request request;
-  for (const Push push : {Push::kQueued, Push::kQueued, Push::kFull})
-    EXPECT_EQ(queue.push(request), push);
+  RequestQueue queue(8);
+  const auto push = [&queue](const std::string &requester, int radio) {
+    Request request;
+    request.requester = requester;
+    request.radio = radio;
+    return queue.push(request);
+  };
+  for (const Push result : {Push::kQueued, Push::kQueued, Push::kOverShare})
+    EXPECT_EQ(push("bob", 1), result);
+  for (const char *requester : {"alice", "carol", "dave"}) EXPECT_EQ(push(requester, 2), Push::kQueued);
+  for (const char *requester : {"alice", "erin", "erin"}) EXPECT_EQ(push(requester, 3), Push::kQueued);
+  EXPECT_EQ(push("frank", 4), Push::kFull);
   queue.askRepublish();
   const auto soon = [] { return Clock::now() + std::chrono::milliseconds(1); };
+  Request request;
   EXPECT_EQ(queue.wait(soon(), request), Wake::kRepublish);
-  EXPECT_EQ(queue.wait(soon(), request), Wake::kRequest);
+  std::string order;
+  for (int n = 0; n < 4; ++n) {
+    EXPECT_EQ(queue.wait(soon(), request), Wake::kRequest);
+    order += request.requester + std::to_string(request.radio) + " ";
+  }
+  EXPECT_EQ(order, "bob1 alice2 carol2 dave2 ");
   queue.close();
-  EXPECT_EQ(queue.push(request), Push::kClosed);
+  EXPECT_EQ(push("bob", 1), Push::kClosed);
   EXPECT_EQ(queue.wait(soon(), request), Wake::kClosed);
-  EXPECT_EQ(queue.drain().size(), 1u);
+  EXPECT_EQ(queue.drain().size(), 4u);
   RequestQueue idle(1);
   EXPECT_EQ(idle.wait(soon(), request), Wake::kTimeout);
   std::thread closer([&idle] { idle.close(); });
   EXPECT_EQ(idle.wait(Clock::now() + std::chrono::hours(1), request), Wake::kClosed);
   closer.join();
+}
+
+TEST(BridgeLog, WritesTheFirstBusyThenOneCountPerPeriod) {
+  testing::internal::CaptureStderr();
+  RateLog log(seconds(10), "requests answered busy");
+  const Clock::time_point start = Clock::now();
+  const auto at = [start](int second) { return start + seconds(second); };
+  for (const int second : {0, 1, 9}) log.note(std::to_string(second), at(second));
+  log.flush(at(10));
+  log.note("12", at(12));
+  for (const int second : {20, 30}) log.flush(at(second));  // the second ends the run
+  log.note("31", at(31));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "0\n2 requests answered busy in the last 10 s\n"
+            "1 requests answered busy in the last 10 s\n31\n");
 }
 
 TEST(BridgeBackoff, DoublesFromOneSecondUpToThirtyAndStartsAgainAfterReset) {
