@@ -41,8 +41,7 @@ class BridgeTest : public ::testing::Test {
   // starts radiosim with `sim_options` and the bridge with `options`; waits
   // until the bridge is online (so subscribed) and has read the radio.
   void start(const Words &options = {}, const Words &sim_options = {}) {
-    replies_.emplace(broker_,
-                     Words{"radioline/bus/20/response/#", "radioline/bus/reply/alice/#"});
+    replies_.emplace(broker_, Words{"radioline/bus/20/response/#", "radioline/bus/reply/alice/#"});
     startSim(sim_options);
     startBridge(options);
     ASSERT_TRUE(broker_.retainedHolds(kState, R"("available":true)")) << bridge_->errors();
@@ -85,7 +84,8 @@ class BridgeTest : public ::testing::Test {
     for (const std::string &reply : replies_->messages()) {
       const std::string transaction = Json::parse(reply).value("transaction", "");
       const std::string code = codeOf(reply);
-      found.push_back((transaction.empty() ? "" : transaction + " ") + (code.empty() ? "ok" : code));
+      found.push_back((transaction.empty() ? "" : transaction + " ") +
+                      (code.empty() ? "ok" : code));
     }
     return found;
   }

@@ -112,8 +112,10 @@ TEST(BridgeQueue, ServesRequestersInTurnEachUpToAQuarter) {
   };
   for (const Push result : {Push::kQueued, Push::kQueued, Push::kOverShare})
     EXPECT_EQ(push("bob", 1), result);
-  for (const char *requester : {"alice", "carol", "dave"}) EXPECT_EQ(push(requester, 2), Push::kQueued);
-  for (const char *requester : {"alice", "erin", "erin"}) EXPECT_EQ(push(requester, 3), Push::kQueued);
+  for (const char *requester : {"alice", "carol", "dave"})
+    EXPECT_EQ(push(requester, 2), Push::kQueued);
+  for (const char *requester : {"alice", "erin", "erin"})
+    EXPECT_EQ(push(requester, 3), Push::kQueued);
   EXPECT_EQ(push("frank", 4), Push::kFull);
   queue.askRepublish();
   const auto soon = [] { return Clock::now() + std::chrono::milliseconds(1); };

@@ -123,7 +123,8 @@ ClientRun runClient(const std::string &program, const Words &args, const std::st
 // is marked with '#' to tell it from the client's own debugging lines.
 Subscriber::Subscriber(const Broker &broker, const Words &topics)
     : Process(findProgram("stdbuf"), [&] {
-        Words args = joined({{"-oL", findProgram("mosquitto_sub")}, broker.login(kAdminUser),
+        Words args = joined({{"-oL", findProgram("mosquitto_sub")},
+                             broker.login(kAdminUser),
                              {"-d", "-q", "1", "-F", "#%p"}});
         for (const std::string &topic : topics) args.insert(args.end(), {"-t", topic});
         return args;

@@ -317,10 +317,10 @@ bool olderInstance(const Json &a, const Json &b) {
       return field != instance.end() && field->is_number_integer() ? field->get<long>() : 0L;
     };
     const auto host = instance.find("host");
-    return std::make_tuple(number("started"),
-                           host != instance.end() && host->is_string() ? host->get<std::string>()
-                                                                       : std::string(),
-                           number("pid"));
+    return std::make_tuple(
+        number("started"),
+        host != instance.end() && host->is_string() ? host->get<std::string>() : std::string(),
+        number("pid"));
   };
   return key(a) < key(b);
 }

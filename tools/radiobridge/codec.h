@@ -111,8 +111,8 @@ struct Incoming {
 struct Request {
   int radio = 0;
   std::string requester;  // its USER, else its route's topic: whose turn it takes
-  std::string text;  // the command as written, made printable, for the log
-  std::string name;  // the command's name in replies, empty when there is none
+  std::string text;       // the command as written, made printable, for the log
+  std::string name;       // the command's name in replies, empty when there is none
   radioctl::Invocation invocation;
   Json transaction;  // null when none was given
   Route route;

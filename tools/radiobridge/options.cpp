@@ -155,8 +155,8 @@ bool printableUtf8(const std::string &text) {
   constexpr unsigned char kC1Last = 0x9F;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const bool c1 = c == kC1Lead && i + 1 < text.size() &&
-                    static_cast<unsigned char>(text[i + 1]) <= kC1Last;
+    const bool c1 =
+        c == kC1Lead && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= kC1Last;
     if (c < ' ' || c == kDelete || c1) return false;
   }
   return validUtf8(text);
@@ -170,7 +170,8 @@ bool topicPart(const char *option, const std::string &text, bool inner_slashes,
   const bool slash = inner_slashes ? (!text.empty() && (text.front() == '/' || text.back() == '/'))
                                    : text.find('/') != std::string::npos;
   if (text.empty() || wild || slash || !printableUtf8(text)) {
-    error = std::string(option) + " '" + shown(text) + "' must be printable UTF-8 without +, # or " +
+    error = std::string(option) + " '" + shown(text) +
+            "' must be printable UTF-8 without +, # or " +
             (inner_slashes ? "a leading or trailing /" : "/");
     return false;
   }

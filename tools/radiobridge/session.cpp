@@ -144,8 +144,8 @@ struct Session::Callbacks {
     session.changed_.notify_all();
   }
 
-  static void onSubscribe(struct mosquitto *, void *object, int mid, int count,
-                          const int *granted, const mosquitto_property *) {
+  static void onSubscribe(struct mosquitto *, void *object, int mid, int count, const int *granted,
+                          const mosquitto_property *) {
     for (int i = 0; i < count; ++i) {
       if (granted[i] >= MQTT_RC_UNSPECIFIED) {
         logLine("broker refused a subscription: " + describe(granted[i]));
@@ -311,8 +311,8 @@ void Session::subscribed(int mid) {
 
 void Session::statusSeen(const SeenStatus &seen, bool retained) {
   if (seen.instance == settings_.instance) return;
-  const std::string served_by = "line " + settings_.line_name + " is served by " +
-                                describeInstance(seen.instance);
+  const std::string served_by =
+      "line " + settings_.line_name + " is served by " + describeInstance(seen.instance);
   switch (claim_.load()) {
     case Claim::kChecking:
       // A status published just now shows a live bridge; a retained one may be a ghost.
@@ -422,7 +422,8 @@ void Session::stop() {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     if (network_.joinable() && connected_ && claim_ == Claim::kClaimed) {
-      awaited_ = send(topics_.status(), serialize(offlineStatus(settings_.instance)), true, kQos, {});
+      awaited_ =
+          send(topics_.status(), serialize(offlineStatus(settings_.instance)), true, kQos, {});
       changed_.wait_for(lock, kStopWait, [this] { return awaited_done_ || awaited_ < 0; });
     }
     quit_ = true;

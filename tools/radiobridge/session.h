@@ -126,7 +126,7 @@ class Session {
   std::optional<Json> watched_;
   Clock::time_point watch_until_;
   Clock::time_point status_due_;
-  std::mutex mutex_;                   // guards what follows
+  std::mutex mutex_;  // guards what follows
   std::condition_variable changed_;
   bool quit_ = false;  // the network thread is to end once disconnected
   Json status_;

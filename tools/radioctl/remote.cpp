@@ -2,8 +2,8 @@
 // The MQTT client behind radioctl --broker. It runs libmosquitto's loop in
 // radioctl's own thread, one bounded wait at a time: for the broker's
 // answer to the connection, for the subscriptions to the reply topic and to
-// the line's status, for the retained status, and for each reply. Requests are {"command":TEXT} with the response topic,
-// the correlation number and a message expiry of kBridgeWait, so a request
+// the line's status, for the retained status, and for each reply. Requests are {"command":TEXT}
+// with the response topic, the correlation number and a message expiry of kBridgeWait, so a request
 // radioctl has given up on is never run later. A reply is taken only with
 // the correlation of the request last sent. The callbacks only record what
 // arrived; everything else happens between waits.
@@ -309,8 +309,7 @@ bool Remote::run(const Invocation &invocation, const std::string &text, Json &re
     const std::string reader = options_.user.empty() ? "this client" : options_.user;
     result = failureObject(name, kCodeNoBridge, 0,
                            "no bridge answered for radio " + radiobridge::radioName(radio_) +
-                               " on " + where() + " within " +
-                               std::to_string(kBridgeWait.count()) +
+                               " on " + where() + " within " + std::to_string(kBridgeWait.count()) +
                                " s: none serves it, or replies at " + reply_topic +
                                " are not readable for " + reader,
                            invocation.line);
