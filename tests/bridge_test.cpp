@@ -243,16 +243,10 @@ TEST_F(BridgeTest, OutlastsABrokerDownAtStartALostLineAndABrokerRestart) {
   EXPECT_EQ(radioctl({"get-offset"}).status, 0);
 }
 
-TEST(Bridge, RefusesBadOptionsAndLostOutputAtOnce) {
-  const std::string bridge = RADIOBRIDGE_PATH;
-  const std::pair<std::string, int> runs[] = {
-      {" --simulate --controller 0", 2},  {" --simulate --name 'a\tb'", 2},
-      {" --simulate --name $'\\xff'", 2}, {" --version >/dev/full", 1},
-      {" --help >/dev/full", 1},
-  };
-  for (const auto &[args, status] : runs) {
-    Process run("/bin/bash", {"-c", bridge + args});
-    EXPECT_EQ(run.waitForExit(), status) << args << run.errors();
+TEST(Bridge, HelpOrVersionThatCannotBeWrittenExitsOne) {
+  for (const char *option : {" --help", " --version"}) {
+    Process run("/bin/sh", {"-c", RADIOBRIDGE_PATH + std::string(option) + " >/dev/full"});
+    EXPECT_EQ(run.waitForExit(), 1) << option;
   }
 }
 
