@@ -60,6 +60,8 @@ class Process {
   // Sends `signal` and waits for the exit; returns the exit status, 128 +
   // the signal number when killed, or -1 when it could not be learned.
   int stop(int signal);
+  // Sends `signal` (SIGSTOP, SIGCONT) without waiting for anything.
+  void signal(int signal) const { ::kill(pid_, signal); }
   // Waits (bounded) for the program to end by itself; status as for stop().
   int waitForExit();
 
