@@ -73,8 +73,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
   require(replied == (intake.outcome == Intake::Outcome::kAnswered ||
                       intake.outcome == Intake::Outcome::kBusy),
           "an answered message, and only it, has a reply");
-  require(!replied || (intake.reply.value("ok", true) == false &&
-                       readable(intake.request.route.topic, in.topic)),
+  require(!replied ||
+              (!intake.reply.value("ok", true) && readable(intake.request.route.topic, in.topic)),
           "a message answered at once failed, and its reply goes where its sender reads");
   if (!is_queued) return 0;
   const Request &request = queued.front();

@@ -325,14 +325,13 @@ bool olderInstance(const Json &a, const Json &b) {
   return key(a) < key(b);
 }
 
-SeenStatus readStatus(const std::string &payload) {
+bool readStatus(const std::string &payload, Json &instance) {
   const Json status = Json::parse(payload, nullptr, false);
-  SeenStatus seen;
-  if (status.is_discarded() || !status.is_object()) return seen;
+  instance = nullptr;
+  if (status.is_discarded() || !status.is_object()) return false;
+  if (status.contains("instance")) instance = status["instance"];
   const auto state = status.find("state");
-  seen.online = state != status.end() && *state == "online";
-  if (status.contains("instance")) seen.instance = status["instance"];
-  return seen;
+  return state != status.end() && *state == "online";
 }
 
 Json stateObject(const RadioState &state) {

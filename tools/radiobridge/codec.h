@@ -155,14 +155,10 @@ bool olderInstance(const Json &a, const Json &b);
 Json onlineStatus(bool line_open, const std::string &device, int baud);
 Json offlineStatus(const Json &instance);
 
-// A status as read from the status topic: whether it says online, and the
-// instance that published it (null when it names none). Anything that is
-// not a status object counts as offline.
-struct SeenStatus {
-  bool online = false;
-  Json instance;
-};
-SeenStatus readStatus(const std::string &payload);
+// Whether a status read from the status topic says online; `instance` is
+// set to the instance that published it (null when it names none). Anything
+// that is not a status object counts as offline.
+bool readStatus(const std::string &payload, Json &instance);
 
 // What is known of one radio.
 struct RadioState {

@@ -160,9 +160,10 @@ struct Session::Callbacks {
     try {
       if (message->topic == session.topics_.status()) {
         const char *payload = static_cast<const char *>(message->payload);
-        return session.statusSeen(
-            readStatus(std::string(payload, payload + std::max(message->payloadlen, 0))),
-            message->retain);
+        Json instance;
+        const bool online =
+            readStatus(std::string(payload, payload + std::max(message->payloadlen, 0)), instance);
+        return session.statusSeen(online, instance, message->retain);
       }
       session.receive(copyMessage(*message, properties));
     } catch (const std::exception &error) {  // nothing may unwind through the library
@@ -309,23 +310,22 @@ void Session::subscribed(int mid) {
           (keepalive % 2 != 0 ? ".5" : "") + " s");
 }
 
-void Session::statusSeen(const SeenStatus &seen, bool retained) {
-  if (seen.instance == settings_.instance) return;
+void Session::statusSeen(bool online, const Json &instance, bool retained) {
+  if (instance == settings_.instance) return;
   const std::string served_by =
-      "line " + settings_.line_name + " is served by " + describeInstance(seen.instance);
+      "line " + settings_.line_name + " is served by " + describeInstance(instance);
   switch (claim_.load()) {
     case Claim::kChecking:
       // A status published just now shows a live bridge; a retained one may be a ghost.
-      if (seen.online && !retained) return yield(served_by);
-      watched_ = seen.online ? std::optional<Json>(seen.instance) : std::nullopt;
+      if (online && !retained) return yield(served_by);
+      watched_ = online ? std::optional<Json>(instance) : std::nullopt;
       return;
     case Claim::kWatching:
-      if (seen.online) return yield(served_by);
-      logLine(describeInstance(seen.instance) + " went offline; taking line " +
-              settings_.line_name);
+      if (online) return yield(served_by);
+      logLine(describeInstance(instance) + " went offline; taking line " + settings_.line_name);
       return claim();
     case Claim::kClaimed:
-      if (seen.online && olderInstance(seen.instance, settings_.instance)) {
+      if (online && olderInstance(instance, settings_.instance)) {
         return yield(served_by);
       }
       return publishStatus();

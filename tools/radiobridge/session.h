@@ -100,7 +100,7 @@ class Session {
   bool waitToReconnect();
   void connected();
   void subscribed(int mid);
-  void statusSeen(const SeenStatus &seen, bool retained);
+  void statusSeen(bool online, const Json &instance, bool retained);
   void claim();
   void yield(const std::string &message);
   void publishStatus();

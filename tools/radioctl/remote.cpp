@@ -270,7 +270,8 @@ bool Remote::checkStatus(Json &failure) {
   waitFor([this] { return status_seen_; }, kStatusWait);
   const std::string &line = options_.name;
   if (!status_seen_) return openFailure("no bridge serves line " + line, 0, failure, kCodeNoBridge);
-  if (!radiobridge::readStatus(status_).online) {
+  Json instance;
+  if (!radiobridge::readStatus(status_, instance)) {
     return openFailure("the bridge of line " + line + " is offline", 0, failure, kCodeNoBridge);
   }
   return true;
