@@ -213,11 +213,10 @@ void BM_BridgeSetFreqStockClient(benchmark::State &state) {
   const std::string address = broker.address();
   std::vector<double> seconds;
   for (auto _ : state) {
-    const ClientRun run =
-        runClient(kSystemPython, {kStockClient, address.substr(0, address.find(':')),
-                                  address.substr(address.find(':') + 1), kAlice,
-                                  broker.passwordFile(kAlice), kLine, kSetFreq,
-                                  std::to_string(kStockRequests)});
+    const ClientRun run = runClient(
+        kSystemPython,
+        {kStockClient, address.substr(0, address.find(':')), address.substr(address.find(':') + 1),
+         kAlice, broker.passwordFile(kAlice), kLine, kSetFreq, std::to_string(kStockRequests)});
     std::istringstream times(run.out);
     for (double time = 0; times >> time;) seconds.push_back(time);
     if (seconds.size() % kStockRequests != 0) {
