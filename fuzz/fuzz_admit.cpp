@@ -41,10 +41,15 @@ bool decodes(const std::string &text) {
   return true;
 }
 
-// Strings first, each ended by a lone backslash; the flags and numbers come
-// from the input's end; the payload is what is left.
-Incoming message(FuzzedDataProvider &data) {
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t size) {
+  static const bool utf8 = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
+  require(utf8, "a UTF-8 locale to decode with");
+  // Strings first, each ended by a lone backslash; the flags and numbers
+  // come from the input's end; the payload is what is left.
   static const char *const forms[] = {"20/request", "20/request/", "", "/"};
+  FuzzedDataProvider data(bytes, size);
   Incoming in;
   in.topic = kLine + forms[data.ConsumeIntegralInRange(0, 3)] + data.ConsumeRandomLengthString();
   if (data.ConsumeBool()) in.response_topic = data.ConsumeRandomLengthString();
@@ -54,16 +59,6 @@ Incoming message(FuzzedDataProvider &data) {
   in.payload = data.ConsumeRemainingBytesAsString();
   in.payload_size = in.payload.size();
   in.received = Clock::now();
-  return in;
-}
-
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t size) {
-  static const bool utf8 = std::setlocale(LC_CTYPE, "C.UTF-8") != nullptr;
-  require(utf8, "a UTF-8 locale to decode with");
-  FuzzedDataProvider data(bytes, size);
-  const Incoming in = message(data);
   RequestQueue queue(4);
   const Intake intake = take(in, kTopics, std::chrono::seconds(30), queue);
   const std::vector<Request> queued = queue.drain();

@@ -128,9 +128,10 @@ TEST_F(BridgeTest, AnswersEachRequestOnceOnlyWhereItsSenderMayRead) {
 
   // Twelve exchanges of 0.7 s (a setter of a readable value makes two) keep
   // the worker busy longer than 1.5 keepalives; the last two requests, living
-  // one second, expire behind them.
+  // one second, expire behind them. The plain topic may name any reply topic.
+  publish("get-offset", {"-s", "-D", "publish", "response-topic", "radioline/bus/reply/alice/a"});
   publish(
-      "get-offset\nget-split\nget-config\nget-offset\n"
+      "get-split\nget-config\nget-offset\n"
       "set-offset 600k\nset-split 1 2\nset-split 3 4\nset-offset -600k\n",
       {"-l", "-D", "publish", "message-expiry-interval", "30"});
   publish(R"({"command":"set-freq 146.52M","transaction":"own"})",
