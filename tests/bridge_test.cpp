@@ -171,6 +171,10 @@ TEST_F(BridgeTest, AnswersEachRequestOnceOnlyWhereItsSenderMayRead) {
   for (const char *freq : {"146.52", "147.52", "147.25"})
     EXPECT_EQ(sim_->output().find(freq), std::string::npos) << freq << " was set";
 
+  // A status that replaced the bridge's own, a dead bridge's will, is replaced in turn.
+  publish(R"({"state":"offline","instance":{"host":"ghost","pid":1,"started":1}})", {"-s", "-r"},
+          kBridgeUser, kStatus);
+  EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")"));
   bridge_->stop(SIGKILL);
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"({"state":"offline")"));
 }
@@ -249,6 +253,11 @@ TEST_F(BridgeTest, HealsAfterLosingBrokerLineOrRadioWaitsOutTheTimeout) {
   sim_->signal(SIGCONT);
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("offset":-700000)")) << bridge_->errors();
   EXPECT_EQ(radioctl({"get-offset"}).out, "offset: -700000 Hz\n");
+  // An older bridge that serves the line too keeps it.
+  publish(R"({"state":"online","instance":{"host":"elder","pid":1,"started":1}})", {"-s"},
+          kBridgeUser, kStatus);
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_NE(bridge_->errors().find("line bus is served by elder pid 1"), std::string::npos);
 }
 
 TEST(Bridge, HelpOrVersionThatCannotBeWrittenExitsOne) {
