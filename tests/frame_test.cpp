@@ -27,7 +27,7 @@ TEST_F(FrameTest, SendcmdSendsEachFrameByteForByteAndRefusesAnAddressAbove252) {
       {253, 0x91, "AA", 1, ""},
       {0x20, 253, "AA", 1, ""},
       {0x120, 0x191, "AA", 1, ""},  // refused on the whole value, not its low byte
-      {0x20, 0x91, "", 1, ""},        // no body to send
+      {0x20, 0x91, "", 1, ""},      // no body to send
   };
   for (const auto &[to, from, body, cmdlen, wire] : frames) {
     SCOPED_TRACE(std::to_string(to) + " " + std::to_string(from) + ": " + wire);
