@@ -16,7 +16,9 @@ using Exchange = LineTest;
 // between other stations first leaves a whole reply in the buffer. (Each
 // failure leaves the next command to clear the line: the line is opened
 // again before bytes are queued for it.) The rest of the reply after a
-// broken start is discarded, not taken for the next one's. The exchange
+// broken start, coming 150 ms late, is discarded while the next command
+// waits for ten quiet characters at 300 baud (333 ms), not taken for its
+// reply, which the radio sends 300 ms after the request. The exchange
 // fails after setmode dumped its body (every kind of trace line the
 // library has) and writes nothing with tracing off.
 TEST_F(Exchange, OnlyAFrameFromTheRadioToTheControllerIsTheReplyAndABrokenOneIsDiscardedSilently) {
@@ -32,13 +34,14 @@ TEST_F(Exchange, OnlyAFrameFromTheRadioToTheControllerIsTheReplyAndABrokenOneIsD
   radio_.send(hex("FE FE 33 44 AA 82 41 FD  FE FE 91 20 AA FD"));  // one byte of data
   unsigned char text[4];
   EXPECT_EQ(getversion(kRadio, kController, text, 4), EINVAL);
-  ASSERT_EQ(reopen(), 0);
-  radio_.send(hex("FE 00 FE FE 91 20 FB FD"));
+  ASSERT_EQ(reopen(300), 0);
+  radio_.send(hex("FE 00"));
   errno = EDOM;
   EXPECT_EQ(stderrOf([] { EXPECT_EQ(setmode(kRadio, kController, 12), EINVAL); }), "");
   EXPECT_EQ(errno, EDOM);
   radio_.take();
-  RadioAnswer refusal(radio_, request("09"), reply("FA"));
+  RadioAnswer rest(radio_, {}, hex("FE FE 91 20 FB FD"), std::chrono::milliseconds(150));
+  RadioAnswer refusal(radio_, request("09"), reply("FA"), std::chrono::milliseconds(300));
   EXPECT_EQ(storevfotomode(kRadio, kController), EINVAL);
   serclose();  // a failed send is passed up unchanged
   errno = 0;
