@@ -87,6 +87,7 @@ TEST(BridgeQueue, ServesRequestersInTurnEachUpToAQuarter) {
   EXPECT_EQ(queue.push(request), RequestQueue::Push::kClosed);
   EXPECT_EQ(queue.wait(soon(), request), Wake::kClosed);
   EXPECT_EQ(queue.drain().size(), 1u);
+  EXPECT_EQ(RequestQueue(3).push(request), RequestQueue::Push::kQueued);  // a share of one
   RequestQueue idle(1);
   EXPECT_EQ(idle.wait(soon(), request), Wake::kTimeout);
   std::thread closer([&idle] { idle.close(); });
