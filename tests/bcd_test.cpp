@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Value encoding: BCD byte orders, cut digits, zero, negatives, LONG_MIN, bufrev, quiet tobcdrev.
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <string>
 #include <tuple>
 #include <utility>
 
 #include "kit.h"
-#include "radioline.h"
 
 namespace {
 

@@ -2,7 +2,6 @@
 // The command exchange: which frame is the reply, late, stale and short replies, failures.
 #include <cerrno>
 #include <csignal>
-#include <regex>
 
 #include "kit.h"
 #include "sim_options.h"

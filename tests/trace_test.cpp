@@ -18,10 +18,9 @@ using Trace = LineTest;
 // pointers tobcd prints read PTR, the pseudo-terminal PTY and its
 // descriptor FD.
 TEST_F(Trace, MatchesTheTranscript) {
-  const std::string path = std::string(__FILE__).substr(0, std::string(__FILE__).rfind('/'));
-  std::ifstream file(path + "/library.trace");
+  std::ifstream file(std::regex_replace(__FILE__, std::regex("[^/]+$"), "library.trace"));
   const std::string transcript{std::istreambuf_iterator<char>(file), {}};
-  ASSERT_FALSE(transcript.empty()) << path << "/library.trace";
+  ASSERT_FALSE(transcript.empty()) << "no library.trace beside " << __FILE__;
   static char no_numbers[] = "";
   static char missing[] = "/nonexistent/ttyUSB9";
   debug = 1;
