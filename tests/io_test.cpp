@@ -31,24 +31,26 @@ struct SerialDriver {
 
 // The library's driver requests come here before the C library's ioctl (the
 // program's own definition wins): the played driver answers the serial
-// settings, the kernel everything else.
-extern "C" __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request,
+// settings, the kernel everything else. Parameter names are the C library's.
+// NOLINTBEGIN(bugprone-reserved-identifier,readability-identifier-naming)
+extern "C" __attribute__((visibility("default"))) int ioctl(int __fd, unsigned long __request,
                                                             ...) noexcept {
   va_list args;
-  va_start(args, request);
+  va_start(args, __request);
   auto *serial = va_arg(args, serial_struct *);
   va_end(args);
-  if (driver.playing && request == TIOCGSERIAL) {
+  if (driver.playing && __request == TIOCGSERIAL) {
     *serial = serial_struct{};
     serial->flags = driver.flags;
     return 0;
   }
-  if (driver.playing && request == TIOCSSERIAL) {
+  if (driver.playing && __request == TIOCSSERIAL) {
     driver.set = serial->flags;
     return 0;
   }
-  return static_cast<int>(syscall(SYS_ioctl, fd, request, serial));
+  return static_cast<int>(syscall(SYS_ioctl, __fd, __request, serial));
 }
+// NOLINTEND(bugprone-reserved-identifier,readability-identifier-naming)
 
 namespace {
 
