@@ -1,0 +1,251 @@
+// SPDX-License-Identifier: MIT
+// The panel's behaviour. It logs in to the broker over WebSockets as the
+// person (mqtt.js, MQTT 5), follows the bridges' retained line status and
+// radio state, and sends radioctl command lines to the chosen radio on the
+// person's own request topic, T/RR/request/USER, with a response topic
+// under their reply tree, T/reply/USER/..., and correlation data, so the
+// broker's ACL keeps each person's replies their own. It shows one status
+// line, the radio's state as radioctl prints it, and one log line per
+// request; a value radioctl would refuse is refused beside its field
+// (RadioValues, values.js) and nothing is sent. Whatever comes from the
+// network is written as text (textContent, new Option), never as markup.
+// The password lives only in mqtt.js's options while the page is open.
+'use strict';
+
+(() => {
+  const kBase = new URLSearchParams(location.search).get('base') || 'radioline';
+  const kAnswerMs = 10000;  // a request unanswered by then is given up
+  const kExpirySeconds = 10;  // and the bridge drops it if it has not run it by then
+  const kReconnectMs = 1000;
+  const kLogLines = 100;
+  const kUnknown = '\u2014';
+  const kRefusedLogin = [134, 135];  // bad user name or password, not authorized
+  const kReaders = ['version', 'get-codeplug', 'get-config', 'get-offset', 'get-split'];
+
+  // Each control: its form, the command it sends, and for each of the
+  // form's fields in order the kind of value it takes and radioctl's name
+  // for it; then any word that follows the values.
+  const kControls = [
+    ['set-freq', 'set-freq', [['frequency', 'FREQ']]],
+    ['set-mode', 'set-mode', [['mode', 'MODE']]],
+    ['store-vfo', 'store-vfo', []],
+    ['recall-mode', 'recall-mode', []],
+    ['set-duplex', 'set-duplex', [['duplex', 'CODE']]],
+    ['set-tx-tone', 'set-pl', [['tone', 'TONE']]],
+    ['set-rx-tone', 'set-pl', [['tone', 'TONE']], '--rx'],
+    ['set-offset', 'set-offset', [['offset', 'HZ']]],
+    ['set-split', 'set-split', [['split', 'TX'], ['split', 'RX']]],
+    ['set-config', 'set-config', [['byte', 'D0'], ['byte', 'D1']]],
+    ['set-codeplug', 'set-codeplug', [['codeplug', 'HEX']]],
+  ];
+
+  const hex = byte => Number(byte).toString(16).padStart(2, '0');
+  // Each value of the radio state, written as radioctl prints it.
+  const kStateFields = [
+    ['version', state => state.version],
+    ['freq', state => state.last_set.freq !== undefined && `${state.last_set.freq} Hz`],
+    ['offset', state => state.offset !== undefined && `${state.offset} Hz`],
+    ['split', state => state.split && `tx ${state.split.tx} Hz, rx ${state.split.rx} Hz`],
+    ['config', state => state.config && state.config.map(byte => `0x${hex(byte)}`).join(' ')],
+    ['codeplug', state => state.codeplug && state.codeplug.map(hex).join(' ')],
+  ];
+
+  const element = id => document.getElementById(id);
+  const session = `panel-${crypto.getRandomValues(new Uint32Array(2)).join('-')}`;
+  const lines = new Map();  // line name -> { status, radios: Map(radio name -> state) }
+  const pending = new Map();  // correlation data -> the request awaiting its reply
+  let client = null;
+  let user = '';
+  let requests = 0;
+  const wanted = {};  // the line and radio the person chose
+
+  function setText(id, text) {
+    const target = element(id);
+    if (target.textContent !== text) target.textContent = text;
+  }
+
+  function lineOf(name) {
+    if (!lines.has(name)) lines.set(name, { status: null, radios: new Map() });
+    return lines.get(name);
+  }
+
+  // Fills a chooser with `names` and shows it only when there is a choice
+  // to make; the person's choice holds while it is there, else the first.
+  function choose(id, names) {
+    const select = element(id);
+    if ([...select.options].map(option => option.value).join('/') !== names.join('/')) {
+      select.replaceChildren(...names.map(name => new Option(name, name)));
+    }
+    select.value = names.includes(wanted[id]) ? wanted[id] : names[0] || '';
+    element(`${id}-chooser`).hidden = names.length < 2;
+    return select.value;
+  }
+
+  function chosen() {
+    const line = choose('line', [...lines.keys()].sort());
+    const radios = line ? lines.get(line).radios : new Map();
+    const radio = choose('radio', [...radios.keys()].sort());
+    return { line, radio, status: line ? lines.get(line).status : null, state: radios.get(radio) };
+  }
+
+  function statusText({ line, radio, status, state }) {
+    if (!client) return 'not connected';
+    if (!client.connected) return client.reconnecting ? 'reconnecting' : 'connecting';
+    if (!line) return 'connected; no bridge has announced a line';
+    const online = Boolean(status) && status.state === 'online';
+    const lost = online && status.line === 'lost';
+    const text = `line ${line}: ${online ? (lost ? 'line lost' : 'online') : 'offline'}`;
+    if (!radio) return text;
+    const available = online && !lost && state.available === true;
+    return `${text}; radio ${radio} ${available ? 'available' : 'not available'}`;
+  }
+
+  function render() {
+    const view = chosen();
+    setText('status', statusText(view));
+    for (const [id, show] of kStateFields) {
+      let text;
+      try {
+        text = view.state && show(view.state);
+      } catch (error) {
+        text = undefined;  // a value of an unexpected shape is shown as unknown
+      }
+      setText(id, text || text === 0 ? String(text) : kUnknown);
+    }
+    element('controls').disabled = !(client && client.connected && view.radio);
+  }
+
+  // Takes a retained status or state, or a reply, apart by its topic.
+  function receive(topic, payload, packet) {
+    if (!topic.startsWith(`${kBase}/`)) return;
+    const [line, ...rest] = topic.slice(kBase.length + 1).split('/');
+    let message = null;
+    try {
+      message = payload.length ? JSON.parse(payload.toString()) : null;
+    } catch (error) {
+      return;
+    }
+    if (rest[0] === 'reply') return answer(packet.properties, message);
+    if (message !== null && (typeof message !== 'object' || Array.isArray(message))) return;
+    if (rest.length === 1 && rest[0] === 'status') {
+      lineOf(line).status = message;
+    } else if (rest.length === 2 && rest[1] === 'state') {
+      const radios = lineOf(line).radios;
+      if (message) radios.set(rest[0], { ...message, last_set: message.last_set || {} });
+      else radios.delete(rest[0]);
+    }
+    render();
+  }
+
+  function answer(properties, reply) {
+    const id = properties && properties.correlationData ? properties.correlationData.toString() : '';
+    if (!reply || typeof reply !== 'object') return finish(id, 'unreadable reply');
+    const error = reply.error || {};
+    finish(id, reply.ok === true ? 'ok' : `${error.code}: ${error.message}`);
+  }
+
+  function finish(id, outcome) {
+    const request = pending.get(id);
+    if (!request) return;
+    pending.delete(id);
+    clearTimeout(request.timer);
+    const took = Math.round(performance.now() - request.started);
+    request.entry.textContent = `${request.text}: ${outcome} (${took} ms)`;
+  }
+
+  function send(text) {
+    const { line, radio } = chosen();
+    const id = String(++requests);
+    const entry = document.createElement('li');
+    entry.textContent = `${text}: \u2026`;
+    const log = element('log');
+    log.prepend(entry);
+    while (log.children.length > kLogLines) log.lastElementChild.remove();
+    const request = { text, entry, started: performance.now() };
+    request.timer = setTimeout(() => finish(id, 'no answer from the bridge'), kAnswerMs);
+    pending.set(id, request);
+    const properties = {
+      responseTopic: `${kBase}/${line}/reply/${user}/${session}`,
+      correlationData: new TextEncoder().encode(id),
+      messageExpiryInterval: kExpirySeconds,
+    };
+    client.publish(`${kBase}/${line}/${radio}/request/${user}`, text, { qos: 0, properties },
+      error => error && finish(id, `not sent: ${error.message}`));
+  }
+
+  // Checks the form's fields and sends its command, or shows the problem
+  // beside the field and sends nothing.
+  function submit(form, command, fields, tail) {
+    const inputs = [...form.querySelectorAll('input')];
+    const words = [command];
+    for (const [index, [kind, name]] of fields.entries()) {
+      const { words: values, problem } = RadioValues.read(kind, name, inputs[index].value);
+      inputs.forEach((input, at) => input.setAttribute('aria-invalid', String(at === index && Boolean(problem))));
+      form.querySelector('[role=alert]').textContent = problem;
+      if (problem) return inputs[index].focus();
+      words.push(...values);
+    }
+    send([...words, ...(tail ? [tail] : [])].join(' '));
+  }
+
+  function loginRefused(error) {
+    element('login-problem').textContent =
+      'login refused: the broker does not take this user name and password';
+    disconnect();
+  }
+
+  function connect(event) {
+    event.preventDefault();
+    disconnect();
+    const form = event.target;
+    user = form.user.value.trim();
+    element('login-problem').textContent = '';
+    client = mqtt.connect(form.broker.value.trim(), {
+      username: user, password: form.password.value, protocolVersion: 5, clientId: session,
+      timerVariant: 'native', reconnectPeriod: kReconnectMs, queueQoSZero: false, resubscribe: false,
+    });
+    client.on('connect', () => {
+      form.password.value = '';
+      element('login').hidden = true;
+      element('panel').hidden = false;
+      client.subscribe([`${kBase}/+/status`, `${kBase}/+/+/state`,
+        `${kBase}/+/reply/${user}/${session}`], { qos: 0 });
+      render();
+    });
+    client.on('error', error => (kRefusedLogin.includes(error.code) ? loginRefused(error) : render()));
+    client.on('message', receive);
+    for (const change of ['reconnect', 'close', 'offline']) client.on(change, render);
+    render();
+  }
+
+  function disconnect() {
+    if (client) client.end(true);
+    client = null;
+    lines.clear();
+    for (const id of [...pending.keys()]) finish(id, 'disconnected');
+    element('login').hidden = false;
+    element('panel').hidden = true;
+    render();
+  }
+
+  element('login').broker.value = location.host
+    ? `${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}` : '';
+  element('login').addEventListener('submit', connect);
+  element('disconnect').addEventListener('click', disconnect);
+  for (const id of ['line', 'radio']) {
+    element(id).addEventListener('change', event => {
+      wanted[id] = event.target.value;
+      render();
+    });
+  }
+  for (const [id, command, fields, tail] of kControls) {
+    element(id).addEventListener('submit', event => {
+      event.preventDefault();
+      submit(event.target, command, fields, tail);
+    });
+  }
+  element('read-all').addEventListener('submit', event => {
+    event.preventDefault();
+    kReaders.forEach(send);
+  });
+})();
