@@ -40,10 +40,16 @@
   ];
 
   const hex = byte => Number(byte).toString(16).padStart(2, '0');
-  // Each value of the radio state, written as radioctl prints it.
+  const tone = hertz => hertz !== undefined && `${Number(hertz).toFixed(1)} Hz`;
+  // Each value of the radio state, written as radioctl prints it; the
+  // radio cannot report what was last set, the bridge remembers it.
   const kStateFields = [
     ['version', state => state.version],
     ['freq', state => state.last_set.freq !== undefined && `${state.last_set.freq} Hz`],
+    ['mode', state => state.last_set.mode],
+    ['duplex', state => state.last_set.duplex],
+    ['tx-pl', state => tone(state.last_set.pl && state.last_set.pl.tx)],
+    ['rx-pl', state => tone(state.last_set.pl && state.last_set.pl.rx)],
     ['offset', state => state.offset !== undefined && `${state.offset} Hz`],
     ['split', state => state.split && `tx ${state.split.tx} Hz, rx ${state.split.rx} Hz`],
     ['config', state => state.config && state.config.map(byte => `0x${hex(byte)}`).join(' ')],
