@@ -62,6 +62,8 @@
   const pending = new Map();  // correlation data -> the request awaiting its reply
   let client = null;
   let user = '';
+  let connectedOnce = false;  // so a lost connection reads as reconnecting
+  let refused = [];  // topics the broker would not let the page read
   let requests = 0;
   const wanted = {};  // the line and radio the person chose
 
@@ -96,7 +98,8 @@
 
   function statusText({ line, radio, status, state }) {
     if (!client) return 'not connected';
-    if (!client.connected) return client.reconnecting ? 'reconnecting' : 'connecting';
+    if (!client.connected) return connectedOnce ? 'reconnecting' : 'connecting';
+    if (refused.length) return `connected, but the broker refuses to let ${user} read ${refused.join(', ')}`;
     if (!line) return 'connected; no bridge has announced a line';
     const online = Boolean(status) && status.state === 'online';
     const lost = online && status.line === 'lost';
@@ -121,18 +124,23 @@
     element('controls').disabled = !(client && client.connected && view.radio);
   }
 
+  // A JSON object, null for an empty payload, undefined for anything else.
+  function parsed(payload) {
+    try {
+      const message = payload.length ? JSON.parse(payload.toString()) : null;
+      return message === null || (typeof message === 'object' && !Array.isArray(message)) ? message : undefined;
+    } catch (error) {
+      return undefined;
+    }
+  }
+
   // Takes a retained status or state, or a reply, apart by its topic.
   function receive(topic, payload, packet) {
     if (!topic.startsWith(`${kBase}/`)) return;
     const [line, ...rest] = topic.slice(kBase.length + 1).split('/');
-    let message = null;
-    try {
-      message = payload.length ? JSON.parse(payload.toString()) : null;
-    } catch (error) {
-      return;
-    }
+    const message = parsed(payload);
     if (rest[0] === 'reply') return answer(packet.properties, message);
-    if (message !== null && (typeof message !== 'object' || Array.isArray(message))) return;
+    if (message === undefined) return;
     if (rest.length === 1 && rest[0] === 'status') {
       lineOf(line).status = message;
     } else if (rest.length === 2 && rest[1] === 'state') {
@@ -145,7 +153,7 @@
 
   function answer(properties, reply) {
     const id = properties && properties.correlationData ? properties.correlationData.toString() : '';
-    if (!reply || typeof reply !== 'object') return finish(id, 'unreadable reply');
+    if (!reply) return finish(id, 'unreadable reply');
     const error = reply.error || {};
     finish(id, reply.ok === true ? 'ok' : `${error.code}: ${error.message}`);
   }
@@ -194,7 +202,7 @@
     send([...words, ...(tail ? [tail] : [])].join(' '));
   }
 
-  function loginRefused(error) {
+  function loginRefused() {
     element('login-problem').textContent =
       'login refused: the broker does not take this user name and password';
     disconnect();
@@ -204,21 +212,33 @@
     event.preventDefault();
     disconnect();
     const form = event.target;
+    const broker = form.broker.value.trim();
     user = form.user.value.trim();
     element('login-problem').textContent = '';
-    client = mqtt.connect(form.broker.value.trim(), {
-      username: user, password: form.password.value, protocolVersion: 5, clientId: session,
-      timerVariant: 'native', reconnectPeriod: kReconnectMs, queueQoSZero: false, resubscribe: false,
-    });
+    try {
+      client = mqtt.connect(broker, {
+        username: user, password: form.password.value, protocolVersion: 5, clientId: session,
+        timerVariant: 'native', reconnectPeriod: kReconnectMs, queueQoSZero: false, resubscribe: false,
+      });
+    } catch (error) {
+      element('login-problem').textContent = `cannot connect to '${broker}': ${error.message}`;
+      return;
+    }
     client.on('connect', () => {
       form.password.value = '';
+      connectedOnce = true;
+      lines.clear();  // what is retained comes again with the subscription
       element('login').hidden = true;
       element('panel').hidden = false;
-      client.subscribe([`${kBase}/+/status`, `${kBase}/+/+/state`,
-        `${kBase}/+/reply/${user}/${session}`], { qos: 0 });
+      const topics = [`${kBase}/+/status`, `${kBase}/+/+/state`, `${kBase}/+/reply/${user}/${session}`];
+      client.subscribe(topics, { qos: 0 }, error => {
+        const codes = error && error.packet ? error.packet.granted : [];
+        refused = topics.filter((topic, at) => codes[at] >= 128);
+        render();
+      });
       render();
     });
-    client.on('error', error => (kRefusedLogin.includes(error.code) ? loginRefused(error) : render()));
+    client.on('error', error => (kRefusedLogin.includes(error.code) ? loginRefused() : render()));
     client.on('message', receive);
     for (const change of ['reconnect', 'close', 'offline']) client.on(change, render);
     render();
@@ -227,6 +247,8 @@
   function disconnect() {
     if (client) client.end(true);
     client = null;
+    connectedOnce = false;
+    refused = [];
     lines.clear();
     for (const id of [...pending.keys()]) finish(id, 'disconnected');
     element('login').hidden = false;
