@@ -218,7 +218,7 @@
     try {
       client = mqtt.connect(broker, {
         username: user, password: form.password.value, protocolVersion: 5, clientId: session,
-        timerVariant: 'native', reconnectPeriod: kReconnectMs, queueQoSZero: false, resubscribe: false,
+        timerVariant: 'native', reconnectPeriod: kReconnectMs, queueQoSZero: false,
       });
     } catch (error) {
       element('login-problem').textContent = `cannot connect to '${broker}': ${error.message}`;

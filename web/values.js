@@ -53,7 +53,7 @@ const RadioValues = (() => {
       digits += '0'.repeat(exponent);
     }
     // A number too long to hold exactly is far out of every range.
-    const value = Number(digits || '0');
+    const value = Number(digits);
     return { reading: 'number', value: negative ? -value : value };
   }
 

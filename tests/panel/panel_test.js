@@ -153,6 +153,7 @@ const kRoundTrips = [
   [{ 'Split TX': '5k', 'Split RX': '-6000' }, 'Set split', /^rx_split = -6000\ntx_split = 5000$/m],
   [{ 'Config byte 0': '0x12', 'Config byte 1': '52' }, 'Set config', /^config = 12 34$/m],
   [{ Codeplug: '000102030405060708090a0b0c0d0e0f' }, 'Write codeplug', /^vfo\.codeplug = 00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f$/m],
+  [{ Frequency: '146.52M' }, 'Set frequency', /^vfo\.frequency = 146520000$/m],
 ];
 
 test('works every control on the radio', async () => {
@@ -163,10 +164,10 @@ test('works every control on the radio', async () => {
   }
   await press('Read all');
   await page.locator('[role=log] li', { hasText: /^(version|get-.*): ok/ }).nth(4).waitFor();
-  await shows(page, '#codeplug', '00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f');
-  await shows(page, '#split', 'tx 5000 Hz, rx -6000 Hz');
-  await shows(page, '#config', '0x12 0x34');
-  await shows(page, '#rx-pl', '123.4 Hz');
+  for (const [id, text] of [['codeplug', '00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f'], ['freq', '146520000 Hz'],
+    ['split', 'tx 5000 Hz, rx -6000 Hz'], ['config', '0x12 0x34'], ['tx-pl', '88.5 Hz'], ['rx-pl', '123.4 Hz']]) {
+    await shows(page, `#${id}`, new RegExp(`^${text}$`));
+  }
   for (const [name, width, height, colorScheme] of [['desktop', 1280, 900, 'light'], ['phone', 390, 844, 'dark']]) {
     await page.setViewportSize({ width, height });
     await page.emulateMedia({ colorScheme });
@@ -220,20 +221,21 @@ test('shows a lost line, a refusal, a lost broker and a lost bridge', async () =
   await stop('sim');
   await press('Store VFO');
   await latest(/store-vfo: line-lost: /);
-  await shows(page, '[role=status]', 'line shack: line lost');
+  await shows(page, '[role=status]', 'line shack: line lost; radio 20 not available');
   await startSim('--refuse-every', '1');
   await shows(page, '[role=status]', 'line shack: online', 10000);
   await press('Store VFO');
   await latest(/store-vfo: refused: /);
   await stop('broker');
   await shows(page, '[role=status]', 'reconnecting');
+  assert.ok(await page.getByRole('button', { name: 'Store VFO' }).isDisabled());
   await startBroker();
   await shows(page, '[role=status]', 'line shack: online', 10000);
   procs.bridge.kill('SIGSTOP');
   await press('Recall mode');
   await latest(/recall-mode: no answer from the bridge \(1\d{4} ms\)$/, 12000);
   await stop('bridge', 'SIGKILL');
-  await shows(page, '[role=status]', 'line shack: offline');
+  await shows(page, '[role=status]', 'line shack: offline; radio 20 not available');
 });
 
 test('keeps to its own files, its own host and its policy', () => {

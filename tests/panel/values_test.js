@@ -29,7 +29,7 @@ const kFields = [
   ['tone', 'TONE', words => ['set-pl', ...words], ['88.5', '100', '0.0', '999.9', '88.55', '1000', '88.5k', '88.5Hz']],
   ['mode', 'MODE', words => ['set-mode', ...words], ['3', '007', '99', '100', '0x10', '+1', '3.0']],
   ['duplex', 'CODE', words => ['set-duplex', ...words], ['17', '0x11', '0XfF', '256', '0x100', '0x', '0xfg']],
-  ['byte', 'D1', words => ['set-config', '0', ...words], ['52', '0x34', '-1', 'ff']],
+  ['byte', 'D1', words => ['set-config', '0', ...words], ['52', '0x34', '-1', 'ff', '256']],
   ['codeplug', 'HEX', words => ['set-codeplug', ...words],
     ['000102030405060708090a0b0c0d0e0f', '0 1 2 3 4 5 6 7 8 9 a b c d e 0xf', '01 02',
       '0001020304050607 08090a0b0c0d0e0f', '00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10',
