@@ -22,21 +22,25 @@
   const kRefusedLogin = [134, 135];  // bad user name or password, not authorized
   const kReaders = ['version', 'get-codeplug', 'get-config', 'get-offset', 'get-split'];
 
-  // Each control: its form, the command it sends, and for each of the
-  // form's fields in order the kind of value it takes and radioctl's name
-  // for it; then any word that follows the values.
+  // Each control: its button; its fields, each with its label, the kind
+  // of value it takes, radioctl's name for that value and an example; and
+  // the requests it sends, given the fields' words.
   const kControls = [
-    ['set-freq', 'set-freq', [['frequency', 'FREQ']]],
-    ['set-mode', 'set-mode', [['mode', 'MODE']]],
-    ['store-vfo', 'store-vfo', []],
-    ['recall-mode', 'recall-mode', []],
-    ['set-duplex', 'set-duplex', [['duplex', 'CODE']]],
-    ['set-tx-tone', 'set-pl', [['tone', 'TONE']]],
-    ['set-rx-tone', 'set-pl', [['tone', 'TONE']], '--rx'],
-    ['set-offset', 'set-offset', [['offset', 'HZ']]],
-    ['set-split', 'set-split', [['split', 'TX'], ['split', 'RX']]],
-    ['set-config', 'set-config', [['byte', 'D0'], ['byte', 'D1']]],
-    ['set-codeplug', 'set-codeplug', [['codeplug', 'HEX']]],
+    ['Set frequency', [['Frequency', 'frequency', 'FREQ', '145.5M']], words => [`set-freq ${words}`]],
+    ['Select mode', [['Mode slot', 'mode', 'MODE', '0 to 99']], words => [`set-mode ${words}`]],
+    ['Store VFO', [], () => ['store-vfo']],
+    ['Recall mode', [], () => ['recall-mode']],
+    ['Read all', [], () => kReaders],
+    ['Set duplex', [['Duplex code', 'duplex', 'CODE', '0x11']], words => [`set-duplex ${words}`]],
+    ['Set TX tone', [['TX tone', 'tone', 'TONE', '88.5']], words => [`set-pl ${words}`]],
+    ['Set RX tone', [['RX tone', 'tone', 'TONE', '88.5']], words => [`set-pl ${words} --rx`]],
+    ['Set offset', [['Offset', 'offset', 'HZ', '-600k']], words => [`set-offset ${words}`]],
+    ['Set split', [['Split TX', 'split', 'TX', '600k'], ['Split RX', 'split', 'RX', '0']],
+      words => [`set-split ${words}`]],
+    ['Set config', [['Config byte 0', 'byte', 'D0', '0x12'], ['Config byte 1', 'byte', 'D1', '0x34']],
+      words => [`set-config ${words}`]],
+    ['Write codeplug', [['Codeplug', 'codeplug', 'HEX', '00 11 22 33 44 55 66 77 88 99 aa bb cc dd ee ff']],
+      words => [`set-codeplug ${words}`]],
   ];
 
   const hex = byte => Number(byte).toString(16).padStart(2, '0');
@@ -187,19 +191,51 @@
       error => error && finish(id, `not sent: ${error.message}`));
   }
 
-  // Checks the form's fields and sends its command, or shows the problem
+  // Checks the form's fields and sends its requests, or shows the problem
   // beside the field and sends nothing.
-  function submit(form, command, fields, tail) {
-    const inputs = [...form.querySelectorAll('input')];
-    const words = [command];
-    for (const [index, [kind, name]] of fields.entries()) {
+  function submit(form, inputs, fields, requests) {
+    const words = [];
+    for (const [index, [, kind, name]] of fields.entries()) {
       const { words: values, problem } = RadioValues.read(kind, name, inputs[index].value);
       inputs.forEach((input, at) => input.setAttribute('aria-invalid', String(at === index && Boolean(problem))));
       form.querySelector('[role=alert]').textContent = problem;
       if (problem) return inputs[index].focus();
       words.push(...values);
     }
-    send([...words, ...(tail ? [tail] : [])].join(' '));
+    requests(words.join(' ')).forEach(send);
+  }
+
+  const create = (tag, properties = {}) => Object.assign(document.createElement(tag), properties);
+
+  // One form per control: a label and a field for each value, the button
+  // (a form's submit, so Enter in a field presses it) and room for a
+  // problem; controls without fields share one row of buttons.
+  function buildControls() {
+    let row = null;
+    for (const [control, [button, fields, requests]] of kControls.entries()) {
+      const form = create('form', { className: ['', 'control', 'control pair'][fields.length] });
+      const inputs = fields.map(([label, kind, , example], index) => {
+        const input = create('input', { id: `field-${control}-${index}`,
+          placeholder: example, autocomplete: 'off', spellcheck: false });
+        if (kind === 'tone') input.setAttribute('list', 'tones');
+        form.append(create('label', { htmlFor: input.id, textContent: label }), input);
+        return input;
+      });
+      form.append(create('button', { textContent: button }));
+      form.addEventListener('submit', event => {
+        event.preventDefault();
+        submit(form, inputs, fields, requests);
+      });
+      if (fields.length) {
+        form.append(create('p', { className: 'problem' }));
+        form.lastChild.setAttribute('role', 'alert');
+        element('controls').append(form);
+        row = null;
+      } else {
+        if (!row) element('controls').append(row = create('div', { className: 'buttons' }));
+        row.append(form);
+      }
+    }
   }
 
   function loginRefused() {
@@ -266,14 +302,5 @@
       render();
     });
   }
-  for (const [id, command, fields, tail] of kControls) {
-    element(id).addEventListener('submit', event => {
-      event.preventDefault();
-      submit(event.target, command, fields, tail);
-    });
-  }
-  element('read-all').addEventListener('submit', event => {
-    event.preventDefault();
-    kReaders.forEach(send);
-  });
+  buildControls();
 })();
