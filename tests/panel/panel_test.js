@@ -130,6 +130,7 @@ test('refuses a wrong password beside the login form', async () => {
 test('shows the lines, the radio and its state, all as text', async () => {
   page = await open();
   await shows(page, '[role=status]', 'line shack: online; radio 20 available');
+  assert.ok(await page.getByRole('button', { name: 'Connect' }).isHidden());
   assert.equal(await page.getByRole('status').count(), 1);
   await page.getByRole('combobox', { name: 'Line' }).selectOption('spare');
   await shows(page, '[role=status]', 'line spare: offline; radio 20 not available');
