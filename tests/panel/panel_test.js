@@ -71,7 +71,7 @@ async function open(password = 'alice-secret') {
   assert.equal(await opened.getByRole('textbox', { name: 'Broker' }).inputValue(), `ws://127.0.0.1:${port}`);
   await opened.getByRole('textbox', { name: 'User' }).fill('alice');
   await opened.getByLabel('Password').fill(password);
-  await opened.getByRole('button', { name: 'Connect' }).click();
+  await opened.getByRole('button', { name: 'Connect', exact: true }).click();
   return opened;
 }
 
@@ -130,7 +130,7 @@ test('refuses a wrong password beside the login form', async () => {
 test('shows the lines, the radio and its state, all as text', async () => {
   page = await open();
   await shows(page, '[role=status]', 'line shack: online; radio 20 available');
-  assert.ok(await page.getByRole('button', { name: 'Connect' }).isHidden());
+  assert.ok(await page.getByRole('button', { name: 'Connect', exact: true }).isHidden());
   assert.equal(await page.getByRole('status').count(), 1);
   await page.getByRole('combobox', { name: 'Line' }).selectOption('spare');
   await shows(page, '[role=status]', 'line spare: offline; radio 20 not available');
