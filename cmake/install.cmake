@@ -1,8 +1,20 @@
 # SPDX-License-Identifier: MIT
 # Installs the header, both kinds of the library, the programs, a CMake
 # package (find_package(radioline) gives radioline::radioline), a
-# pkg-config file (radioline.pc) and radioctl's bash completion.
+# pkg-config file (radioline.pc) and radioctl's bash completion. The
+# programs and radioline.pc find the rest of the tree relative to
+# themselves, so a tree installed into any prefix, or moved as a whole,
+# works as it is.
 include(CMakePackageConfigHelpers)
+
+# The installed programs load the shared library from the library directory
+# beside their own, wherever the tree was installed.
+file(RELATIVE_PATH bin_to_lib ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+foreach(program radioprobe radioctl radiosim radiobridge)
+  if(TARGET ${program})
+    set_target_properties(${program} PROPERTIES INSTALL_RPATH "\$ORIGIN/${bin_to_lib}")
+  endif()
+endforeach()
 
 set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/radioline)
 # The shared library itself is runtime; its unversioned link, the static
@@ -25,6 +37,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/radiolineConfig.cmake
   ${CMAKE_CURRENT_BINARY_DIR}/radiolineConfigVersion.cmake DESTINATION ${config_dir}
   COMPONENT dev)
 
+# radioline.pc names the prefix by its place relative to the pkgconfig
+# directory, one level deeper under a multiarch library directory.
+file(RELATIVE_PATH pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
 configure_file(${CMAKE_CURRENT_LIST_DIR}/radioline.pc.in
   ${CMAKE_CURRENT_BINARY_DIR}/radioline.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/radioline.pc

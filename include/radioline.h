@@ -131,7 +131,8 @@ RADIOLINE_API int charin(unsigned char *c);
  * low byte of each address is sent; a negative address passes the check.
  * `cmd` may be NULL when `cmdlen` is 0 or less, which sends an empty body.
  * Returns 0, or:
- *   EINVAL (errno set) when `to` or `from` is above 252; nothing is sent;
+ *   EINVAL (errno set) when `to` or `from` is above 252, or `cmd` is NULL
+ *   and `cmdlen` above 0; nothing is sent;
  *   the code of the first failing write; the frame is then left half-sent.
  */
 RADIOLINE_API int sendcmd(int to, int from, unsigned char *cmd, int cmdlen);
@@ -181,14 +182,23 @@ RADIOLINE_API void tobcdrev(long value, unsigned char *outbuf, int buflen);
  * Setters accept a reply whose first byte is the status FB; readers accept
  * AA followed by their subcommand with the top bit set, and copy data to the
  * caller only on success.
- * Late replies: after a command that timed out, or whose reply began with a
- * broken frame start, the next command discards what waits on the line
- * before it sends its request, so the late answer to the failed command
- * does not answer the next one. A reply that comes later still, after the
- * next request has gone out, cannot be told from that request's answer: the
- * frames carry no sequence number. A reader still checks that the reply
- * echoes its own command and subcommand; a setter's bare status carries
- * nothing to check.
+ * Late replies: after a command that failed waiting for its reply (a
+ * time-out, a broken frame start, a read error) or rejected the frame it
+ * took for its reply (EINVAL from the reply: a refusal, another form,
+ * command or subcommand, too short), the next command first discards what
+ * arrives on the line until no byte has come for the longer of 50 ms and 10
+ * character times at the line's speed (at most 1 second in all), and only
+ * then sends its request; after an accepted reply it sends at once. So the
+ * failed command's late answer, and its own answer behind a stray one, do
+ * not answer the next request when they come within that quiet time. An
+ * answer later still, after the next request has gone out, cannot be told
+ * from that request's answer: the frames carry no sequence number. Such a
+ * stray answer is found at the latest by the next command whose reply
+ * carries data of another command than the stray one (a reader repeated
+ * takes its predecessor's answer, of the same form): that command fails
+ * with EINVAL, and the line is clean after it. Two status answers (FB)
+ * cannot be told apart, so a setter may take a late acceptance for its own.
+ * A broadcast awaits no reply and leaves nothing to discard.
  * Common result codes, besides those each command lists:
  *   EINVAL (errno set): the radio refused (status other than FB), the reply
  *     is of the wrong command or subcommand, or too short to decode;
@@ -199,8 +209,9 @@ RADIOLINE_API void tobcdrev(long value, unsigned char *outbuf, int buflen);
  * a reader returns EINVAL (errno set) without touching the caller's storage;
  * no reply is read. Argument checks come before anything is sent, and a
  * reader writes to the caller's storage only when it returns 0.
- * Each waits at most 5 seconds for any one byte; frames of other stations
- * that keep arriving keep it waiting.
+ * Each waits at most 5 seconds for any one byte, after the discard above
+ * when there is one; frames of other stations that keep arriving keep it
+ * waiting.
  * ------------------------------------------------------------------------ */
 
 /* Tunes the VFO: sends 05 and `freq` (Hz, at most ten digits; more are cut

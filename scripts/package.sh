@@ -3,8 +3,10 @@
 # Builds the Debian packages (radioline and radioline-dev) and checks them as
 # a user meets them: the contents are listed and compared with what must be
 # there, both packages are unpacked into a scratch root (nothing is
-# installed on this machine), radioctl runs against radiosim from that root,
-# the Python package imports from it, and lintian's errors fail the run.
+# installed on this machine), radioctl runs against radiosim from that root
+# with no library path set, the Python package imports from it, and
+# lintian's errors fail the run. The same shared build also goes through the
+# installed-tree test, installed into a scratch prefix of its own.
 # The build uses Debian's optimisation and hardening flags, the /usr prefix
 # and no tests, in a build directory of its own (the first argument, default
 # build-deb).
@@ -77,8 +79,6 @@ fi
 root=$scratch/root
 dpkg-deb -x "$runtime" "$root"
 dpkg-deb -x "$dev" "$root"
-export LD_LIBRARY_PATH
-LD_LIBRARY_PATH=$(dirname "$(echo "$root"/usr/lib/*/libradioline.so.0)")
 "$root/usr/bin/radioctl" --version
 "$root/usr/bin/radioctl" --simulate version
 PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c '
@@ -93,4 +93,5 @@ if grep -q '^E:' "$lintian_log"; then
   echo "lintian reports errors" >&2
   exit 1
 fi
+bash tests/install_test.sh "$build" . "$build/tools/radiosim/radiosim"
 echo "packages checked: $(basename "$runtime") $(basename "$dev")"

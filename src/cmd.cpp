@@ -48,6 +48,7 @@ int huntForStart() {
 int sendcmd(int to, int from, unsigned char *cmd, int cmdlen) {
   trace("sendcmd: to %02x from %02x\n", to, from);
   if (from > kMaxAddress || to > kMaxAddress) return failWith(EINVAL);
+  if (cmd == nullptr && cmdlen > 0) return failWith(EINVAL);
 
   trace("sendcmd: sending header\n");
   const unsigned char header[] = {kFrameStart, kFrameStart, static_cast<unsigned char>(to),
@@ -207,7 +208,8 @@ int judgeData(const CommandRow &row, const unsigned char *inbuf, int resplen, vo
 // radio's frames to other controllers and other stations' frames to us),
 // and judges it in the row's form. A broadcast (an address 0) reads no
 // reply: a status-form command has then succeeded, a data-form one has
-// nothing to decode.
+// nothing to decode. A wait that failed and a reply judged wrong both
+// abandon the exchange: the next one clears the line before it sends.
 int exchange(int to, int from, Request &request, void *out) {
   const CommandRow &row = request.row;
   int rto = 0;
@@ -240,8 +242,12 @@ int exchange(int to, int from, Request &request, void *out) {
       return rc;
     }
   }
-  if (row.form == ReplyForm::kStatus) return judgeStatus(row, inbuf, resplen);
-  return judgeData(row, inbuf, resplen, out);
+  rc = row.form == ReplyForm::kStatus ? judgeStatus(row, inbuf, resplen)
+                                      : judgeData(row, inbuf, resplen, out);
+  // A reply judged wrong may be an earlier request's late answer, with this
+  // request's own answer still on its way: it must not answer the next one.
+  if (rc != 0) abandonReply();
+  return rc;
 }
 
 // ---------------------------------------------------------------------------

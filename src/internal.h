@@ -25,14 +25,18 @@ constexpr unsigned char kEscapeRestore = 0xF0;  // what the receiver puts back
 // Highest bus address: FD, FE and FF are the frame's own bytes.
 constexpr int kMaxAddress = 0xFC;
 
-// An exchange gave up on its reply (a time-out, a broken frame start): the
-// rest of it may still arrive. The next discardAbandonedReply() drops what
-// waits on the line then, so that the late answer is not taken for the
-// answer to the next request; seropen() clears the mark.
+// An exchange gave up on its reply (a time-out, a broken frame start) or
+// rejected the frame it took for it (a refusal, another form or command):
+// its own answer, or the rest of it, may still arrive. The next
+// discardAbandonedReply() drops what arrives on the line then, so that the
+// late answer is not taken for the answer to the next request; seropen()
+// clears the mark.
 void abandonReply();
-// Drops the bytes waiting on the line, when a reply was abandoned since the
-// line was opened or this was last called; a descriptor that is no terminal
-// keeps its bytes. errno is left as it was.
+// When a reply was abandoned since the line was opened or this was last
+// called: drops what waits on the line and what arrives after it, until no
+// byte has come for the longer of 50 ms and 10 character times at the
+// line's speed, or for at most 1 s in all. Returns at once otherwise. A
+// descriptor that is no terminal keeps its bytes. errno is left as it was.
 void discardAbandonedReply();
 
 // charin() that also says whether the byte arrived as an escape pair.

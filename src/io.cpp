@@ -7,8 +7,9 @@
 // unescaped byte per call, the reader waiting at most five seconds for it.
 // Above them sit charout() and charin(), which keep the frame's reserved
 // bytes out of a body by escaping them; the frame layer in cmd.cpp calls
-// these four, and has the line cleared after an abandoned reply, but never
-// touches the descriptor itself.
+// these four, and has the line cleared after an abandoned reply (dropping
+// what arrives until the line falls quiet, timed by the speed seropen()
+// set), but never touches the descriptor itself.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
@@ -18,8 +19,10 @@
 #include <linux/serial.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
+#include <chrono>
 
 #include "internal.h"
 
@@ -37,6 +40,23 @@ constexpr long kReadTimeoutSeconds = 5;
 // Whether an exchange gave up on a reply that may still arrive since the
 // line was opened or last cleared: see abandonReply().
 bool reply_abandoned = false;
+
+using Clock = std::chrono::steady_clock;
+using Micros = std::chrono::microseconds;
+
+// The speed seropen() set, in bits per second; 0 before any seropen().
+long line_baudrate = 0;
+
+// The line counts as quiet once no byte has come for the longer of
+// kQuietFloor and kQuietCharacters character times (10 bits each: start,
+// eight data bits, stop): a radio answers well within the floor, and below
+// 2000 baud ten characters take longer than it. A line that never falls
+// quiet is left after kDiscardLimit, so a command is delayed at most that.
+constexpr Micros kQuietFloor{50000};
+constexpr long kQuietCharacters = 10;
+constexpr long kBitsPerCharacter = 10;
+constexpr long kMicrosPerSecond = 1000000;
+constexpr Micros kDiscardLimit{1000000};
 
 struct BaudRate {
   int bits_per_second;
@@ -109,6 +129,47 @@ bool deviceUsable() {
   return serfh >= 0 && serfh < FD_SETSIZE;
 }
 
+// Waits up to `timeout` for a byte to read on the line: select()'s result,
+// 1 when one is ready, 0 when none came, -1 with errno set when it failed.
+int waitReadable(timeval timeout) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(serfh, &readable);
+  return select(serfh + 1, &readable, nullptr, nullptr, &timeout);
+}
+
+// How long the line must stay without a byte to count as quiet.
+Micros quietTime() {
+  if (line_baudrate <= 0) return kQuietFloor;
+  const Micros characters{kQuietCharacters * kBitsPerCharacter * kMicrosPerSecond / line_baudrate};
+  return std::max(kQuietFloor, characters);
+}
+
+// Whether a byte came within `wait`, ready to be read: false too when the
+// line only signals a hang-up or the wait failed, where nothing can be dropped.
+bool byteArrivesWithin(Micros wait) {
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
+  const timeval timeout{static_cast<time_t>(seconds.count()),
+                        static_cast<suseconds_t>((wait - seconds).count())};
+  int waiting = 0;
+  return waitReadable(timeout) == 1 && ioctl(serfh, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+// Drops what waits on the line and what arrives after it, until the line
+// has been quiet for quietTime() or kDiscardLimit has passed. A descriptor
+// that is no terminal keeps its bytes. errno stays as it was.
+void discardUntilQuiet() {
+  if (!deviceUsable()) return;
+  const int saved = errno;
+  const Clock::time_point deadline = Clock::now() + kDiscardLimit;
+  const Micros quiet = quietTime();
+  while (tcflush(serfh, TCIFLUSH) == 0) {
+    const auto left = std::chrono::duration_cast<Micros>(deadline - Clock::now());
+    if (left <= Micros::zero() || !byteArrivesWithin(std::min(quiet, left))) break;
+  }
+  errno = saved;
+}
+
 }  // namespace
 
 void abandonReply() {
@@ -117,7 +178,7 @@ void abandonReply() {
 
 void discardAbandonedReply() {
   if (!reply_abandoned) return;
-  discardWaitingInput();
+  discardUntilQuiet();
   reply_abandoned = false;
 }
 
@@ -158,6 +219,7 @@ int seropen(char *devname, int baudrate) {
   requestLowLatency();
   discardWaitingInput();  // no byte from before the open is read as a reply
   reply_abandoned = false;
+  line_baudrate = baudrate;
   return 0;
 }
 
@@ -190,13 +252,8 @@ int rawcharin(unsigned char *c) {
     tracePerror("rawcharin", EBADF);
     return failWith(EBADF);
   }
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(serfh, &readable);
-  timeval timeout{kReadTimeoutSeconds, 0};
-
   trace("rawcharin: calling select\n");
-  const int ready = select(serfh + 1, &readable, nullptr, nullptr, &timeout);
+  const int ready = waitReadable({kReadTimeoutSeconds, 0});
   const int select_error = errno;
   trace("rawcharin: select returned %d\n", ready);
   if (ready == -1) {

@@ -4,7 +4,8 @@
 // frame layer (no command exchange), and prints the body of the first frame
 // that comes back as "<< xx " items on standard error and then an empty line
 // on standard output. Each failing step prints one "rc" line and exits 1.
-// It takes no arguments but --version, which prints the project's version.
+// It reads no arguments: a lone --version prints the project's version
+// instead, and any others are ignored.
 #include <cstdio>
 #include <cstring>
 
@@ -14,10 +15,6 @@ int main(int argc, char **argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     const bool printed = std::puts("radioprobe " RADIOLINE_VERSION) != EOF;
     return printed && std::fflush(stdout) == 0 ? 0 : 1;
-  }
-  if (argc > 1) {
-    std::fputs("radioprobe: unexpected argument\nusage: radioprobe [--version]\n", stderr);
-    return 2;
   }
   char device[] = "/dev/usb/ttyUSB1";
   constexpr int kBaudRate = 19200;

@@ -9,9 +9,11 @@ namespace {
 
 class EveryCommand : public LineTest, public ::testing::WithParamInterface<Golden> {
  protected:
-  // Runs the command against the radio's `line`; expects `rc`, errno set to
-  // a non-zero `rc`, and the caller's storage untouched.
+  // Runs the command against the radio's `line`, on a line opened afresh
+  // (a failure leaves the next command to clear it first); expects `rc`,
+  // errno set to a non-zero `rc`, and the caller's storage untouched.
   void expectRefused(const Bytes &line, int rc, int to = kRadio, int from = kController) {
+    ASSERT_EQ(reopen(), 0);
     radio_.send(line);
     Storage storage;
     errno = 0;

@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: MIT
 # The manual pages: groff finds nothing to warn about in any page, each
 # program's page lists the options its --help lists, and --version prints
-# the project's version.
+# the project's version and exits 0.
 # Usage: docs_test.sh VERSION MAN_DIR NAME=PROGRAM...
 set -euo pipefail
 version=$1 man_dir=$2
@@ -35,7 +35,7 @@ for entry in "$@"; do
   name=${entry%%=*} program=${entry#*=}
   page=$man_dir/${page_of[$name]}
   pages+=("$page")
-  printed=$("$program" --version 2>&1) || true
+  printed=$("$program" --version 2>&1) || fail "$name --version exited $?"
   grep -qw -- "$version" <<<"$printed" || fail "$name --version printed '$printed', not $version"
   [ "$name" = radioprobe ] && continue
   differ=$(diff <(pageOptions "$page") <(helpOptions "$program") | grep '^[<>]' || true)

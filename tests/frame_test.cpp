@@ -15,7 +15,8 @@ constexpr int kUntouched = 0x5A5A;
 
 using FrameTest = LineTest;
 
-// Only an address's low byte goes out; one above 252 is refused with nothing sent.
+// Only an address's low byte goes out; one above 252, or a NULL body of some
+// length, is refused with nothing sent.
 TEST_F(FrameTest, SendcmdSendsEachFrameByteForByteAndRefusesAnAddressAbove252) {
   const std::tuple<int, int, const char *, int, const char *> frames[] = {
       {0x20, 0x91, "AA FD FE FF FC", 5, "FE FE 20 91 AA FF 0D FF 0E FF 0F FC FD"},
@@ -26,6 +27,7 @@ TEST_F(FrameTest, SendcmdSendsEachFrameByteForByteAndRefusesAnAddressAbove252) {
       {253, 0x91, "AA", 1, ""},
       {0x20, 253, "AA", 1, ""},
       {0x120, 0x191, "AA", 1, ""},  // refused on the whole value, not its low byte
+      {0x20, 0x91, "", 1, ""},      // no body to send
   };
   for (const auto &[to, from, body, cmdlen, wire] : frames) {
     SCOPED_TRACE(std::to_string(to) + " " + std::to_string(from) + ": " + wire);

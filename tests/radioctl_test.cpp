@@ -144,10 +144,16 @@ TEST(Radioctl, ProbeShowsTheRadiosFrameToItAndASetterToAddressZeroGoesToAllRadio
 }
 
 // -v shows the library's trace on standard error, where the failure to write
-// standard output is reported too; a command's --help describes its argument.
+// standard output is reported too; help and versions that cannot be written
+// fail alike. A command's --help describes its argument.
 TEST(Radioctl, OutputThatCannotBeWrittenExitsOneTheTraceShowsAndHelpDescribesAnArgument) {
-  Process run("/bin/sh",
-              {"-c", std::string(RADIOCTL_PATH) + " --simulate -v set-mode 3 version >/dev/full"});
+  const std::string radioctl_path = RADIOCTL_PATH, radiosim_path = RADIOSIM_PATH;
+  for (const std::string &line : {radioctl_path + " --help", radioctl_path + " set-freq --help",
+                                  radiosim_path + " --version", radiosim_path + " --help"}) {
+    Process full("/bin/sh", {"-c", line + " >/dev/full"});
+    EXPECT_EQ(full.waitForExit(), 1) << line;
+  }
+  Process run("/bin/sh", {"-c", radioctl_path + " --simulate -v set-mode 3 version >/dev/full"});
   EXPECT_EQ(run.waitForExit(), 1);
   const std::string err = run.errors();
   EXPECT_NE(err.find("setmode: selecting mode 3\n"), std::string::npos) << err;

@@ -60,6 +60,8 @@ class Process {
   // Sends `signal` and waits for the exit; returns the exit status, 128 +
   // the signal number when killed, or -1 when it could not be learned.
   int stop(int signal);
+  // Sends `signal` (SIGSTOP, SIGCONT) and goes on; false if it could not.
+  bool signal(int signal) const { return pid_ >= 0 && ::kill(pid_, signal) == 0; }
   // Waits (bounded) for the program to end by itself; status as for stop().
   int waitForExit();
 

@@ -29,7 +29,13 @@ class RadioTimeout(RadioError, TimeoutError):
 
 
 class RadioRefused(RadioError):
-    """The radio answered but did not accept the request, or answered something else."""
+    """The radio answered but did not accept the request, or answered something else.
+
+    `errno` is EINVAL; the text says what happened: "the radio refused set_duplex".
+    """
+
+    def __str__(self) -> str:
+        return str(self.strerror)
 
 
 class LineLost(RadioError):
@@ -52,6 +58,7 @@ def error_for(code: int, operation: str, device: Optional[str], exchange: bool =
         kind = RadioRefused
     elif exchange and code in _LOST:
         kind = LineLost
-    error = kind(code, os.strerror(code), device)
+    text = f"the radio refused {operation}" if kind is RadioRefused else os.strerror(code)
+    error = kind(code, text, device)
     error.operation = operation
     return error

@@ -209,8 +209,9 @@ def open(device: PathArg, baud: int = DEFAULT_BAUD, radio: int = DEFAULT_RADIO,
          controller: int = DEFAULT_CONTROLLER) -> Radio:
     """Opens the serial line `device` at `baud` bits per second and returns its Radio.
 
-    `radio` and `controller` are the bus addresses (0 to 252; radio 0 is a
-    broadcast, which setters may use but readers cannot). Only one line can
+    `radio` and `controller` are the bus addresses (radio 0 to 252, where 0
+    is a broadcast, which setters may use but readers cannot; controller 1 to
+    252, as a broadcast address would await no reply). Only one line can
     be open per process: while one is, this raises RuntimeError naming it.
     A device that cannot be opened, or a speed the system does not know,
     raises RadioError with the system's errno, and leaves no line open.
@@ -223,6 +224,9 @@ def open(device: PathArg, baud: int = DEFAULT_BAUD, radio: int = DEFAULT_RADIO,
     rate = _integer("baud", baud, 1, 2**31 - 1)
     to = _integer("radio address", radio, 0, MAX_ADDRESS)
     by = _integer("controller address", controller, 0, MAX_ADDRESS)
+    if by == 0:
+        raise ValueError("controller address 0 is the broadcast address; "
+                         "the controller needs an address of its own")
     lib = _native.library()
     with _lock:
         if _current is not None:

@@ -582,7 +582,11 @@ bool printResult(const Json &result, bool json) {
     out = jsonLine(result);  // not a result radioctl made: show it as it is
   }
   if (json) out = jsonLine(result);
-  if (!out.empty()) std::cout << out << std::endl;
+  return printOutput(out.empty() ? out : out + "\n", failure);
+}
+
+bool printOutput(const std::string &text, const std::string &failure) {
+  std::cout << text << std::flush;
   const bool written = static_cast<bool>(std::cout);
   const int error = errno;
   if (!failure.empty()) std::cerr << "radioctl: " << failure << std::endl;

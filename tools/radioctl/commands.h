@@ -114,6 +114,11 @@ int runInvocation(const Invocation &invocation, Addresses addresses, Json &resul
 // standard error and returns false.
 bool printResult(const Json &result, bool json);
 
+// Writes `text` to standard output at once, then `failure` (when there is
+// one) to standard error as "radioctl: FAILURE". When writing to standard
+// output fails it says so on standard error and returns false.
+bool printOutput(const std::string &text, const std::string &failure = {});
+
 // Runs the plan in order on the open line and prints each result; stops at
 // the first failure. Returns the exit status.
 int runPlan(const std::vector<Invocation> &plan, Addresses addresses, bool json);

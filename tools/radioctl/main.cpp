@@ -179,6 +179,11 @@ int report(const Json &failure, bool json, int status) {
   return radioctl::printResult(failure, json) ? status : radioctl::kExitFailed;
 }
 
+// Prints help or the version: status 0, or 1 when it could not be written.
+int show(const std::string &text) {
+  return radioctl::printOutput(text) ? radioctl::kExitOk : radioctl::kExitFailed;
+}
+
 int run(int argc, char **argv) {
   Options options;
   // Known before the options are read, so that a problem with them is JSON too.
@@ -188,15 +193,11 @@ int run(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &) {
-    std::cout << app.help();
-    return radioctl::kExitOk;
+    return show(app.help());
   } catch (const CLI::ParseError &error) {
     return report(usage(error.what()), json, radioctl::kExitUsage);
   }
-  if (options.version) {
-    std::cout << "radioctl " RADIOLINE_VERSION << std::endl;
-    return std::cout ? radioctl::kExitOk : radioctl::kExitFailed;
-  }
+  if (options.version) return show("radioctl " RADIOLINE_VERSION "\n");
   Json failure;
   const std::optional<Settings> settings = readSettings(options, app, failure);
   if (!settings) return report(failure, json, radioctl::kExitUsage);
@@ -207,10 +208,7 @@ int run(int argc, char **argv) {
   if (script) input.assign(std::istreambuf_iterator<char>(std::cin), {});
   std::istringstream script_in(input);
   const radioctl::Plan plan = script ? radioctl::planScript(script_in) : radioctl::planWords(words);
-  if (plan.outcome == radioctl::Plan::Outcome::kHelp) {
-    std::cout << plan.message;
-    return radioctl::kExitOk;
-  }
+  if (plan.outcome == radioctl::Plan::Outcome::kHelp) return show(plan.message);
   if (plan.outcome == radioctl::Plan::Outcome::kUsage) {
     return report(radioctl::usageFailure(plan), json, radioctl::kExitUsage);
   }

@@ -2,9 +2,12 @@
 // Entry point of radiosim, a simulated radio on a pseudo-terminal: reads the
 // command line into SimOptions and hands over to the serving loop. Usage
 // errors exit with status 2 and a message starting "radiosim: "; failures
-// at run time exit with status 1.
+// at run time, and help or a version that cannot be written, exit with
+// status 1.
 #include <CLI/CLI.hpp>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -26,6 +29,13 @@ std::string checkVersionText(const std::string &text) {
   return text.size() <= radiosim::kMaxVersionText
              ? ""
              : "version text longer than " + std::to_string(radiosim::kMaxVersionText) + " bytes";
+}
+
+// Prints help or the version: status 0, or 1 when it could not be written.
+int show(const std::string &text) {
+  if (std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0) return kExitOk;
+  std::fprintf(stderr, "radiosim: cannot write to standard output: %s\n", std::strerror(errno));
+  return kExitFailed;
 }
 
 int run(int argc, char **argv) {
@@ -69,16 +79,12 @@ int run(int argc, char **argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp &) {
-    std::fputs(app.help().c_str(), stdout);
-    return kExitOk;
+    return show(app.help());
   } catch (const CLI::ParseError &error) {
     std::fprintf(stderr, "radiosim: %s\n", error.what());
     return kExitUsage;
   }
-  if (version) {
-    std::puts("radiosim " RADIOLINE_VERSION);
-    return kExitOk;
-  }
+  if (version) return show("radiosim " RADIOLINE_VERSION "\n");
   options.address = *parseAddress(address);
   return runRadio(options);
 }
