@@ -61,6 +61,7 @@
   ];
 
   const element = id => document.getElementById(id);
+  const create = (tag, properties = {}) => Object.assign(document.createElement(tag), properties);
   const session = `panel-${crypto.getRandomValues(new Uint32Array(2)).join('-')}`;
   const lines = new Map();  // line name -> { status, radios: Map(radio name -> state) }
   const pending = new Map();  // correlation data -> the request awaiting its reply
@@ -71,8 +72,7 @@
   let requests = 0;
   const wanted = {};  // the line and radio the person chose
 
-  function setText(id, text) {
-    const target = element(id);
+  function setText(target, text) {
     if (target.textContent !== text) target.textContent = text;
   }
 
@@ -115,7 +115,7 @@
 
   function render() {
     const view = chosen();
-    setText('status', statusText(view));
+    setText(element('status'), statusText(view));
     for (const [id, show] of kStateFields) {
       let text;
       try {
@@ -123,7 +123,7 @@
       } catch (error) {
         text = undefined;  // a value of an unexpected shape is shown as unknown
       }
-      setText(id, text || text === 0 ? String(text) : kUnknown);
+      setText(element(id), text || text === 0 ? String(text) : kUnknown);
     }
     element('controls').disabled = !(client && client.connected && view.radio);
   }
@@ -174,8 +174,7 @@
   function send(text) {
     const { line, radio } = chosen();
     const id = String(++requests);
-    const entry = document.createElement('li');
-    entry.textContent = `${text}: \u2026`;
+    const entry = create('li', { textContent: `${text}: \u2026` });
     const log = element('log');
     log.prepend(entry);
     while (log.children.length > kLogLines) log.lastElementChild.remove();
@@ -191,21 +190,20 @@
       error => error && finish(id, `not sent: ${error.message}`));
   }
 
-  // Checks the form's fields and sends its requests, or shows the problem
-  // beside the field and sends nothing.
+  // Checks the form's fields and sends its requests, or shows the first
+  // problem beside its field and sends nothing.
   function submit(form, inputs, fields, requests) {
-    const words = [];
-    for (const [index, [, kind, name]] of fields.entries()) {
-      const { words: values, problem } = RadioValues.read(kind, name, inputs[index].value);
-      inputs.forEach((input, at) => input.setAttribute('aria-invalid', String(at === index && Boolean(problem))));
-      form.querySelector('[role=alert]').textContent = problem;
-      if (problem) return inputs[index].focus();
-      words.push(...values);
+    const reads = fields.map(([, kind, name], index) => RadioValues.read(kind, name, inputs[index].value));
+    const bad = reads.findIndex(read => read.problem);
+    for (const input of inputs) input.removeAttribute('aria-invalid');
+    const alert = form.querySelector('[role=alert]');
+    if (alert) setText(alert, bad < 0 ? '' : reads[bad].problem);
+    if (bad >= 0) {
+      inputs[bad].setAttribute('aria-invalid', 'true');
+      return inputs[bad].focus();
     }
-    requests(words.join(' ')).forEach(send);
+    requests(reads.flatMap(read => read.words).join(' ')).forEach(send);
   }
-
-  const create = (tag, properties = {}) => Object.assign(document.createElement(tag), properties);
 
   // One form per control: a label and a field for each value, the button
   // (a form's submit, so Enter in a field presses it) and room for a
