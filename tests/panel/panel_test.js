@@ -11,7 +11,7 @@ const os = require('node:os');
 const path = require('node:path');
 const { chromium } = require('playwright-core');
 
-const { RADIOSIM, RADIOBRIDGE, BUILD_DIR } = process.env;
+const { RADIOSIM, RADIOBRIDGE, MOSQUITTO, BUILD_DIR } = process.env;
 const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'panel-'));
 const file = name => path.join(dir, name);
 const panelDir = file('prefix/share/radioline/panel');
@@ -53,7 +53,7 @@ function stop(name, signal = 'SIGTERM') {
   return exited;
 }
 
-const startBroker = () => start('broker', 'mosquitto', ['-c', file('mosquitto.conf')], ' running');
+const startBroker = () => start('broker', MOSQUITTO, ['-c', file('mosquitto.conf')], ' running');
 const startSim = (...args) => start('sim', RADIOSIM,
   ['--link', file('radio'), '--stay', '--state', file('state'), '--wire-baud', '19200', ...args], '/');
 
@@ -106,7 +106,7 @@ before(async () => {
     '--user', 'bridge', '--password-file', file('bridge-password')], 'broker connected');
   // A second line, offline, whose radio reports markup as its version.
   for (const [topic, message] of [['status', '{"state":"offline"}'], ['20/state', JSON.stringify({ version: kMarkup })]]) {
-    cp.execFileSync('mosquitto_pub', ['-p', String(mqttPort), '-u', 'bridge', '-P', 'bridge-secret', '-r',
+    cp.execFileSync('mosquitto_pub', ['-h', '127.0.0.1', '-p', String(mqttPort), '-u', 'bridge', '-P', 'bridge-secret', '-r',
       '-t', `radioline/spare/${topic}`, '-m', message]);
   }
   browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--headless', '--no-sandbox',
