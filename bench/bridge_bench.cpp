@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Benchmark: set-freq through radiobridge and a broker on loopback against the
 // wire time of its exchange on a radiosim line paced at 19200 baud: one
-// client's request-to-reply time, the line's use under four clients, and
-// the library and radioctl on the same kind of line beside it.
+// client's request-to-reply time, tuned (libmosquitto with TCP_NODELAY) and
+// stock (python3-paho-mqtt at its defaults), the line's use under four
+// clients, and the library and radioctl on the same kind of line beside it.
 #include <benchmark/benchmark.h>
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -13,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +40,10 @@ constexpr int kRequestsPerClient = 250;
 constexpr auto kReplyLimit = std::chrono::seconds(10);
 constexpr int kKeepalive = 30;
 constexpr double kMilli = 1e3;
+constexpr int kStockRequests = 200;
+// Debian's python3 (its python3-paho-mqtt lives there) and the stock client.
+constexpr const char *kSystemPython = "/usr/bin/python3";
+const std::string kStockClient = std::string(BENCH_DIR) + "/stock_client.py";
 const std::string kLine = "radioline/bench";
 
 // Set when a request failed, so that the run ends with a failing status.
@@ -105,10 +111,10 @@ class Client {
         reply_topic_(kLine + "/reply/bench" + std::to_string(number)) {
     const std::string address = broker.address();
     std::string password;
-    std::getline(std::ifstream(broker.passwordFile(kClientUser)), password);
+    std::getline(std::ifstream(broker.passwordFile(kAdminUser)), password);
     mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
-    mosquitto_username_pw_set(client_, kClientUser, password.c_str());
+    mosquitto_username_pw_set(client_, kAdminUser, password.c_str());
     mosquitto_connect_v5_callback_set(client_, onConnect);
     mosquitto_subscribe_v5_callback_set(client_, onSubscribe);
     mosquitto_message_v5_callback_set(client_, onMessage);
@@ -197,6 +203,29 @@ void BM_BridgeSetFreqOneClient(benchmark::State &state) {
   reportLatencies(state, seconds);
 }
 
+// A stock client, python3-paho-mqtt at its defaults (Nagle on, QoS 1), as
+// alice on her own request topic: the time from sending a request to
+// holding its reply.
+void BM_BridgeSetFreqStockClient(benchmark::State &state) {
+  if (!bridgedLine().ready())
+    return fail(state, "the broker, radiosim or the bridge did not start");
+  const Broker &broker = bridgedLine().broker();
+  const std::string address = broker.address();
+  std::vector<double> seconds;
+  for (auto _ : state) {
+    const ClientRun run = runClient(
+        kSystemPython,
+        {kStockClient, address.substr(0, address.find(':')), address.substr(address.find(':') + 1),
+         kAlice, broker.passwordFile(kAlice), kLine, kSetFreq, std::to_string(kStockRequests)});
+    std::istringstream times(run.out);
+    for (double time = 0; times >> time;) seconds.push_back(time);
+    if (seconds.size() % kStockRequests != 0) {
+      return fail(state, "the stock client failed (is python3-paho-mqtt installed?)");
+    }
+  }
+  reportLatencies(state, seconds);
+}
+
 // Four clients, each sending its next request when its reply arrives: how
 // much of the run the line spends on the wire.
 void BM_BridgeSetFreqFourClients(benchmark::State &state) {
@@ -272,6 +301,7 @@ void BM_DirectRadioctlSetFreq(benchmark::State &state) {
 }
 
 BENCHMARK(BM_BridgeSetFreqOneClient)->UseRealTime();
+BENCHMARK(BM_BridgeSetFreqStockClient)->UseRealTime()->Iterations(1);
 BENCHMARK(BM_BridgeSetFreqFourClients)->UseRealTime()->Iterations(1)->Unit(benchmark::kSecond);
 BENCHMARK(BM_DirectLibrarySetFreq)->UseRealTime();
 BENCHMARK(BM_DirectRadioctlSetFreq)->UseRealTime();

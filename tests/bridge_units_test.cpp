@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// radiobridge without a broker: admitting requests, topics, radio state, the request queue, the
-// line's back-off and the command line.
+// radiobridge without a broker: admitting requests, topics, radio state, the fair request queue,
+// the busy log's rate, the line's back-off and the command line.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -12,6 +12,7 @@
 
 #include "backoff.h"
 #include "codec.h"
+#include "log.h"
 #include "options.h"
 #include "queue.h"
 
@@ -20,16 +21,14 @@ namespace {
 using namespace radiobridge;
 using std::chrono::seconds;
 
-const Topics kTopics("radioline/sim", "radioline/sim/reply/");
+const Topics kTopics("radioline/sim", "radioline/sim/reply/", {0x20});
 
 TEST(BridgeCodec, QueuesOneValidCommandAndAnswersEverythingElseWithUsage) {
   // Whether it is queued, the payload, and part of the error message or the queued command's name.
   const std::tuple<bool, std::string, std::string> rows[] = {
       {true, "set-freq 145.5M", "set-freq"},
       {true, R"({"command":" set-offset -600k ","transaction":"t1"})", "set-offset"},
-      {false, "\xff\xfe", "not UTF-8"},
-      {false, "\xc0\xaf", "not UTF-8"},
-      {false, "\xed\xa0\x80", "not UTF-8"},
+      {false, "\xf4\x90\x80\x80", "not UTF-8"},  // above U+10FFFF
       {false, "fly \xe2\x82", "not UTF-8"},
       {false, "fly \xe2\x82\xac", "unknown command 'fly"},
       {false, "{\"command\":", "not valid JSON"},
@@ -51,15 +50,6 @@ TEST(BridgeCodec, QueuesOneValidCommandAndAnswersEverythingElseWithUsage) {
   }
 }
 
-TEST(BridgeCodec, RequestTopicsNameTheRadioAndRepliesStayUnderThePrefix) {
-  EXPECT_EQ(kTopics.radioOf("radioline/sim/2a/request"), 0x2a);
-  for (const char *topic : {"radioline/sim/2A/request", "radioline/simx/20/request",
-                            "radioline/sim/20/requests", "radioline/sim/020/request"})
-    EXPECT_EQ(kTopics.radioOf(topic), std::nullopt) << topic;
-  for (const char *topic : {"radioline/sim/reply/", "radioline/sim/reply/+"})
-    EXPECT_FALSE(kTopics.replyAllowed(topic)) << topic;
-}
-
 TEST(BridgeCodec, StateKeepsReadValuesAndWhatWasSetAndNamesTheReadBack) {
   RadioState state;
   const auto run = [&state](const std::string &line, const Json &result) {
@@ -75,26 +65,49 @@ TEST(BridgeCodec, StateKeepsReadValuesAndWhatWasSetAndNamesTheReadBack) {
   EXPECT_EQ(state.last_set, Json::object());
 }
 
-TEST(BridgeQueue, RefusesBeyondItsSizePutsRepublishFirstAndWakesWhenClosed) {
-  using Push = RequestQueue::Push;
+TEST(BridgeQueue, ServesRequestersInTurnEachUpToAQuarter) {
   using Wake = RequestQueue::Wake;
-  RequestQueue queue(2);
+  RequestQueue queue(8);
   Request request;
-  for (const Push push : {Push::kQueued, Push::kQueued, Push::kFull})
-    EXPECT_EQ(queue.push(request), push);
+  std::string pushed;  // per push: queued, full, over the requester's share, closed
+  for (const char *requester :
+       {"bob", "bob", "bob", "alice", "carol", "dave", "alice", "erin", "erin", "frank"}) {
+    request.requester = requester;
+    pushed += "qfsc"[static_cast<int>(queue.push(request))];
+  }
+  EXPECT_EQ(pushed, "qqsqqqqqqf");
   queue.askRepublish();
   const auto soon = [] { return Clock::now() + std::chrono::milliseconds(1); };
   EXPECT_EQ(queue.wait(soon(), request), Wake::kRepublish);
-  EXPECT_EQ(queue.wait(soon(), request), Wake::kRequest);
+  std::string order;
+  for (int n = 0; n < 7 && queue.wait(soon(), request) == Wake::kRequest; ++n)
+    order += request.requester + " ";
+  EXPECT_EQ(order, "bob alice carol dave erin bob alice ");
   queue.close();
-  EXPECT_EQ(queue.push(request), Push::kClosed);
+  EXPECT_EQ(queue.push(request), RequestQueue::Push::kClosed);
   EXPECT_EQ(queue.wait(soon(), request), Wake::kClosed);
   EXPECT_EQ(queue.drain().size(), 1u);
+  EXPECT_EQ(RequestQueue(3).push(request), RequestQueue::Push::kQueued);  // a share of one
   RequestQueue idle(1);
   EXPECT_EQ(idle.wait(soon(), request), Wake::kTimeout);
   std::thread closer([&idle] { idle.close(); });
   EXPECT_EQ(idle.wait(Clock::now() + std::chrono::hours(1), request), Wake::kClosed);
   closer.join();
+}
+
+TEST(BridgeLog, WritesTheFirstBusyThenOneCountPerPeriod) {
+  testing::internal::CaptureStderr();
+  RateLog log(seconds(10), "requests answered busy");
+  const Clock::time_point start = Clock::now();
+  const auto at = [start](int second) { return start + seconds(second); };
+  for (const int second : {0, 1, 9}) log.note(std::to_string(second), at(second));
+  log.flush(at(10));
+  log.note("12", at(12));
+  for (const int second : {20, 30}) log.flush(at(second));  // the second ends the run
+  log.note("31", at(31));
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "0\n2 requests answered busy in the last 10 s\n"
+            "1 requests answered busy in the last 10 s\n31\n");
 }
 
 TEST(BridgeBackoff, DoublesFromOneSecondUpToThirtyAndStartsAgainAfterReset) {
@@ -122,7 +135,8 @@ TEST(BridgeOptions, ReadsDefaultsFromTheDeviceAndRefusesBadCommandLines) {
   EXPECT_EQ(std::tie(tls.name, tls.host, tls.port), std::make_tuple("sim", "::1", 8883));
   for (const char *line :
        {"", "-d x --radio 0", "-d x --radio 0x21 --radio 33", "-d x --broker host:0",
-        "-d x --user u", "-d x --simulate", "-d x --topic-base a/#", "-d x --keepalive 4"}) {
+        "-d x --user u", "-d x --simulate", "-d x --topic-base a/#", "-d x --keepalive 4",
+        "-d x --controller 0", "-d x --name a\x01b", "-d x --name \xc2\x85", "-d x --name \xff"}) {
     const ParsedOptions parsed = parse(line);
     EXPECT_EQ(parsed.status, kExitUsage) << line;
     EXPECT_EQ(parsed.error.rfind("radiobridge: ", 0), 0u) << parsed.error;

@@ -17,8 +17,10 @@ namespace {
 constexpr const char *kLoopback = "127.0.0.1";
 constexpr const char *kAcl =
     "user bridge\ntopic readwrite radioline/#\n"
-    "user client\ntopic write radioline/+/+/request\ntopic read radioline/#\n"
-    "user outsider\n";
+    "user admin\ntopic write radioline/+/+/request\ntopic read radioline/#\n"
+    "pattern write radioline/+/+/request/%u\npattern read radioline/+/reply/%u/#\n"
+    "pattern read radioline/+/+/response/%u\n"
+    "pattern read radioline/+/status\npattern read radioline/+/+/state\n";
 
 // Each user's password is its name and this.
 constexpr const char *kPasswordEnd = "-secret";
@@ -59,7 +61,7 @@ bool waitForErrors(const Process &process, const std::string &text, int seconds)
 }
 
 Broker::Broker() : port_(freePort()), tls_port_(freePort()) {
-  for (const char *user : {kBridgeUser, kClientUser, kOutsiderUser}) {
+  for (const char *user : {kBridgeUser, kAdminUser, kAlice, kBob}) {
     const std::string password = user + std::string(kPasswordEnd);
     std::ofstream(passwordFile(user)) << password << '\n';
     std::ofstream(dir_.file("passwords"), std::ios::app) << user << ':' << password << '\n';
@@ -102,7 +104,7 @@ Words Broker::login(const std::string &user) const {
 
 std::string Broker::retained(const std::string &topic) const {
   const Words once{"--retained-only", "-C", "1", "-W", "1", "-t", topic};
-  return runClient("mosquitto_sub", joined({login(kClientUser), once})).out;
+  return runClient("mosquitto_sub", joined({login(kAdminUser), once})).out;
 }
 
 bool Broker::retainedHolds(const std::string &topic, const std::string &text) const {
@@ -119,10 +121,14 @@ ClientRun runClient(const std::string &program, const Words &args, const std::st
 
 // Line-buffered, so that the subscription shows as it happens; each payload
 // is marked with '#' to tell it from the client's own debugging lines.
-Subscriber::Subscriber(const Broker &broker, const std::string &topic)
-    : Process(findProgram("stdbuf"), joined({{"-oL", findProgram("mosquitto_sub")},
-                                             broker.login(kClientUser),
-                                             {"-d", "-q", "1", "-t", topic, "-F", "#%p"}})) {
+Subscriber::Subscriber(const Broker &broker, const Words &topics)
+    : Process(findProgram("stdbuf"), [&] {
+        Words args = joined({{"-oL", findProgram("mosquitto_sub")},
+                             broker.login(kAdminUser),
+                             {"-d", "-q", "1", "-F", "#%p"}});
+        for (const std::string &topic : topics) args.insert(args.end(), {"-t", topic});
+        return args;
+      }()) {
   waitForOutput("Subscribed (mid");
 }
 

@@ -17,12 +17,15 @@
 
 using Words = std::vector<std::string>;
 
-// The users the broker knows. The ACL lets the bridge read and write
-// everything under radioline/, a client publish requests and read the rest
-// there, and an outsider nothing at all.
+// The users the broker knows, with the README's ACL: the bridge reads and
+// writes everything under radioline/, the administrator also writes the
+// plain request topics and reads everything, and each user (alice, bob)
+// writes only its own request topics and reads its own replies, the
+// status and the state.
 constexpr const char *kBridgeUser = "bridge";
-constexpr const char *kClientUser = "client";
-constexpr const char *kOutsiderUser = "outsider";
+constexpr const char *kAdminUser = "admin";
+constexpr const char *kAlice = "alice";
+constexpr const char *kBob = "bob";
 
 // The words of every list in `lists`, in order.
 Words joined(std::initializer_list<Words> lists);
@@ -71,11 +74,11 @@ struct ClientRun {
 // its end; the client's own time limit (-W) bounds it.
 ClientRun runClient(const std::string &program, const Words &args, const std::string &input = {});
 
-// mosquitto_sub in the background as the client, subscribed to `topic`
-// once constructed.
+// mosquitto_sub in the background as the administrator, subscribed to
+// `topics` once constructed.
 class Subscriber : public Process {
  public:
-  Subscriber(const Broker &broker, const std::string &topic);
+  Subscriber(const Broker &broker, const Words &topics);
   // The payloads so far, one line each.
   Words messages() const;
   // Waits (bounded) until `count` messages have arrived.

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The bridge's topics and payloads. A request is admitted in a fixed order:
-// its topic names the radio; the reply's route is the message's response
-// topic when that lies under the reply prefix, else the radio's response
-// topic; a retained request, a foreign response topic and anything that is
-// not one valid command are answered at once with "usage" and never queued.
+// its topic names the radio and, one level further, the user; the reply's
+// route is the message's response topic when that lies under the reply
+// prefix (for a user, under the prefix's USER/ level), else the radio's
+// response topic (with /USER for a user); a retained request, a foreign
+// response topic, a radio the line does not serve and anything that is not
+// one valid command are answered at once with "usage" and never queued.
 // A command comes as text or as {"command": "...", "transaction": "..."}
 // and is planned by radioctl, so it meets radioctl's own checks. What a
 // successful command changes in a radio's state is one row per command.
@@ -13,6 +15,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <tuple>
 
 namespace radiobridge {
 namespace {
@@ -20,7 +23,7 @@ namespace {
 using Values = std::vector<long>;
 
 constexpr std::size_t kMaxShown = 64;  // longest client text repeated in logs and replies
-constexpr const char *kRequestLeaf = "/request";
+constexpr const char *kRequestLevel = "request";
 constexpr double kTenthsPerHz = 10.0;
 
 // What a successful command changes in a radio's state: the reader that
@@ -78,47 +81,11 @@ constexpr std::array<Utf8Lead, 9> kUtf8Leads{{
 }};
 // clang-format on
 
-// The text cut to kMaxShown bytes with every byte outside printable ASCII
-// written as \xNN.
-std::string shown(const std::string &text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size() && i < kMaxShown; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    char escaped[8];
-    std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
-    out += c >= ' ' && c <= '~' ? std::string(1, static_cast<char>(c)) : std::string(escaped);
-  }
-  return text.size() > kMaxShown ? out + "..." : out;
-}
-
 std::string trimmed(const std::string &text) {
   const char *space = " \t\r\n";
   const std::size_t first = text.find_first_not_of(space);
   return first == std::string::npos ? std::string()
                                     : text.substr(first, text.find_last_not_of(space) - first + 1);
-}
-
-// Well-formed UTF-8 (no stray continuation bytes, overlong forms,
-// surrogates or code points above U+10FFFF).
-bool validUtf8(const std::string &text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const unsigned char lead = static_cast<unsigned char>(text[i++]);
-    const auto row = std::find_if(kUtf8Leads.begin(), kUtf8Leads.end(), [lead](const Utf8Lead &r) {
-      return lead >= r.first && lead <= r.last;
-    });
-    if (row == kUtf8Leads.end() || text.size() - i < static_cast<std::size_t>(row->follow)) {
-      return false;
-    }
-    for (int k = 0; k < row->follow; ++k) {
-      const unsigned char next = static_cast<unsigned char>(text[i++]);
-      const bool first = k == 0;
-      if (next < (first ? row->low : kContinuationLow) ||
-          next > (first ? row->high : kContinuationHigh)) {
-        return false;
-      }
-    }
-  }
-  return true;
 }
 
 // Takes the command text (and transaction) out of a JSON request; returns
@@ -179,51 +146,102 @@ std::string radioName(int address) {
   return name;
 }
 
-Topics::Topics(std::string line_topic, std::string reply_prefix)
-    : line_(std::move(line_topic)), reply_prefix_(std::move(reply_prefix)) {}
-
-std::string Topics::radioTopic(int radio, const char *leaf) const {
-  return line_ + "/" + radioName(radio) + leaf;
+std::string shown(const std::string &text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && i < kMaxShown; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+    out += c >= ' ' && c <= '~' ? std::string(1, static_cast<char>(c)) : std::string(escaped);
+  }
+  return text.size() > kMaxShown ? out + "..." : out;
 }
 
-bool Topics::replyAllowed(const std::string &topic) const {
-  return topic.size() > reply_prefix_.size() &&
-         topic.compare(0, reply_prefix_.size(), reply_prefix_) == 0 &&
+bool validUtf8(const std::string &text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char lead = static_cast<unsigned char>(text[i++]);
+    const auto row = std::find_if(kUtf8Leads.begin(), kUtf8Leads.end(), [lead](const Utf8Lead &r) {
+      return lead >= r.first && lead <= r.last;
+    });
+    if (row == kUtf8Leads.end() || text.size() - i < static_cast<std::size_t>(row->follow)) {
+      return false;
+    }
+    for (int k = 0; k < row->follow; ++k) {
+      const unsigned char next = static_cast<unsigned char>(text[i++]);
+      const bool first = k == 0;
+      if (next < (first ? row->low : kContinuationLow) ||
+          next > (first ? row->high : kContinuationHigh)) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+Topics::Topics(std::string line_topic, std::string reply_prefix, std::vector<int> radios)
+    : line_(std::move(line_topic)),
+      reply_prefix_(std::move(reply_prefix)),
+      radios_(std::move(radios)) {}
+
+std::string Topics::radioTopic(int radio, const char *leaf, const std::string &user) const {
+  return line_ + "/" + radioName(radio) + leaf + (user.empty() ? "" : "/" + user);
+}
+
+std::vector<std::string> Topics::requestFilters() const {
+  return {line_ + "/+/" + kRequestLevel, line_ + "/+/" + kRequestLevel + "/+"};
+}
+
+bool Topics::serves(int radio) const {
+  return std::find(radios_.begin(), radios_.end(), radio) != radios_.end();
+}
+
+bool Topics::replyAllowed(const std::string &topic, const std::string &user) const {
+  const std::string prefix = replyPrefix(user);
+  return topic.size() > prefix.size() && topic.compare(0, prefix.size(), prefix) == 0 &&
          topic.find_first_of(std::string("+#\0", 3)) == std::string::npos;
 }
 
-std::optional<int> Topics::radioOf(const std::string &request_topic) const {
+std::optional<RequestTarget> Topics::targetOf(const std::string &request_topic) const {
   const std::string head = line_ + "/";
-  const std::size_t name_size = 2;
-  if (request_topic.size() !=
-          head.size() + name_size + std::char_traits<char>::length(kRequestLeaf) ||
-      request_topic.compare(0, head.size(), head) != 0 ||
-      request_topic.compare(head.size() + name_size, std::string::npos, kRequestLeaf) != 0) {
+  if (request_topic.compare(0, head.size(), head) != 0) return std::nullopt;
+  std::vector<std::string> levels{{}};
+  for (std::size_t i = head.size(); i < request_topic.size(); ++i) {
+    if (request_topic[i] == '/') {
+      levels.emplace_back();
+    } else {
+      levels.back() += request_topic[i];
+    }
+  }
+  const std::string &name = levels[0];
+  if (levels.size() < 2 || levels.size() > 3 || levels[1] != kRequestLevel || name.size() != 2 ||
+      name.find_first_not_of("0123456789abcdef") != std::string::npos ||
+      (levels.size() == 3 && levels[2].empty())) {
     return std::nullopt;
   }
-  const std::string name = request_topic.substr(head.size(), name_size);
-  if (name.find_first_not_of("0123456789abcdef") != std::string::npos) return std::nullopt;
-  return std::stoi(name, nullptr, 16);
+  return RequestTarget{std::stoi(name, nullptr, 16), levels.size() == 3 ? levels[2] : ""};
 }
 
 Admission admit(const Incoming &message, const Topics &topics,
                 std::chrono::seconds default_expiry) {
   Admission admission;
-  const std::optional<int> radio = topics.radioOf(message.topic);
-  if (!radio) {
+  const std::optional<RequestTarget> target = topics.targetOf(message.topic);
+  if (!target) {
     admission.note = "message on " + shown(message.topic) + " dropped: not a request topic";
     return admission;
   }
   Request &request = admission.request;
-  request.radio = *radio;
+  const std::string radio = radioName(target->radio);
+  request.radio = target->radio;
   request.expires =
       message.received +
       (message.expiry_seconds ? std::chrono::seconds(*message.expiry_seconds) : default_expiry);
-  request.route = {topics.response(*radio), message.correlation};
-  const bool foreign = message.response_topic && !topics.replyAllowed(*message.response_topic);
+  request.route = {topics.response(target->radio, target->user), message.correlation};
+  const bool foreign =
+      message.response_topic && !topics.replyAllowed(*message.response_topic, target->user);
   if (message.response_topic && !foreign) request.route.topic = *message.response_topic;
+  request.requester = target->user.empty() ? request.route.topic : target->user;
   if (message.retained && message.payload_size == 0) {
-    admission.note = "radio " + radioName(*radio) + ": empty retained request dropped";
+    admission.note = "radio " + radio + ": empty retained request dropped";
     return admission;
   }
   std::string problem = readCommand(message, request);
@@ -232,9 +250,12 @@ Admission admit(const Incoming &message, const Topics &topics,
     admission.clear_retained = true;
   } else if (foreign) {
     problem = "response topic '" + shown(*message.response_topic) + "' is not under '" +
-              topics.replyPrefix() + "'";
-    admission.note =
-        "radio " + radioName(*radio) + ": refused to answer on " + shown(*message.response_topic);
+              shown(topics.replyPrefix(target->user)) + "'";
+    admission.note = "radio " + radio + ": refused to answer " +
+                     (target->user.empty() ? "" : shown(target->user) + " ") + "on " +
+                     shown(*message.response_topic);
+  } else if (!topics.serves(target->radio)) {
+    problem = "no radio " + radio + " on this line";
   }
   if (problem.empty()) {
     admission.action = Admission::Action::kQueue;
@@ -271,8 +292,46 @@ Json onlineStatus(bool line_open, const std::string &device, int baud) {
           {"version", RADIOBRIDGE_VERSION}};
 }
 
-Json offlineStatus() {
-  return {{"state", "offline"}};
+Json offlineStatus(const Json &instance) {
+  return {{"state", "offline"}, {"instance", instance}};
+}
+
+Json instanceId(const std::string &host, long pid, long started) {
+  return {{"host", host}, {"pid", pid}, {"started", started}};
+}
+
+std::string describeInstance(const Json &instance) {
+  if (!instance.is_object() || !instance.contains("host") || !instance.contains("pid")) {
+    return "another bridge";
+  }
+  return shown(instance["host"].is_string() ? instance["host"].get<std::string>()
+                                            : instance["host"].dump()) +
+         " pid " + instance["pid"].dump();
+}
+
+bool olderInstance(const Json &a, const Json &b) {
+  // Any JSON may stand in a foreign status: a field of another type counts as absent.
+  const auto key = [](const Json &instance) {
+    const auto number = [&instance](const char *name) {
+      const auto field = instance.find(name);
+      return field != instance.end() && field->is_number_integer() ? field->get<long>() : 0L;
+    };
+    const auto host = instance.find("host");
+    return std::make_tuple(
+        number("started"),
+        host != instance.end() && host->is_string() ? host->get<std::string>() : std::string(),
+        number("pid"));
+  };
+  return key(a) < key(b);
+}
+
+bool readStatus(const std::string &payload, Json &instance) {
+  const Json status = Json::parse(payload, nullptr, false);
+  instance = nullptr;
+  if (status.is_discarded() || !status.is_object()) return false;
+  if (status.contains("instance")) instance = status["instance"];
+  const auto state = status.find("state");
+  return state != status.end() && *state == "online";
 }
 
 Json stateObject(const RadioState &state) {

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Topics and JSON, both ways, with no I/O: the topic names of one line, a
 // message as it arrived turned into a request for the worker (or into the
-// error reply it gets at once), the reply and log line of a request, and
-// the retained status and radio-state payloads. Commands are read with
-// radioctl's planner and answered in radioctl's JSON, so a request through
-// the bridge and a radioctl command line are checked and reported alike.
-// The session feeds messages in; the worker and the session publish what
-// comes out.
+// error reply it gets at once), the reply and log line of a request, the
+// retained status and radio-state payloads, and the instance id a status
+// carries. Commands are read with radioctl's planner and answered in
+// radioctl's JSON, so a request through the bridge and a radioctl command
+// line are checked and reported alike. The session feeds messages in; the
+// worker and the session publish what comes out.
 #ifndef RADIOBRIDGE_CODEC_H
 #define RADIOBRIDGE_CODEC_H
 
@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "commands.h"
 
@@ -37,26 +38,54 @@ constexpr std::size_t kMaxRequestBytes = 4096;
 // A radio's address as it appears in topics: two lower-case hex digits.
 std::string radioName(int address);
 
+// Well-formed UTF-8: no stray continuation bytes, overlong forms,
+// surrogates or code points above U+10FFFF.
+bool validUtf8(const std::string &text);
+
+// `text` cut to 64 bytes, every byte outside printable ASCII written as
+// \xNN: client text made safe for logs and replies.
+std::string shown(const std::string &text);
+
+// What a request topic names: the radio, and the user for a per-user
+// topic T/R/request/USER (empty for the plain T/R/request).
+struct RequestTarget {
+  int radio = 0;
+  std::string user;
+};
+
+// The topics of one line T (BASE/LINE) and the radios it serves. A user's
+// replies go to T/R/response/USER or under PREFIX USER/; the plain request
+// topic's to T/R/response or under PREFIX (T/reply/ by default).
 class Topics {
  public:
-  Topics(std::string line_topic, std::string reply_prefix);
+  Topics(std::string line_topic, std::string reply_prefix, std::vector<int> radios = {});
 
   std::string status() const { return line_ + "/status"; }
-  std::string state(int radio) const { return radioTopic(radio, "/state"); }
-  std::string request(int radio) const { return radioTopic(radio, "/request"); }
-  std::string response(int radio) const { return radioTopic(radio, "/response"); }
-  const std::string &replyPrefix() const { return reply_prefix_; }
+  std::string state(int radio) const { return radioTopic(radio, "/state", {}); }
+  std::string request(int radio, const std::string &user = {}) const {
+    return radioTopic(radio, "/request", user);
+  }
+  std::string response(int radio, const std::string &user = {}) const {
+    return radioTopic(radio, "/response", user);
+  }
+  std::string replyPrefix(const std::string &user = {}) const {
+    return user.empty() ? reply_prefix_ : reply_prefix_ + user + "/";
+  }
+  // The filters that take every radio's plain and per-user requests.
+  std::vector<std::string> requestFilters() const;
+  bool serves(int radio) const;
 
-  // Whether a reply may be published on `topic`.
-  bool replyAllowed(const std::string &topic) const;
-  // The radio a request topic is addressed to.
-  std::optional<int> radioOf(const std::string &request_topic) const;
+  // Whether `user`'s reply may be published on `topic`.
+  bool replyAllowed(const std::string &topic, const std::string &user) const;
+  // The radio and user a request topic names.
+  std::optional<RequestTarget> targetOf(const std::string &request_topic) const;
 
  private:
-  std::string radioTopic(int radio, const char *leaf) const;
+  std::string radioTopic(int radio, const char *leaf, const std::string &user) const;
 
   std::string line_;
   std::string reply_prefix_;
+  std::vector<int> radios_;
 };
 
 // Where a reply goes: the topic and the correlation data to send with it.
@@ -77,11 +106,13 @@ struct Incoming {
   Clock::time_point received;
 };
 
-// One request for a radio: what to run, where to answer and until when.
+// One request for a radio: what to run, who asked, where to answer and
+// until when.
 struct Request {
   int radio = 0;
-  std::string text;  // the command as written, made printable, for the log
-  std::string name;  // the command's name in replies, empty when there is none
+  std::string requester;  // its USER, else its route's topic: whose turn it takes
+  std::string text;       // the command as written, made printable, for the log
+  std::string name;       // the command's name in replies, empty when there is none
   radioctl::Invocation invocation;
   Json transaction;  // null when none was given
   Route route;
@@ -111,9 +142,23 @@ Json reply(const Request &request, Json result);
 // "radio 20 set-freq 145.5M: ok (7 ms)"
 std::string logEntry(const Request &request, const Json &reply, std::chrono::milliseconds took);
 
-// The retained status of the line, and the will's and clean stop's payload.
+// Who publishes a status: {"host":…,"pid":…,"started":UNIX-SECONDS}.
+Json instanceId(const std::string &host, long pid, long started);
+// "HOST pid N", or "another bridge" for a status without an instance id.
+std::string describeInstance(const Json &instance);
+// Whether instance `a` started before `b` (host and pid break a tie), so
+// that of two bridges that took a line at once the older keeps it.
+bool olderInstance(const Json &a, const Json &b);
+
+// The retained status of the line, and the will's and clean stop's payload;
+// the session adds the instance to both.
 Json onlineStatus(bool line_open, const std::string &device, int baud);
-Json offlineStatus();
+Json offlineStatus(const Json &instance);
+
+// Whether a status read from the status topic says online; `instance` is
+// set to the instance that published it (null when it names none). Anything
+// that is not a status object counts as offline.
+bool readStatus(const std::string &payload, Json &instance);
 
 // What is known of one radio.
 struct RadioState {

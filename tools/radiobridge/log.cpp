@@ -28,4 +28,28 @@ void StateLog::change(const std::string &line) {
   logLine(line);
 }
 
+void RateLog::note(const std::string &line, Clock::time_point now) {
+  flush(now);
+  if (running_) {
+    ++count_;
+    return;
+  }
+  logLine(line);
+  running_ = true;
+  since_ = now;
+  count_ = 0;
+}
+
+void RateLog::flush(Clock::time_point now) {
+  if (!running_ || now - since_ < period_) return;
+  if (count_ == 0) {
+    running_ = false;
+    return;
+  }
+  logLine(std::to_string(count_) + " " + counted_ + " in the last " +
+          std::to_string(period_.count()) + " s");
+  since_ = now;
+  count_ = 0;
+}
+
 }  // namespace radiobridge

@@ -3,10 +3,13 @@
 // one call so lines from different threads never interleave, and no
 // timestamp (the journal adds its own). StateLog writes a change of state
 // once: a line equal to the last one it wrote is skipped, so a retry that
-// fails the same way as the one before says nothing.
+// fails the same way as the one before says nothing. RateLog writes the
+// first of a run of like events, then one count per period while they go
+// on, so a flood of refused requests costs a few lines, not one each.
 #ifndef RADIOBRIDGE_LOG_H
 #define RADIOBRIDGE_LOG_H
 
+#include <chrono>
 #include <mutex>
 #include <string>
 
@@ -22,6 +25,30 @@ class StateLog {
  private:
   std::mutex mutex_;
   std::string last_;
+};
+
+// Not thread-safe: one thread notes and flushes.
+class RateLog {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // `counted` names the events in the count's line: "requests answered busy".
+  RateLog(std::chrono::seconds period, std::string counted)
+      : period_(period), counted_(std::move(counted)) {}
+
+  // Writes `line` when no event was written or counted in the last period;
+  // else counts the event.
+  void note(const std::string &line, Clock::time_point now);
+  // Once a period is over, writes "N requests answered busy in the last
+  // 10 s" when it counted any, and ends the run when it counted none.
+  void flush(Clock::time_point now);
+
+ private:
+  std::chrono::seconds period_;
+  std::string counted_;
+  bool running_ = false;
+  Clock::time_point since_;
+  long count_ = 0;
 };
 
 }  // namespace radiobridge

@@ -2,16 +2,23 @@
 // radiobridge: the radios on one serial line, reached through an MQTT
 // broker. main owns the start and stop order and the signals. Start: read
 // the options (a bad command line stops here), read the password file,
-// block SIGINT, SIGTERM and SIGUSR1 in every thread to come, start the
-// worker (it opens the line), then the session (its network thread
-// connects). main then waits for a signal: SIGINT or SIGTERM stop the
-// bridge, SIGUSR1 is how the session reports a fatal refusal. Stop: close
-// the queue, let the worker finish its exchange and answer what is queued,
-// publish "offline" and disconnect, close the line. Exit 0 after a signal,
-// 1 after a runtime failure, 2 for a usage error.
+// open and lock the line (a device another program holds stops here,
+// before the broker is reached), block SIGINT, SIGTERM and SIGUSR1 in
+// every thread to come, start the worker (it reads the radios), then the
+// session (its network thread connects and claims the line). main then
+// waits for a signal: SIGINT or SIGTERM stop the bridge, SIGUSR1 is how
+// the session reports a fatal refusal or another bridge serving the line.
+// Stop: close the queue, let the worker finish its exchange and answer
+// what is queued, publish "offline" if the line was claimed and disconnect,
+// close the line. Exit 0 after a signal, 1 after a runtime failure
+// (standard output that cannot take --help or --version included), 2 for a
+// usage error.
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <mutex>
@@ -58,10 +65,18 @@ bool readPassword(const std::string &path, std::string &password) {
   return true;
 }
 
+std::string hostName() {
+  char name[256] = {};
+  return ::gethostname(name, sizeof name - 1) == 0 ? name : "localhost";
+}
+
 SessionSettings sessionSettings(const Options &options, const std::string &password) {
   SessionSettings settings;
+  const std::string host = hostName();
   settings.client_id =
-      std::string(kProgram) + "-" + options.name + "-" + std::to_string(::getpid());
+      std::string(kProgram) + "-" + host + "-" + options.name + "-" + std::to_string(::getpid());
+  settings.line_name = options.name;
+  settings.instance = instanceId(host, ::getpid(), static_cast<long>(std::time(nullptr)));
   settings.host = options.host;
   settings.port = options.port;
   settings.keepalive = options.keepalive;
@@ -70,7 +85,6 @@ SessionSettings sessionSettings(const Options &options, const std::string &passw
   settings.cafile = options.cafile;
   settings.cert = options.cert;
   settings.key = options.key;
-  settings.radios = options.radios;
   settings.request_expiry = std::chrono::seconds(options.request_expiry);
   return settings;
 }
@@ -100,9 +114,10 @@ int waitForStop(const sigset_t &signals, Fatal &fatal) {
 int run(int argc, char **argv) {
   const ParsedOptions parsed = parseOptions(argc, argv);
   if (!parsed.run) {
-    std::cout << parsed.output << std::flush;
     std::cerr << parsed.error << std::flush;
-    return parsed.status;
+    if (std::cout << parsed.output << std::flush) return parsed.status;
+    logLine(std::string(kProgram) + ": cannot write to standard output: " + std::strerror(errno));
+    return kExitFailed;
   }
   const Options &options = parsed.options;
   std::string password;
@@ -116,12 +131,17 @@ int run(int argc, char **argv) {
   ::signal(SIGPIPE, SIG_IGN);
   debug = options.trace ? 1 : 0;
 
-  const Topics topics(lineTopic(options), options.reply_prefix);
+  const Topics topics(lineTopic(options), options.reply_prefix, options.radios);
   RequestQueue queue(static_cast<std::size_t>(options.queue_size));
   Fatal fatal;
   Session session(sessionSettings(options, password), topics, queue,
                   [&fatal](const std::string &message) { fatal.report(message); });
   Worker worker(workerSettings(options), queue, session, topics);
+  std::string busy;
+  if (!worker.lockLine(busy)) {
+    logLine(std::string(kProgram) + ": " + busy);
+    return kExitFailed;
+  }
   std::thread worker_thread([&worker] { worker.run(); });
   std::string error;
   int status = kExitOk;

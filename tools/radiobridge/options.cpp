@@ -2,14 +2,16 @@
 // Reading radiobridge's command line with CLI11 and checking what it read:
 // bus addresses and the baud rate through radioctl's value parsers, the
 // broker's HOST[:PORT], option pairs that only make sense together, and the
-// topic parts, which must not contain MQTT wildcards. Defaults that depend on
-// other options (the line's name, the reply prefix) are filled in here.
+// topic parts, which must be printable UTF-8 without MQTT wildcards. Defaults
+// that depend on other options (the line's name, the reply prefix) are
+// filled in here.
 #include "options.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <optional>
 
+#include "codec.h"
 #include "values.h"
 
 namespace radiobridge {
@@ -143,14 +145,33 @@ bool readBroker(const std::string &text, Options &options, std::string &error) {
   return true;
 }
 
+namespace {
+
+// UTF-8 without control characters (C0, DEL, C1), which have no place in a
+// topic that people read.
+bool printableUtf8(const std::string &text) {
+  constexpr unsigned char kDelete = 0x7F;
+  constexpr unsigned char kC1Lead = 0xC2;  // U+0080 to U+009F are C2 80 to C2 9F
+  constexpr unsigned char kC1Last = 0x9F;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const bool c1 =
+        c == kC1Lead && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= kC1Last;
+    if (c < ' ' || c == kDelete || c1) return false;
+  }
+  return validUtf8(text);
+}
+
+}  // namespace
+
 bool topicPart(const char *option, const std::string &text, bool inner_slashes,
                std::string &error) {
-  const bool wild =
-      text.find_first_of("+#") != std::string::npos || text.find('\0') != std::string::npos;
+  const bool wild = text.find_first_of("+#") != std::string::npos;
   const bool slash = inner_slashes ? (!text.empty() && (text.front() == '/' || text.back() == '/'))
                                    : text.find('/') != std::string::npos;
-  if (text.empty() || wild || slash) {
-    error = std::string(option) + " '" + text + "' must be a topic part without +, # or " +
+  if (text.empty() || wild || slash || !printableUtf8(text)) {
+    error = std::string(option) + " '" + shown(text) +
+            "' must be printable UTF-8 without +, # or " +
             (inner_slashes ? "a leading or trailing /" : "/");
     return false;
   }
@@ -183,6 +204,11 @@ bool check(const Texts &texts, Options &options, std::string &error) {
       baud ? number("--controller", texts.controller, radioctl::ValueKind::kAddress, error)
            : std::nullopt;
   if (!baud || !controller || !readRadios(texts.radios, options, error)) return false;
+  if (*controller == radioctl::kBroadcast) {
+    error = "--controller '" + texts.controller +
+            "' is the broadcast address; the bridge needs an address of its own";
+    return false;
+  }
   options.baud = *baud;
   options.controller = *controller;
   if (options.device.empty() && !options.simulate) {

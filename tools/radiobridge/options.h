@@ -69,8 +69,8 @@ void describeLogin(CLI::App &app, Options &options);
 bool readBroker(const std::string &text, Options &options, std::string &error);
 
 // Whether `text`, the value of `option`, can be part of a topic: not empty,
-// free of wildcards and of /, or with `inner_slashes` of a leading or
-// trailing /. A problem goes to `error`.
+// printable UTF-8 (no control characters), free of wildcards and of /, or
+// with `inner_slashes` of a leading or trailing /. A problem goes to `error`.
 bool topicPart(const char *option, const std::string &text, bool inner_slashes, std::string &error);
 
 // T in the topic names: BASE/LINE.

@@ -1,19 +1,33 @@
 // SPDX-License-Identifier: MIT
 // The libmosquitto client and its network thread. Start: protocol version
-// 5, the will ("offline", retained), credentials and TLS, then the thread,
-// which connects and runs the library's loop. Whenever the loop reports the
-// connection gone or a connect failed, the thread waits out the back-off
-// (1 s doubling to 30 s, reset by a successful connect) and reconnects;
-// every failure is retried, so a broker that is down at start, restarts or
-// fails a TLS handshake is tried again (libmosquitto's own reconnecting
-// stops for good after a TLS or protocol error). Callbacks run in this
-// thread with the library's callback mutex held, so they only copy, decide
-// and publish: on_connect subscribes each radio's request topic with retain
-// handling "never send", "retain as published" (a retained request shows
-// as one) and "no local" (the empty message that clears a retained request
-// does not come back), republishes the status and raises the queue's
-// republish flag. A connection refused for the user name or password is
-// reported as fatal.
+// 5, the will ("offline" with this instance's id, retained), credentials and
+// TLS, then the thread, which connects and runs the library's loop. Whenever
+// the loop reports the connection gone or a connect failed, the thread
+// waits out the back-off (1 s doubling to 30 s, reset by a successful
+// connect) and reconnects; every failure is retried, so a broker that is
+// down at start, restarts or fails a TLS handshake is tried again
+// (libmosquitto's own reconnecting stops for good after a TLS or protocol
+// error). Callbacks run in this thread with the library's callback mutex
+// held, so they only copy, decide, subscribe and publish.
+//
+// Claiming the line, on every connect: subscribe to the status topic, then
+// once more with "send retained only if new", whose answer marks the end of
+// what was retained. No status, an offline one or this instance's own: the
+// line is claimed at once. Another instance's online status is watched for
+// 1.5 keepalives (a dead bridge's will comes within that time, and a live
+// one republishes its status at least once per keepalive): a fresh status
+// from it means another bridge serves the line, and this one yields
+// without having subscribed to a request or published anything; an offline
+// one or silence (a status a restarted broker kept) and the line is
+// claimed. Claimed, the session subscribes to every radio's plain and
+// per-user request topics with retain handling "never send", "retain as
+// published" (a retained request shows as one) and "no local" (the empty
+// message that clears a retained request does not come back), publishes
+// the status and raises the queue's republish flag. A claimed bridge that
+// sees an older instance's online status yields to it; any other status
+// that replaced its own (a younger bridge's, a dead one's will) is
+// overwritten with its own at once. A connection refused for the user name
+// or password is reported as fatal.
 #include "session.h"
 
 #include <mosquitto.h>
@@ -26,16 +40,24 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "intake.h"
+
 namespace radiobridge {
 namespace {
 
-constexpr int kQos = 1;
+constexpr int kQos = 1;       // status and state: retained, and worth delivering
+constexpr int kReplyQos = 0;  // replies
 constexpr auto kFirstReconnect = std::chrono::seconds(1);
 constexpr auto kLastReconnect = std::chrono::seconds(30);
 constexpr int kLoopWaitMs = 1000;  // longest wait in the library's loop; publishes wake it
 constexpr auto kStopWait = std::chrono::seconds(2);  // for "offline" and the disconnect
 constexpr int kSubscribeOptions =
     MQTT_SUB_OPT_SEND_RETAIN_NEVER | MQTT_SUB_OPT_RETAIN_AS_PUBLISHED | MQTT_SUB_OPT_NO_LOCAL;
+// The status is read with what is retained on it; the second subscription
+// sends nothing retained (the subscription exists) and only marks the end.
+constexpr int kStatusOptions = MQTT_SUB_OPT_NO_LOCAL;
+constexpr int kStatusMarkerOptions = MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEW;
+constexpr auto kBusyLogPeriod = std::chrono::seconds(10);
 
 // A library's message as a phrase to follow a colon: "the connection was
 // lost".
@@ -122,19 +144,28 @@ struct Session::Callbacks {
     session.changed_.notify_all();
   }
 
-  static void onSubscribe(struct mosquitto *, void *, int, int count, const int *granted,
+  static void onSubscribe(struct mosquitto *, void *object, int mid, int count, const int *granted,
                           const mosquitto_property *) {
     for (int i = 0; i < count; ++i) {
       if (granted[i] >= MQTT_RC_UNSPECIFIED) {
         logLine("broker refused a subscription: " + describe(granted[i]));
       }
     }
+    of(object).subscribed(mid);
   }
 
   static void onMessage(struct mosquitto *, void *object, const mosquitto_message *message,
                         const mosquitto_property *properties) {
+    Session &session = of(object);
     try {
-      of(object).receive(copyMessage(*message, properties));
+      if (message->topic == session.topics_.status()) {
+        const char *payload = static_cast<const char *>(message->payload);
+        Json instance;
+        const bool online =
+            readStatus(std::string(payload, payload + std::max(message->payloadlen, 0)), instance);
+        return session.statusSeen(online, instance, message->retain);
+      }
+      session.receive(copyMessage(*message, properties));
     } catch (const std::exception &error) {  // nothing may unwind through the library
       logLine("message on " + std::string(message->topic) + " dropped: " + error.what());
     }
@@ -158,7 +189,8 @@ Session::Session(SessionSettings settings, const Topics &topics, RequestQueue &q
       topics_(topics),
       queue_(queue),
       fatal_(std::move(fatal)),
-      backoff_(kFirstReconnect, kLastReconnect) {}
+      backoff_(kFirstReconnect, kLastReconnect),
+      busy_log_(kBusyLogPeriod, "requests answered busy") {}
 
 Session::~Session() {
   stop();
@@ -189,7 +221,7 @@ bool Session::start(std::string &error) {
   mosquitto_subscribe_v5_callback_set(client_, Callbacks::onSubscribe);
   mosquitto_message_v5_callback_set(client_, Callbacks::onMessage);
   mosquitto_publish_v5_callback_set(client_, Callbacks::onPublish);
-  const std::string offline = serialize(offlineStatus());
+  const std::string offline = serialize(offlineStatus(settings_.instance));
   mosquitto_will_set_v5(client_, topics_.status().c_str(), static_cast<int>(offline.size()),
                         offline.data(), kQos, true, nullptr);
   if (!settings_.user.empty()) {
@@ -219,6 +251,7 @@ void Session::network() {
       const std::lock_guard<std::mutex> lock(mutex_);
       if (quit_ && !connected_) return;
     }
+    tick();
     if (rc == MOSQ_ERR_SUCCESS) continue;
     if (!stopping_ && rc != MOSQ_ERR_NO_CONN) broker_log_.change("broker lost: " + describe(rc));
     if (!waitToReconnect()) return;
@@ -236,6 +269,18 @@ bool Session::waitToReconnect() {
   return !changed_.wait_for(lock, backoff_.next(), [this] { return quit_; });
 }
 
+// What is due by the clock: the end of a watch, the status again, the
+// count of busy replies.
+void Session::tick() {
+  const Clock::time_point now = Clock::now();
+  if (claim_ == Claim::kWatching && now >= watch_until_) {
+    logLine(describeInstance(*watched_) + " stayed silent; taking line " + settings_.line_name);
+    claim();
+  }
+  if (claim_ == Claim::kClaimed && connected_ && now >= status_due_) publishStatus();
+  busy_log_.flush(now);
+}
+
 void Session::connected() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -243,38 +288,89 @@ void Session::connected() {
   }
   backoff_.reset();
   broker_log_.change("broker connected");
-  for (int radio : settings_.radios) {
-    mosquitto_subscribe_v5(client_, nullptr, topics_.request(radio).c_str(), kQos,
-                           kSubscribeOptions, nullptr);
+  if (claim_ == Claim::kYielded) return;
+  claim_ = Claim::kChecking;
+  watched_.reset();
+  const std::string status = topics_.status();
+  mosquitto_subscribe_v5(client_, nullptr, status.c_str(), kQos, kStatusOptions, nullptr);
+  mosquitto_subscribe_v5(client_, &marker_mid_, status.c_str(), kQos, kStatusMarkerOptions,
+                         nullptr);
+}
+
+// The end of what was retained on the status topic: claim the line, or
+// watch the instance whose status says online.
+void Session::subscribed(int mid) {
+  if (mid != marker_mid_ || claim_ != Claim::kChecking) return;
+  if (!watched_) return claim();
+  const int keepalive = settings_.keepalive;
+  claim_ = Claim::kWatching;
+  watch_until_ = Clock::now() + std::chrono::milliseconds(keepalive * 1500);
+  logLine("line " + settings_.line_name + " shows " + describeInstance(*watched_) +
+          " online; watching its status for " + std::to_string(keepalive * 3 / 2) +
+          (keepalive % 2 != 0 ? ".5" : "") + " s");
+}
+
+void Session::statusSeen(bool online, const Json &instance, bool retained) {
+  if (instance == settings_.instance) return;
+  const std::string served_by =
+      "line " + settings_.line_name + " is served by " + describeInstance(instance);
+  switch (claim_.load()) {
+    case Claim::kChecking:
+      // A status published just now shows a live bridge; a retained one may be a ghost.
+      if (online && !retained) return yield(served_by);
+      watched_ = online ? std::optional<Json>(instance) : std::nullopt;
+      return;
+    case Claim::kWatching:
+      if (online) return yield(served_by);
+      logLine(describeInstance(instance) + " went offline; taking line " + settings_.line_name);
+      return claim();
+    case Claim::kClaimed:
+      if (online && olderInstance(instance, settings_.instance)) {
+        return yield(served_by);
+      }
+      return publishStatus();
+    case Claim::kYielded:
+      return;
   }
+}
+
+void Session::claim() {
+  claim_ = Claim::kClaimed;
+  for (const std::string &filter : topics_.requestFilters()) {
+    mosquitto_subscribe_v5(client_, nullptr, filter.c_str(), kQos, kSubscribeOptions, nullptr);
+  }
+  publishStatus();
+  queue_.askRepublish();
+}
+
+void Session::yield(const std::string &message) {
+  claim_ = Claim::kYielded;
+  stopping_ = true;
+  fatal_(message);
+}
+
+void Session::publishStatus() {
   Json status;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     status = status_;
   }
-  if (!status.is_null()) publish(topics_.status(), status, true);
-  queue_.askRepublish();
+  if (!status.is_null()) publish(topics_.status(), status);
+  const auto interval = std::chrono::seconds(std::max(1, settings_.keepalive / 2));
+  status_due_ = Clock::now() + interval;
 }
 
 void Session::receive(const Incoming &message) {
-  const Admission admission = admit(message, topics_, settings_.request_expiry);
-  if (!admission.note.empty()) logLine(admission.note);
-  if (admission.clear_retained) send(message.topic, {}, true, {});
-  if (admission.action == Admission::Action::kAnswer) {
-    answer(admission.request.route, admission.reply);
-    logLine(logEntry(admission.request, admission.reply, std::chrono::milliseconds(0)));
+  const Intake intake = take(message, topics_, settings_.request_expiry, queue_);
+  if (!intake.note.empty()) logLine(intake.note);
+  if (intake.clear_retained) send(message.topic, {}, true, kQos, {});
+  if (intake.outcome == Intake::Outcome::kQueued || intake.outcome == Intake::Outcome::kDropped) {
     return;
   }
-  if (admission.action == Admission::Action::kDrop) return;
-  Request request = admission.request;
-  switch (queue_.push(std::move(request))) {
-    case RequestQueue::Push::kQueued:
-      return;
-    case RequestQueue::Push::kFull:
-      return refuse(admission.request, kCodeBusy, "too many requests wait for the line");
-    case RequestQueue::Push::kClosed:
-      return refuse(admission.request, kCodeShuttingDown, kShuttingDownMessage);
-  }
+  answer(intake.request.route, intake.reply);
+  const std::string entry = logEntry(intake.request, intake.reply, std::chrono::milliseconds(0));
+  if (intake.outcome == Intake::Outcome::kBusy) return busy_log_.note(entry, Clock::now());
+  logLine(entry);
 }
 
 void Session::refuse(const Request &request, const char *code, const std::string &message) {
@@ -283,9 +379,9 @@ void Session::refuse(const Request &request, const char *code, const std::string
   logLine(logEntry(request, reply, std::chrono::milliseconds(0)));
 }
 
-int Session::send(const std::string &topic, const std::string &payload, bool retained,
+int Session::send(const std::string &topic, const std::string &payload, bool retained, int qos,
                   const std::string &correlation) {
-  if (client_ == nullptr || !connected_) return -1;
+  if (client_ == nullptr || !connected_ || claim_ != Claim::kClaimed) return -1;
   mosquitto_property *properties = nullptr;
   if (!correlation.empty()) {
     mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
@@ -294,7 +390,7 @@ int Session::send(const std::string &topic, const std::string &payload, bool ret
   int mid = -1;
   const int rc =
       mosquitto_publish_v5(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
-                           payload.data(), kQos, retained, properties);
+                           payload.data(), qos, retained, properties);
   mosquitto_property_free_all(&properties);
   if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
     logLine("cannot publish on " + topic + ": " + describe(rc));
@@ -302,21 +398,22 @@ int Session::send(const std::string &topic, const std::string &payload, bool ret
   return rc == MOSQ_ERR_SUCCESS ? mid : -1;
 }
 
-void Session::publish(const std::string &topic, const Json &payload, bool retained,
-                      const std::string &correlation) {
-  send(topic, serialize(payload), retained, correlation);
+void Session::publish(const std::string &topic, const Json &payload) {
+  send(topic, serialize(payload), true, kQos, {});
 }
 
 void Session::answer(const Route &route, const Json &reply) {
-  publish(route.topic, reply, false, route.correlation);
+  send(route.topic, serialize(reply), false, kReplyQos, route.correlation);
 }
 
 void Session::setStatus(const Json &status) {
+  Json own = status;
+  own["instance"] = settings_.instance;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
-    status_ = status;
+    status_ = own;
   }
-  publish(topics_.status(), status, true);
+  publish(topics_.status(), own);
 }
 
 void Session::stop() {
@@ -324,8 +421,9 @@ void Session::stop() {
   stopping_ = true;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (network_.joinable() && connected_) {
-      awaited_ = send(topics_.status(), serialize(offlineStatus()), true, {});
+    if (network_.joinable() && connected_ && claim_ == Claim::kClaimed) {
+      awaited_ =
+          send(topics_.status(), serialize(offlineStatus(settings_.instance)), true, kQos, {});
       changed_.wait_for(lock, kStopWait, [this] { return awaited_done_ || awaited_ < 0; });
     }
     quit_ = true;

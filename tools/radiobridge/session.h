@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The bridge's side of the broker: one libmosquitto client speaking MQTT 5,
 // the network thread that drives it, and everything that thread does. The
-// thread never touches the serial line: a message is copied out of the library, admitted
-// by the codec and queued for the worker, or answered at once when it cannot
-// run (bad command, full queue, retained, shutting down). On every connect
-// the session subscribes again, republishes the retained status and asks the
-// worker to republish the radios' state. The worker publishes replies and
-// state through the session too. This is the one file that includes
-// mosquitto.h.
+// thread never touches the serial line: a message is copied out of the
+// library and taken in (queued for the worker, or answered at once when it
+// cannot run). On every connect the session first reads the line's status:
+// a line another live bridge serves is never claimed. Once it has claimed
+// the line it subscribes to the requests, publishes the retained status
+// (again at least once per keepalive, so a bridge that starts later can
+// tell it is alive) and asks the worker to republish the radios' state.
+// The worker publishes replies and state through the session too. This is
+// the one file that includes mosquitto.h.
 #ifndef RADIOBRIDGE_SESSION_H
 #define RADIOBRIDGE_SESSION_H
 
@@ -16,6 +18,7 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,14 +47,16 @@ struct SessionSettings {
   std::string cafile;  // empty: no TLS
   std::string cert;
   std::string key;
-  std::vector<int> radios;
+  std::string line_name;  // LINE, for messages about who serves it
+  Json instance;          // this bridge's instance id, in every status it publishes
   std::chrono::seconds request_expiry{0};
 };
 
 class Session {
  public:
   // `fatal` is called, from the network thread, when going on is pointless
-  // (the broker refused the bridge's credentials).
+  // (the broker refused the bridge's credentials, another bridge serves the
+  // line).
   Session(SessionSettings settings, const Topics &topics, RequestQueue &queue,
           std::function<void(const std::string &)> fatal);
   Session(const Session &) = delete;
@@ -63,29 +68,44 @@ class Session {
   // Returns false with `error` when the settings cannot be used (TLS files).
   bool start(std::string &error);
 
-  // Publishes with QoS 1; dropped while the broker is away.
-  void publish(const std::string &topic, const Json &payload, bool retained,
-               const std::string &correlation = {});
-  // Sends a reply on its route.
+  // Publishes a retained message with QoS 1; dropped while the broker is
+  // away or the line is not claimed.
+  void publish(const std::string &topic, const Json &payload);
+  // Sends a reply on its route, with QoS 0: a reply is worth nothing once
+  // its client is gone, and a client then owes no acknowledgement for it.
   void answer(const Route &route, const Json &reply);
   // Answers a request that is not run with a failure, and logs it.
   void refuse(const Request &request, const char *code, const std::string &message);
-  // Keeps the line's status and publishes it, now and on every connect.
+  // Keeps the line's status, adds the instance id and publishes it, now and
+  // whenever the session publishes the status again.
   void setStatus(const Json &status);
 
-  // Publishes "offline", waits a little for the broker to take it,
-  // disconnects and stops the network thread.
+  // Publishes "offline" when this bridge holds the line, waits a little for
+  // the broker to take it, disconnects and stops the network thread.
   void stop();
 
  private:
   struct Callbacks;
   friend struct Callbacks;
+  // Where this bridge stands with the line on the current connection.
+  enum class Claim {
+    kChecking,  // reading the retained status
+    kWatching,  // another instance's status says online: is it alive?
+    kClaimed,   // the line is this bridge's
+    kYielded,   // another bridge serves the line; the bridge stops
+  };
 
   void network();
+  void tick();
   bool waitToReconnect();
   void connected();
+  void subscribed(int mid);
+  void statusSeen(bool online, const Json &instance, bool retained);
+  void claim();
+  void yield(const std::string &message);
+  void publishStatus();
   void receive(const Incoming &message);
-  int send(const std::string &topic, const std::string &payload, bool retained,
+  int send(const std::string &topic, const std::string &payload, bool retained, int qos,
            const std::string &correlation);
 
   SessionSettings settings_;
@@ -96,9 +116,17 @@ class Session {
   StateLog broker_log_;
   Backoff backoff_;  // the network thread's wait before reconnecting
   std::thread network_;
+  RateLog busy_log_;  // the network thread's
   std::atomic<bool> connected_{false};
   std::atomic<bool> stopping_{false};  // losses of the broker are no news
-  std::mutex mutex_;                   // guards what follows
+  std::atomic<Claim> claim_{Claim::kChecking};
+  // The network thread's own: the status check's end marker, the instance
+  // watched and until when, and when the status is next due again.
+  int marker_mid_ = -1;
+  std::optional<Json> watched_;
+  Clock::time_point watch_until_;
+  Clock::time_point status_due_;
+  std::mutex mutex_;  // guards what follows
   std::condition_variable changed_;
   bool quit_ = false;  // the network thread is to end once disconnected
   Json status_;

@@ -4,9 +4,13 @@
 // closes. A request is answered "expired", "line-lost" or "unavailable"
 // without touching the line when that applies, else run through radioctl
 // and answered with its result; a setter of a readable value is then read
-// back so the published state shows what the radio holds. An exchange that
-// fails with EPIPE, EIO, ENXIO or EBADF means the device went away: the
-// line is closed and reopened after the back-off's wait.
+// back so the published state shows what the radio holds. After a failed
+// or refused exchange the radio may hold what it was told although the
+// exchange failed (a late answer, a refusal that was another command's
+// reply), so its whole readable state is read again before its state is
+// next published. An exchange that fails with EPIPE, EIO, ENXIO or EBADF
+// means the device went away: the line is closed and reopened after the
+// back-off's wait.
 #include "worker.h"
 
 #include <cerrno>
@@ -56,8 +60,22 @@ Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session, c
   }
 }
 
+bool Worker::lockLine(std::string &error) {
+  int code = 0;
+  if (openLine(error, code)) return true;
+  if (code == EBUSY) {
+    error = "device busy: " + settings_.line.device + " is held by another program";
+    return false;
+  }
+  loseLine(error, code);
+  return true;
+}
+
 void Worker::run() {
-  openLine();
+  for (Radio &radio : radios_) {
+    if (line_open_ && !queue_.closed()) readState(radio);
+    publishState(radio);
+  }
   heartbeat_at_ = Clock::now() + settings_.heartbeat;
   for (;;) {
     Request request;
@@ -68,7 +86,7 @@ void Worker::run() {
     }
     if (wake == RequestQueue::Wake::kRequest) serve(request);
     const Clock::time_point now = Clock::now();
-    if (!line_open_ && now >= reopen_at_) openLine();
+    if (!line_open_ && now >= reopen_at_) reopenLine();
     if (line_open_ && settings_.heartbeat.count() > 0 && now >= heartbeat_at_) {
       heartbeat();
       heartbeat_at_ = Clock::now() + settings_.heartbeat;
@@ -89,24 +107,32 @@ Clock::time_point Worker::nextWake() const {
   return Clock::now() + kIdleWake;
 }
 
-void Worker::openLine() {
+// Opens the line; on failure `error` says why and `code` is the system's
+// error number, 0 when none applies.
+bool Worker::openLine(std::string &error, int &code) {
   line_.reset();
   line_.emplace();
-  std::string error;
   if (!line_->open(settings_.line, error)) {
-    const int code = line_->failureErrno();
+    code = line_->failureErrno();
     line_.reset();
-    return loseLine(error, code);
+    return false;
   }
   line_open_ = true;
   if (settings_.line.simulate) device_ = openDevice();
   backoff_.reset();
   line_log_.change("line open");
+  publishStatus();
+  return true;
+}
+
+void Worker::reopenLine() {
+  std::string error;
+  int code = 0;
+  if (!openLine(error, code)) return loseLine(error, code);
   for (Radio &radio : radios_) {
     radio.read = false;
-    if (line_open_ && !queue_.closed()) readState(radio);
+    refresh(radio);
   }
-  if (line_open_) publishStatus();
 }
 
 void Worker::loseLine(const std::string &why, int code) {
@@ -131,7 +157,7 @@ void Worker::publishStatus() {
 void Worker::publishState(Radio &radio, bool force) {
   const Json state = stateObject(radio.state);
   if (!force && state == radio.published) return;
-  session_.publish(topics_.state(radio.address), state, true);
+  session_.publish(topics_.state(radio.address), state);
   radio.published = state;
 }
 
@@ -144,28 +170,26 @@ Worker::Radio *Worker::find(int address) {
 
 void Worker::serve(const Request &request) {
   const Clock::time_point start = Clock::now();
-  Radio *radio = find(request.radio);
+  Radio &radio = *find(request.radio);  // the session admits only served radios
   const char *read_back = nullptr;
+  bool ran = false;
   Json result;
-  if (radio == nullptr) {
-    result = failure(request, radioctl::kCodeUsage, EINVAL,
-                     "no radio " + radioName(request.radio) + " on this line");
-  } else if (start > request.expires) {
+  if (start > request.expires) {
     result = failure(request, kCodeExpired, 0, "the request expired before the line was free");
   } else if (!line_open_) {
     result =
         failure(request, radioctl::kCodeLineLost, line_code_, "the line is lost: " + line_problem_);
-  } else if (!radio->state.available) {
+  } else if (!radio.state.available) {
     result = failure(request, kCodeUnavailable, 0,
-                     "radio " + radioName(radio->address) + " did not answer its heartbeats");
+                     "radio " + radioName(radio.address) + " did not answer its heartbeats");
   } else {
-    result = execute(*radio, request, read_back);
+    result = execute(radio, request, read_back);
+    ran = true;
   }
   session_.answer(request.route, result);
   logLine(logEntry(request, result, since(start)));
-  if (radio == nullptr) return;
-  if (read_back != nullptr && line_open_) readInto(*radio, read_back);
-  publishState(*radio, false);
+  if (read_back != nullptr && line_open_) readInto(radio, read_back);
+  if (ran) refresh(radio);
 }
 
 // Runs the request's command; `read_back` is set to the reader that shows
@@ -175,6 +199,7 @@ Json Worker::execute(Radio &radio, const Request &request, const char *&read_bac
   const int rc =
       radioctl::runInvocation(request.invocation, {radio.address, settings_.controller}, result);
   if (rc == 0) read_back = noteSuccess(radio.state, request.invocation, result);
+  if (rc != 0) radio.read = false;
   if (meansLineLost(rc)) loseLine(rc);
   return reply(request, std::move(result));
 }
@@ -184,6 +209,7 @@ int Worker::readInto(Radio &radio, const std::string &reader) {
   const radioctl::Invocation &invocation = readers_.at(reader);
   const int rc = radioctl::runInvocation(invocation, {radio.address, settings_.controller}, result);
   if (rc == 0) noteSuccess(radio.state, invocation, result);
+  if (rc != 0) radio.read = false;
   if (meansLineLost(rc)) loseLine(rc);
   return rc;
 }
@@ -193,10 +219,16 @@ int Worker::readInto(Radio &radio, const std::string &reader) {
 // bridge stops.
 void Worker::readState(Radio &radio) {
   for (const std::string &reader : stateReaders()) {
-    if (queue_.closed() || readInto(radio, reader) != 0) return publishState(radio, false);
+    if (queue_.closed() || readInto(radio, reader) != 0) return;
   }
   radio.read = true;
-  publishState(radio, false);
+}
+
+// Publishes the radio's state, read again first when an exchange failed
+// since it was last read whole.
+void Worker::refresh(Radio &radio) {
+  if (!radio.read && line_open_ && radio.state.available && !queue_.closed()) readState(radio);
+  publishState(radio);
 }
 
 void Worker::heartbeat() {
@@ -208,14 +240,17 @@ void Worker::heartbeat() {
     if (answered && !radio.state.available) {
       radio.state.available = true;
       logLine("radio " + radioName(radio.address) + " available");
-      radio.read = false;
     }
     if (!answered && radio.state.available && radio.failures >= kHeartbeatFailures) {
       radio.state.available = false;
       logLine("radio " + radioName(radio.address) + " unavailable");
     }
-    if (answered && !radio.read) readState(radio);
-    publishState(radio, false);
+    // A silent radio is read again once it answers, not at each failed beat.
+    if (answered) {
+      refresh(radio);
+    } else {
+      publishState(radio);
+    }
   }
 }
 

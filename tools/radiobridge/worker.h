@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: MIT
 // The worker thread: the only thread that touches the serial line and the
-// only caller of the radioline library. It owns the line (opening, losing
-// and reopening it with back-off), what is known of each radio (state,
-// availability by heartbeat) and runs the queued requests one at a time in
-// arrival order, publishing each reply and every change of state through
-// the session. It reads the radios' state whenever the line opens and
-// republishes it when the session asks (after every connect).
+// only caller of the radioline library (but for the first open, which main
+// makes before any thread starts, so that a line another program holds
+// stops the bridge before it reaches the broker). It owns the line
+// (opening, losing and reopening it with back-off), what is known of each
+// radio (state, availability by heartbeat) and runs the queued requests one
+// at a time in the queue's order, publishing each reply and every change
+// of state through the session. It reads the radios' state whenever the
+// line opens and after any failed exchange, and republishes it when the
+// session asks (after every claim of the line).
 #ifndef RADIOBRIDGE_WORKER_H
 #define RADIOBRIDGE_WORKER_H
 
@@ -35,6 +38,9 @@ class Worker {
  public:
   Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics);
 
+  // Opens the line before the worker runs; false with `error` ("device
+  // busy: …") when another program holds it. Any other failure leaves the line lost, to be retried.
+  bool lockLine(std::string &error);
   // Serves requests until the queue is closed, then answers what is still
   // queued with "shutting-down". The line stays open for closeLine().
   void run();
@@ -46,18 +52,20 @@ class Worker {
     RadioState state;
     Json published;     // the state as last published
     int failures = 0;   // heartbeats failed in a row
-    bool read = false;  // the readable state was read since the line opened
+    bool read = false;  // the readable state was read since the line opened or an exchange failed
   };
 
-  void openLine();
+  bool openLine(std::string &error, int &code);
+  void reopenLine();
   void loseLine(const std::string &why, int code);
   void loseLine(int code);
   void serve(const Request &request);
   Json execute(Radio &radio, const Request &request, const char *&read_back);
   int readInto(Radio &radio, const std::string &reader);
   void readState(Radio &radio);
+  void refresh(Radio &radio);
   void heartbeat();
-  void publishState(Radio &radio, bool force);
+  void publishState(Radio &radio, bool force = false);
   void publishStatus();
   Clock::time_point nextWake() const;
   Radio *find(int address);

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The MQTT client behind radioctl --broker. It runs libmosquitto's loop in
 // radioctl's own thread, one bounded wait at a time: for the broker's
-// answer to the connection, for the subscription to the reply topic, and
-// for each reply. Requests are {"command":TEXT} with the response topic,
-// the correlation number and a message expiry of kBridgeWait, so a request
+// answer to the connection, for the subscriptions to the reply topic and to
+// the line's status, for the retained status, and for each reply. Requests are {"command":TEXT}
+// with the response topic, the correlation number and a message expiry of kBridgeWait, so a request
 // radioctl has given up on is never run later. A reply is taken only with
 // the correlation of the request last sent. The callbacks only record what
 // arrived; everything else happens between waits.
@@ -84,6 +84,13 @@ struct Remote::Callbacks {
   static void onMessage(struct mosquitto *, void *object, const mosquitto_message *message,
                         const mosquitto_property *properties) {
     Remote &remote = of(object);
+    const std::string payload(static_cast<const char *>(message->payload),
+                              static_cast<std::size_t>(message->payloadlen));
+    if (message->topic == radiobridge::Topics(remote.line_topic_, {}).status()) {
+      remote.status_ = payload;
+      remote.status_seen_ = true;
+      return;
+    }
     void *data = nullptr;
     uint16_t length = 0;
     if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length,
@@ -94,8 +101,7 @@ struct Remote::Callbacks {
         std::string(static_cast<const char *>(data), length) == std::to_string(remote.sent_);
     std::free(data);
     if (!ours || remote.replied_) return;
-    remote.reply_.assign(static_cast<const char *>(message->payload),
-                         static_cast<std::size_t>(message->payloadlen));
+    remote.reply_ = payload;
     remote.replied_ = true;
   }
 };
@@ -157,20 +163,21 @@ std::string Remote::where() const {
 }
 
 std::string Remote::replyTopic() const {
-  return line_topic_ + "/reply/" + client_id_;
+  return line_topic_ + "/reply/" + (options_.user.empty() ? "" : options_.user + "/") + client_id_;
 }
 
-bool Remote::openFailure(const std::string &message, int error_number, Json &failure) const {
-  failure = failureObject("", kCodeOpenFailed, error_number, message);
+bool Remote::openFailure(const std::string &message, int error_number, Json &failure,
+                         const char *code) const {
+  failure = failureObject("", code, error_number, message);
   return false;
 }
 
 // Runs the library's loop until `done()` (returns MOSQ_ERR_SUCCESS), until
-// kBridgeWait is over (returns -1) or until the loop fails (returns its
-// result code).
+// `limit` is over (returns -1) or until the loop fails (returns its result
+// code).
 template <typename Done>
-int Remote::waitFor(Done done) {
-  const auto deadline = std::chrono::steady_clock::now() + kBridgeWait;
+int Remote::waitFor(Done done, std::chrono::seconds limit) {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return -1;
     const int rc = mosquitto_loop(client_, kLoopStepMs, 1);
@@ -239,19 +246,40 @@ bool Remote::open(Json &failure) {
                        login ? EACCES : 0, failure);
   }
   const std::string reply_topic = replyTopic();
-  rc = mosquitto_subscribe_v5(client_, nullptr, reply_topic.c_str(), kQos, 0, nullptr);
+  if (!subscribe(reply_topic)) {
+    return openFailure("not allowed to read replies at " + reply_topic + " (" + broker + ": " +
+                           (granted_ < 0 ? "no answer" : radiobridge::describe(granted_)) + ")",
+                       EACCES, failure);
+  }
+  return checkStatus(failure);
+}
+
+// Subscribes to `topic`; false when the broker refused or did not answer.
+bool Remote::subscribe(const std::string &topic) {
+  granted_ = -1;
+  int rc = mosquitto_subscribe_v5(client_, nullptr, topic.c_str(), kQos, 0, nullptr);
   if (rc == MOSQ_ERR_SUCCESS) rc = waitFor([this] { return granted_ >= 0; });
-  if (rc != MOSQ_ERR_SUCCESS || granted_ >= MQTT_RC_UNSPECIFIED) {
-    return openFailure("cannot subscribe to " + reply_topic + " at " + broker + ": " +
-                           (rc < 0 ? "no answer" : radiobridge::describe(rc != 0 ? rc : granted_)),
-                       rc == MOSQ_ERR_SUCCESS ? EACCES : 0, failure);
+  return rc == MOSQ_ERR_SUCCESS && granted_ < MQTT_RC_UNSPECIFIED;
+}
+
+// The line's retained status: a bridge that is offline, or none at all,
+// is "no-bridge" before anything is sent. A broker that withholds the
+// status leaves it to the replies to tell.
+bool Remote::checkStatus(Json &failure) {
+  if (!subscribe(radiobridge::Topics(line_topic_, {}).status())) return true;
+  waitFor([this] { return status_seen_; }, kStatusWait);
+  const std::string &line = options_.name;
+  if (!status_seen_) return openFailure("no bridge serves line " + line, 0, failure, kCodeNoBridge);
+  Json instance;
+  if (!radiobridge::readStatus(status_, instance)) {
+    return openFailure("the bridge of line " + line + " is offline", 0, failure, kCodeNoBridge);
   }
   return true;
 }
 
 bool Remote::run(const Invocation &invocation, const std::string &text, Json &result) {
   const std::string name = commandName(invocation);
-  const std::string topic = radiobridge::Topics(line_topic_, {}).request(radio_);
+  const std::string topic = radiobridge::Topics(line_topic_, {}).request(radio_, options_.user);
   const std::string payload = Json{{"command", text}}.dump();
   const std::string correlation = std::to_string(++sent_);
   const std::string reply_topic = replyTopic();
@@ -278,11 +306,14 @@ bool Remote::run(const Invocation &invocation, const std::string &text, Json &re
   } else if (rc == MOSQ_ERR_SUCCESS) {
     result = resultOf(invocation, reply_);
   } else if (rc < 0) {
-    result =
-        failureObject(name, kCodeNoBridge, 0,
-                      "no bridge answered for radio " + radiobridge::radioName(radio_) + " on " +
-                          where() + " within " + std::to_string(kBridgeWait.count()) + " s",
-                      invocation.line);
+    // The broker may grant a subscription and then withhold what it carries.
+    const std::string reader = options_.user.empty() ? "this client" : options_.user;
+    result = failureObject(name, kCodeNoBridge, 0,
+                           "no bridge answered for radio " + radiobridge::radioName(radio_) +
+                               " on " + where() + " within " + std::to_string(kBridgeWait.count()) +
+                               " s: none serves it, or replies at " + reply_topic +
+                               " are not readable for " + reader,
+                           invocation.line);
   } else {
     result = failureObject(name, kCodeLineLost, 0,
                            "lost the broker of " + where() + ": " + radiobridge::describe(rc),

@@ -2,10 +2,14 @@
 // radioctl through a bridge: instead of opening a device, radioctl sends
 // each command to the radiobridge that owns the line, over an MQTT broker.
 // Remote is one MQTT 5 client with an id of its own; it subscribes to its
-// reply topic BASE/LINE/reply/ID and sends each command's text to the
-// radio's request topic with that response topic and a correlation number,
-// then waits for the reply that carries the number. The bridge answers with
-// the object radioctl --json prints, so a reply is printed as a local result
+// reply topic BASE/LINE/reply/ID (BASE/LINE/reply/USER/ID with --user),
+// reads the line's retained status (a line whose bridge is offline, or
+// that no bridge has ever served, is reported at once and nothing is
+// sent), and sends each command's text to the radio's request topic
+// (BASE/LINE/R/request/USER with --user, so that the broker's ACL can vouch
+// for who asks) with that response topic and a correlation number, then
+// waits for the reply that carries the number. The bridge answers with the
+// object radioctl --json prints, so a reply is printed as a local result
 // is. The broker's address, the line's name and the topic base are checked
 // by the bridge's own option readers, so both programs take the same
 // values. This is the one radioctl file that includes mosquitto.h.
@@ -26,6 +30,9 @@ namespace radioctl {
 // How long radioctl waits for the bridge's reply to one command (and for
 // the broker to accept the connection) before it gives up.
 constexpr std::chrono::seconds kBridgeWait{10};
+// How long it waits for the line's retained status: a broker sends it at
+// once, so none by then means no bridge ever served the line.
+constexpr std::chrono::seconds kStatusWait{2};
 
 // No bridge answered in time: none serves the line or the radio, or it is down.
 constexpr const char *kCodeNoBridge = "no-bridge";
@@ -55,8 +62,9 @@ class Remote {
   // Disconnects.
   ~Remote();
 
-  // Reads the password, connects and subscribes to the reply topic. On
-  // failure `failure` is the failure object to report ("open-failed").
+  // Reads the password, connects, subscribes to the reply topic and reads
+  // the line's status. On failure `failure` is the failure object to report
+  // ("open-failed", or "no-bridge" for a line no bridge serves now).
   bool open(Json &failure);
 
   // Sends `text`, the invocation's command, and sets `result` to the
@@ -69,8 +77,11 @@ class Remote {
   friend struct Callbacks;
 
   template <typename Done>
-  int waitFor(Done done);
-  bool openFailure(const std::string &message, int error_number, Json &failure) const;
+  int waitFor(Done done, std::chrono::seconds limit = kBridgeWait);
+  bool openFailure(const std::string &message, int error_number, Json &failure,
+                   const char *code = kCodeOpenFailed) const;
+  bool subscribe(const std::string &topic);
+  bool checkStatus(Json &failure);
   std::string where() const;
   std::string replyTopic() const;
 
@@ -80,7 +91,9 @@ class Remote {
   std::string client_id_;
   struct mosquitto *client_ = nullptr;
   int connect_code_ = -1;  // the broker's answer to the connection, -1 while none came
-  int granted_ = -1;       // the subscription's granted QoS or reason code
+  int granted_ = -1;       // the last subscription's granted QoS or reason code
+  std::string status_;     // the line's status, empty while none came
+  bool status_seen_ = false;
   int sent_ = 0;           // correlation number of the last request sent
   int publish_code_ = -1;  // the broker's answer to that request
   int publish_mid_ = -1;
