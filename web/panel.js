@@ -2,7 +2,7 @@
 // The panel's behaviour. It logs in to the broker over WebSockets as the
 // person (mqtt.js, MQTT 5), follows the bridges' retained line status and
 // radio state, and sends radioctl command lines to the chosen radio on the
-// person's own request topic, T/RR/request/USER, with a response topic
+// person's own request topic, T/R/request/USER, with a response topic
 // under their reply tree, T/reply/USER/..., and correlation data, so the
 // broker's ACL keeps each person's replies their own. It shows one status
 // line, the radio's state as radioctl prints it, and one log line per
