@@ -27,13 +27,13 @@ const Json kUses = Json::parse(R"([
 // One broker for the file; each test serves a line of its own.
 class DiscoveryTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { broker_ = new Broker; }
-  static void TearDownTestSuite() { delete broker_; }
+  static void SetUpTestSuite() { broker = new Broker; }
+  static void TearDownTestSuite() { delete broker; }
 
   void startBridge(const Words &options) {
     bridge_.emplace(RADIOBRIDGE_PATH,
-                    joined({{"--broker", broker_->address(), "--user", kBridgeUser,
-                             "--password-file", broker_->passwordFile(kBridgeUser)},
+                    joined({{"--broker", broker->address(), "--user", kBridgeUser,
+                             "--password-file", broker->passwordFile(kBridgeUser)},
                             options}));
   }
   // The retained configurations under NODE, by topic.
@@ -41,13 +41,13 @@ class DiscoveryTest : public ::testing::Test {
     const Words once{
         "--retained-only", "-v", "-W", "1", "-t", "homeassistant/+/" + node + "/+/config"};
     std::istringstream lines(
-        runClient("mosquitto_sub", joined({broker_->login(kAdminUser), once})).out);
+        runClient("mosquitto_sub", joined({broker->login(kAdminUser), once})).out);
     Json found = Json::object();
     for (std::string topic, payload; lines >> topic && std::getline(lines, payload);)
       found[topic] = Json::parse(payload);
     return found;
   }
-  static Json retained(const std::string &topic) { return Json::parse(broker_->retained(topic)); }
+  static Json retained(const std::string &topic) { return Json::parse(broker->retained(topic)); }
   // Each template rendered as the hub renders it, with its own variables or all with the same.
   static Json render(const Json &templates, const Json &variables) {
     Json jobs = Json::array();
@@ -56,17 +56,17 @@ class DiscoveryTest : public ::testing::Test {
     return Json::parse(runClient("/usr/bin/python3", {HUB_RENDER_PATH}, jobs.dump()).out);
   }
 
-  static Broker *broker_;
+  static Broker *broker;
   std::optional<Process> bridge_;
 };
 
-Broker *DiscoveryTest::broker_ = nullptr;
+Broker *DiscoveryTest::broker = nullptr;
 
 TEST_F(DiscoveryTest, RenderedTemplatesSetTheRadioAndShowItsState) {
   SimProcess sim({"--stay"});
   startBridge({"-d", sim.slavePath(), "--name", "dash", "--heartbeat", "1"});
   const std::string node = "radioline_dash_20", state = "radioline/dash/20/state";
-  ASSERT_TRUE(broker_->retainedHolds(
+  ASSERT_TRUE(broker->retainedHolds(
       "homeassistant/sensor/" + node + "/version/config",
       R"("name":"Radio 20 on dash","manufacturer":"radioline","sw_version":"radiosim 1.0","model":"radiosim")"));
   Json found = configs(node), numbers, commands, values, shown, expected;
@@ -94,9 +94,9 @@ TEST_F(DiscoveryTest, RenderedTemplatesSetTheRadioAndShowItsState) {
   std::string lines;
   for (const std::string command : render(commands, values)) lines += command + "\n";
   const Words publish{"-t", "radioline/dash/20/request", "-q", "1", "-l"};
-  runClient("mosquitto_pub", joined({broker_->login(kAdminUser), publish}), lines);
+  runClient("mosquitto_pub", joined({broker->login(kAdminUser), publish}), lines);
   for (const Json &use : kUses) EXPECT_TRUE(use[3].is_null() || sim.waitForOutput(use[3])) << lines;
-  ASSERT_TRUE(broker_->retainedHolds(state, R"("offset":-600000)"));
+  ASSERT_TRUE(broker->retainedHolds(state, R"("offset":-600000)"));
   EXPECT_EQ(render(shown, {{"value_json", retained(state)}}), expected);
 
   // The device greys out when the line is lost and when the bridge stops.
@@ -106,7 +106,7 @@ TEST_F(DiscoveryTest, RenderedTemplatesSetTheRadioAndShowItsState) {
   };
   EXPECT_EQ(shows(), Json({"online"}));
   sim.stop(SIGKILL);
-  ASSERT_TRUE(broker_->retainedHolds(line["topic"], R"("line":"lost")"));
+  ASSERT_TRUE(broker->retainedHolds(line["topic"], R"("line":"lost")"));
   EXPECT_EQ(shows(), Json({"offline"}));
   bridge_->stop(SIGTERM);
   EXPECT_EQ(shows(), Json({"offline"}));
@@ -117,7 +117,7 @@ TEST_F(DiscoveryTest, ClearsOnlyAnnouncementsOfItsOwnStaleNodes) {
   for (const char *node_object : {"radioline_dr_p_22/frequency", "radioline_dr_p_20/old",
                                   "radioline_dr_p_200/version", "other/version"})
     runClient("mosquitto_pub",
-              joined({broker_->login(kBridgeUser),
+              joined({broker->login(kBridgeUser),
                       {"-r", "-t", "homeassistant/sensor/" + std::string(node_object) + "/config",
                        "-m", "{}"}}));
   const auto kept = [](const Json &found) {
