@@ -62,7 +62,7 @@ class DiscoveryTest : public ::testing::Test {
 
 Broker *DiscoveryTest::broker = nullptr;
 
-TEST_F(DiscoveryTest, RenderedTemplatesSetTheRadioAndShowItsState) {
+TEST_F(DiscoveryTest, AnnouncedEntitiesWorkAsTheHubRendersThem) {
   SimProcess sim({"--stay"});
   startBridge({"-d", sim.slavePath(), "--name", "dash", "--heartbeat", "1"});
   const std::string node = "radioline_dash_20", state = "radioline/dash/20/state";
@@ -113,27 +113,28 @@ TEST_F(DiscoveryTest, RenderedTemplatesSetTheRadioAndShowItsState) {
 }
 
 TEST_F(DiscoveryTest, ClearsOnlyAnnouncementsOfItsOwnStaleNodes) {
-  // A radio no longer served, an entity no longer announced, and two that are not the line's.
-  for (const char *node_object : {"radioline_dr_p_22/frequency", "radioline_dr_p_20/old",
-                                  "radioline_dr_p_200/version", "other/version"})
-    runClient("mosquitto_pub",
-              joined({broker->login(kBridgeUser),
-                      {"-r", "-t", "homeassistant/sensor/" + std::string(node_object) + "/config",
-                       "-m", "{}"}}));
-  const auto kept = [](const Json &found) {
-    return found.contains("homeassistant/sensor/other/version/config") &&
-           found.contains("homeassistant/sensor/radioline_dr_p_200/version/config");
+  // The line "az-AZ_09ö" keeps the edges of each kept class and makes ö one _.
+  const auto topic = [](const std::string &node_object) {
+    return "homeassistant/sensor/radioline_" + node_object + "/config";
   };
-  startBridge({"--simulate", "--name", "dröp"});
+  // A radio no longer served, an entity no longer announced, and two that are not the line's.
+  const Words stale{topic("az-AZ_09__22/frequency"), topic("az-AZ_09__20/old")};
+  const Words foreign{topic("az-AZ_09__200/version"), topic("az-AZ_09_/version")};
+  for (const std::string &planted : joined({stale, foreign}))
+    runClient("mosquitto_pub",
+              joined({broker->login(kBridgeUser), {"-r", "-t", planted, "-m", "{}"}}));
+  const auto kept = [&](const Json &found) {
+    return found.contains(foreign[0]) && found.contains(foreign[1]);
+  };
+  startBridge({"--simulate", "--name", "az-AZ_09ö"});
   EXPECT_TRUE(pollFor(10, [&] { return configs().size() == kUses.size() + 2; }))
       << bridge_->errors();
   const Json found = configs();
   EXPECT_TRUE(kept(found));
-  EXPECT_FALSE(found.contains("homeassistant/sensor/radioline_dr_p_22/frequency/config") ||
-               found.contains("homeassistant/sensor/radioline_dr_p_20/old/config"));
+  EXPECT_FALSE(found.contains(stale[0]) || found.contains(stale[1]));
   bridge_->stop(SIGTERM);
 
-  startBridge({"--simulate", "--name", "dröp", "--no-discovery"});
+  startBridge({"--simulate", "--name", "az-AZ_09ö", "--no-discovery"});
   EXPECT_TRUE(pollFor(10, [&] { return configs().size() == 2; })) << bridge_->errors();
   EXPECT_TRUE(kept(configs()));
 }
