@@ -80,6 +80,7 @@ TEST_F(DiscoveryTest, AnnouncedEntitiesWorkAsTheHubRendersThem) {
               use[1] == "sensor" ? state : "radioline/dash/20/request");
     EXPECT_EQ(config["unique_id"], node + "_" + object);
     EXPECT_EQ(config["device"]["identifiers"], Json::array({node}));
+    EXPECT_EQ(config.value("entity_category", ""), use[1] == "sensor" ? "diagnostic" : "");
     if (!use[2].is_null()) numbers.push_back(config["value_template"]);
     if (config.contains("command_topic")) {
       commands.push_back(config.value("command_template", config["payload_press"]));
