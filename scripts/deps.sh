@@ -11,14 +11,15 @@ cd "$(dirname "$0")/.."
 needed=()
 # The bridge links libmosquitto, found through pkg-config. Its tests run a
 # private broker, its command-line clients and openssl for their TLS
-# certificates; its benchmark times a stock python3-paho-mqtt client. The
-# Python package is tested with pytest.
+# certificates; its benchmark times a stock python3-paho-mqtt client, and
+# its dashboard announcements are rendered with python3-jinja2. The Python
+# package is tested with pytest.
 # The manual pages are checked with groff and radioctl's completion with
 # bash-completion; the Debian packages need dpkg-dev and file (dependencies
 # from the binaries) and lintian. The panel's tests run in Chromium.
 for package in libcli11-dev nlohmann-json3-dev libmosquitto-dev pkg-config mosquitto \
-  mosquitto-clients openssl python3-paho-mqtt python3-pytest groff-base bash-completion dpkg-dev \
-  file lintian chromium; do
+  mosquitto-clients openssl python3-paho-mqtt python3-jinja2 python3-pytest groff-base \
+  bash-completion dpkg-dev file lintian chromium; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
     needed+=("$package")
 done
