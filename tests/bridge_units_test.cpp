@@ -136,7 +136,8 @@ TEST(BridgeOptions, ReadsDefaultsFromTheDeviceAndRefusesBadCommandLines) {
   for (const char *line :
        {"", "-d x --radio 0", "-d x --radio 0x21 --radio 33", "-d x --broker host:0",
         "-d x --user u", "-d x --simulate", "-d x --topic-base a/#", "-d x --keepalive 4",
-        "-d x --controller 0", "-d x --name a\x01b", "-d x --name \xc2\x85", "-d x --name \xff"}) {
+        "-d x --controller 0", "-d x --name a\x01b", "-d x --name \xc2\x85", "-d x --name \xff",
+        "-d x --discovery-prefix a/+"}) {
     const ParsedOptions parsed = parse(line);
     EXPECT_EQ(parsed.status, kExitUsage) << line;
     EXPECT_EQ(parsed.error.rfind("radiobridge: ", 0), 0u) << parsed.error;

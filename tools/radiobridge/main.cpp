@@ -133,10 +133,12 @@ int run(int argc, char **argv) {
 
   const Topics topics(lineTopic(options), options.reply_prefix, options.radios);
   RequestQueue queue(static_cast<std::size_t>(options.queue_size));
+  const Discovery discovery(
+      {options.discovery, options.discovery_prefix, options.topic_base, options.name}, topics);
   Fatal fatal;
-  Session session(sessionSettings(options, password), topics, queue,
+  Session session(sessionSettings(options, password), topics, discovery, queue,
                   [&fatal](const std::string &message) { fatal.report(message); });
-  Worker worker(workerSettings(options), queue, session, topics);
+  Worker worker(workerSettings(options), queue, session, topics, discovery);
   std::string busy;
   if (!worker.lockLine(busy)) {
     logLine(std::string(kProgram) + ": " + busy);

@@ -31,6 +31,7 @@ struct Texts {
   std::vector<std::string> radios;
   std::string controller = "0x91";
   std::string broker;
+  bool no_discovery = false;
   bool version = false;
 };
 
@@ -77,6 +78,12 @@ void describe(CLI::App &app, Options &options, Texts &texts) {
       ->type_name("SECONDS")
       ->check(CLI::Range(1, kMaxSeconds).description(""))
       ->capture_default_str();
+  app.add_option("--discovery-prefix", options.discovery_prefix,
+                 "topic prefix of the dashboard announcements")
+      ->type_name("PREFIX")
+      ->capture_default_str();
+  app.add_flag("--no-discovery", texts.no_discovery,
+               "announce nothing to dashboards and clear earlier announcements");
   app.add_flag("--version", texts.version, "print the version and exit");
 }
 
@@ -211,6 +218,7 @@ bool check(const Texts &texts, Options &options, std::string &error) {
   }
   options.baud = *baud;
   options.controller = *controller;
+  options.discovery = !texts.no_discovery;
   if (options.device.empty() && !options.simulate) {
     error = "give the line's device with -d DEVICE, or --simulate";
     return false;
@@ -222,7 +230,8 @@ bool check(const Texts &texts, Options &options, std::string &error) {
     options.name = options.simulate ? kSimulatedName : options.device.substr(slash + 1);
   }
   if (!topicPart("--topic-base", options.topic_base, true, error) ||
-      !topicPart("--name", options.name, false, error)) {
+      !topicPart("--name", options.name, false, error) ||
+      !topicPart("--discovery-prefix", options.discovery_prefix, true, error)) {
     return false;
   }
   if (options.reply_prefix.empty()) options.reply_prefix = lineTopic(options) + "/reply/";

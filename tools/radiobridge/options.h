@@ -44,6 +44,8 @@ struct Options {
   int queue_size = 32;
   int keepalive = 30;       // seconds
   int request_expiry = 30;  // seconds a request without its own expiry stays valid
+  bool discovery = true;    // announce the radios to home-automation dashboards
+  std::string discovery_prefix = "homeassistant";
 };
 
 // What reading the command line came to: options to run with, or an exit
