@@ -1,10 +1,11 @@
 # SPDX-License-Identifier: MIT
-# Installs the header, both kinds of the library, the programs, a CMake
-# package (find_package(radioline) gives radioline::radioline), a
-# pkg-config file (radioline.pc) and radioctl's bash completion. The
-# programs and radioline.pc find the rest of the tree relative to
-# themselves, so a tree installed into any prefix, or moved as a whole,
-# works as it is.
+# Installs what belongs to the whole tree rather than to one folder's
+# build (each folder's CMakeLists installs what it builds): a CMake package
+# (find_package(radioline) gives radioline::radioline), a pkg-config file
+# (radioline.pc), radioctl's bash completion and the bridge's systemd unit,
+# and sets where the installed programs find the library. The programs and
+# radioline.pc find the rest of the tree relative to themselves, so a tree
+# installed into any prefix, or moved as a whole, works as it is.
 include(CMakePackageConfigHelpers)
 
 # The installed programs load the shared library from the library directory
@@ -16,17 +17,8 @@ foreach(program radioprobe radioctl radiosim radiobridge)
   endif()
 endforeach()
 
+# The build files are dev, as the library's own folder installs its header.
 set(config_dir ${CMAKE_INSTALL_LIBDIR}/cmake/radioline)
-# The shared library itself is runtime; its unversioned link, the static
-# library, the header and the build files are dev.
-install(TARGETS radioline EXPORT radiolineTargets
-  LIBRARY COMPONENT runtime NAMELINK_COMPONENT dev
-  ARCHIVE COMPONENT dev
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
-install(TARGETS radioline_other
-  LIBRARY COMPONENT runtime NAMELINK_COMPONENT dev
-  ARCHIVE COMPONENT dev)
-install(TARGETS radioprobe)
 install(EXPORT radiolineTargets NAMESPACE radioline:: DESTINATION ${config_dir} COMPONENT dev)
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/radiolineConfig.cmake.in

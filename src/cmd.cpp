@@ -1,119 +1,25 @@
 // SPDX-License-Identifier: MIT
-// Frames and the radio commands built on them. In order: sending and
-// receiving one frame (FE FE, destination, source, escaped body, FD), the
-// command exchange that every radio command runs (send the request, skip
-// frames that do not concern it, judge the reply in its form), the command
-// table, and the fifteen commands, each a few lines that check its own
-// arguments, build its body and hand its row to the exchange. Bytes move
-// through charout/charin and rawcharout/rawcharin in io.cpp; BCD comes from
-// str.cpp. Request and reply buffers are fixed-size locals: nothing here
-// allocates, and nothing survives a call but what a reader copies out.
+// The radio commands. In order: the command exchange that every radio
+// command runs (clear a late answer to an abandoned request off the line,
+// send the request, skip frames that do not concern it, judge the reply in
+// its form) with the one piece of state it keeps, the mark of an abandoned
+// reply; the reply decoders; the command table; and the fifteen commands,
+// each a few lines that check its own arguments, build its body and hand its
+// row to the exchange. Frames go out and come in through sendcmd() and
+// rcvresp() in frame.cpp; the line is cleared through io.cpp's
+// discardUntilQuiet(); BCD comes from bcd.cpp. Request and reply buffers
+// are fixed-size locals: nothing here allocates, and nothing survives a call
+// but what a reader copies out.
 #include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "internal.h"
 
 using namespace radioline;
-
-namespace {
-
-// Reads one address byte of a frame header into `*address`.
-int readAddress(int *address) {
-  unsigned char c = 0;
-  const int rc = rawcharin(&c);
-  if (rc == 0) *address = c;
-  return rc;
-}
-
-// Discards everything before the next start byte.
-int huntForStart() {
-  unsigned char c = 0;
-  do {
-    trace("rcvresp: eating non-header characters\n");
-    const int rc = rawcharin(&c);
-    trace("rcvresp: rawcharin returned %d, eaten char %02x\n", rc, c);
-    if (rc != 0) {
-      tracePerror("rcvresp", rc);
-      return rc;
-    }
-  } while (c != kFrameStart);
-  return 0;
-}
-
-}  // namespace
-
-int sendcmd(int to, int from, unsigned char *cmd, int cmdlen) {
-  trace("sendcmd: to %02x from %02x\n", to, from);
-  if (from > kMaxAddress || to > kMaxAddress) return failWith(EINVAL);
-  if (cmd == nullptr && cmdlen > 0) return failWith(EINVAL);
-
-  trace("sendcmd: sending header\n");
-  const unsigned char header[] = {kFrameStart, kFrameStart, static_cast<unsigned char>(to),
-                                  static_cast<unsigned char>(from)};
-  for (unsigned char c : header) {
-    const int rc = rawcharout(c);
-    if (rc != 0) return rc;
-  }
-  trace("sendcmd: done sending header\n");
-
-  for (int i = 0; i < cmdlen; i++) {
-    trace("sendcmd: sending cmd byte %d: %02x\n", i + 1, cmd[i]);
-    const int rc = charout(cmd[i]);
-    if (rc != 0) return rc;
-    trace("sendcmd: charout returned %d\n", 0);
-  }
-
-  trace("sendcmd: sending trailer\n");
-  const int rc = rawcharout(kFrameEnd);
-  if (rc != 0) return rc;
-  trace("sendcmd: done sending trailer\n");
-  return 0;
-}
-
-int rcvresp(int *to, int *from, unsigned char *resp, int bufsize, int *resplen) {
-  if (to == nullptr || from == nullptr || resp == nullptr || resplen == nullptr) {
-    return failWith(EINVAL);
-  }
-  int rc = huntForStart();
-  if (rc != 0) return rc;
-  trace("rcvresp: found beginning of header\n");
-
-  unsigned char c = 0;
-  rc = rawcharin(&c);
-  if (rc != 0) return rc;
-  if (c != kFrameStart) return EINVAL;  // a broken start; errno stays as it was
-
-  rc = readAddress(to);
-  if (rc != 0) return rc;
-  rc = readAddress(from);
-  if (rc != 0) return rc;
-  trace("rcvresp: found full header, to=%02x from=%02x\n", *to, *from);
-  trace("rcvresp: reading packet\n");
-
-  int i = 0;
-  while (i < bufsize) {
-    trace("rcvresp: reading character\n");
-    bool escaped = false;
-    rc = charinEscaped(&c, &escaped);
-    if (rc != 0) return rc;
-    trace("rcvresp: charin returned %d; c=%02x\n", 0, c);
-    if (c == kFrameEnd && !escaped) {
-      trace("rcvresp: end of packet found\n");
-      break;
-    }
-    resp[i++] = c;
-  }
-  trace("rcvresp: exited packet read loop; len=%d\n", i);
-  *resplen = i;
-  return 0;
-}
-
-// ---------------------------------------------------------------------------
-// The command exchange: one routine that every radio command runs.
-// ---------------------------------------------------------------------------
 
 namespace {
 
@@ -167,6 +73,40 @@ constexpr int kBitsPerByte = 8;
 constexpr float kTenthsPerHertz = 10;  // a PL tone travels in tenths
 constexpr unsigned kLowByte = 0xFF;    // what a byte of a wider value keeps
 
+// How the command exchange judges the reply that concerns it.
+enum class ReplyForm {
+  kStatus,  // the first body byte is a status; only FB accepts
+  kData,    // the command byte, the subcommand with its top bit set, data
+};
+
+// Whether the exchange traces "<name>: calling sendcmd"; storemodetovfo's
+// trace has always gone without that one line.
+enum class SendTrace { kAnnounced, kUnannounced };
+
+// Turns the data of an accepted data-form reply (the body after its command
+// and subcommand bytes, `length` of them) into the caller's storage at `out`.
+// Returns 0, or EINVAL (errno set) when the data is too short; it writes to
+// `out` only when it returns 0.
+using Decoder = int (*)(const unsigned char *data, int length, void *out);
+
+// Everything that sets one radio command apart: one row of kCommands. The
+// request body is the command byte, the subcommand when there is one, then
+// `data_length` bytes that the command fills.
+struct CommandRow {
+  const char *name;                         // trace prefix and perror name
+  unsigned char command;                    // first body byte
+  std::optional<unsigned char> subcommand;  // second body byte, if any
+  int data_length;                          // request bytes after those
+  int bufsize;                              // reply body bytes to store
+  ReplyForm form;                           // how the reply is judged
+  Decoder decode;                           // data form only, else nullptr
+  SendTrace send_trace;                     // the "calling sendcmd" line
+};
+
+// ---------------------------------------------------------------------------
+// The command exchange: one routine that every radio command runs.
+// ---------------------------------------------------------------------------
+
 // A request body laid out by its row: the command byte, the row's
 // subcommand when it has one, then data_length zero bytes that the command
 // fills through data().
@@ -184,6 +124,26 @@ struct Request {
   int header_length = 0;
   int cmdlen = 0;
 };
+
+// The line on which an exchange gave up on its reply (a time-out, a broken
+// frame start) or rejected the frame it took for it (a refusal, another form
+// or command): its own answer, or the rest of it, may still arrive there.
+// 0 while no reply is abandoned; a line opened since holds no such answer.
+unsigned long abandoned_on_line = 0;
+
+// Marks the reply of the exchange under way as abandoned on the open line.
+void abandonReply() {
+  abandoned_on_line = linesOpened();
+}
+
+// When a reply was abandoned on the open line: drops what arrives on it
+// until it falls quiet, so that the late answer is not taken for the answer
+// to the next request. Returns at once otherwise; errno is left as it was.
+void discardAbandonedReply() {
+  if (abandoned_on_line == 0 || abandoned_on_line != linesOpened()) return;
+  discardUntilQuiet();
+  abandoned_on_line = 0;
+}
 
 // Status form: the first body byte must be the status FB.
 int judgeStatus(const CommandRow &row, const unsigned char *inbuf, int resplen) {

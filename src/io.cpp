@@ -5,11 +5,12 @@
 // into raw 8-bit mode at the requested speed, asks the driver for low latency
 // and discards what was waiting; rawcharout() and rawcharin() move one
 // unescaped byte per call, the reader waiting at most five seconds for it.
-// Above them sit charout() and charin(), which keep the frame's reserved
-// bytes out of a body by escaping them; the frame layer in cmd.cpp calls
-// these four, and has the line cleared after an abandoned reply (dropping
-// what arrives until the line falls quiet, timed by the speed seropen()
-// set), but never touches the descriptor itself.
+// The frame layer in frame.cpp sends and receives through these two. For the
+// command exchange in cmd.cpp, discardUntilQuiet() drops what arrives until
+// the line falls quiet (timed by the speed seropen() set), and
+// linesOpened() counts the lines seropen() has opened, so that a mark the
+// exchange made on one line is not taken for the next. Nothing above this
+// file touches the descriptor itself.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
@@ -37,9 +38,8 @@ constexpr int kNoDevice = -2;
 // Every byte read waits this long; the radio answers well within it.
 constexpr long kReadTimeoutSeconds = 5;
 
-// Whether an exchange gave up on a reply that may still arrive since the
-// line was opened or last cleared: see abandonReply().
-bool reply_abandoned = false;
+// How many lines seropen() has opened; see linesOpened().
+unsigned long lines_opened = 0;
 
 using Clock = std::chrono::steady_clock;
 using Micros = std::chrono::microseconds;
@@ -155,9 +155,8 @@ bool byteArrivesWithin(Micros wait) {
   return waitReadable(timeout) == 1 && ioctl(serfh, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
-// Drops what waits on the line and what arrives after it, until the line
-// has been quiet for quietTime() or kDiscardLimit has passed. A descriptor
-// that is no terminal keeps its bytes. errno stays as it was.
+}  // namespace
+
 void discardUntilQuiet() {
   if (!deviceUsable()) return;
   const int saved = errno;
@@ -170,16 +169,8 @@ void discardUntilQuiet() {
   errno = saved;
 }
 
-}  // namespace
-
-void abandonReply() {
-  reply_abandoned = true;
-}
-
-void discardAbandonedReply() {
-  if (!reply_abandoned) return;
-  discardUntilQuiet();
-  reply_abandoned = false;
+unsigned long linesOpened() {
+  return lines_opened;
 }
 
 }  // namespace radioline
@@ -218,7 +209,7 @@ int seropen(char *devname, int baudrate) {
   }
   requestLowLatency();
   discardWaitingInput();  // no byte from before the open is read as a reply
-  reply_abandoned = false;
+  lines_opened++;
   line_baudrate = baudrate;
   return 0;
 }
@@ -272,50 +263,4 @@ int rawcharin(unsigned char *c) {
   }
   if (got == 0) return failWith(EPIPE);
   return 0;
-}
-
-int charout(unsigned char c) {
-  if (c >= kFrameEnd) {
-    trace("charout: escaping; rawcharout(0xff)\n");
-    const int rc = rawcharout(kFrameEscape);
-    trace("charout: rawcharout returned %d\n", rc);
-    if (rc != 0) {
-      tracePerror("charout", rc);
-      return rc;
-    }
-    c &= kEscapeKeep;
-    trace("charout: escaping; rawcharout(%02x)\n", c);
-  } else {
-    trace("charout: not escaping; rawcharout(%02x)\n", c);
-  }
-  const int rc = rawcharout(c);
-  trace("charout: rawcharout returned %d\n", rc);
-  if (rc != 0) tracePerror("charout", rc);
-  return rc;
-}
-
-namespace radioline {
-
-int charinEscaped(unsigned char *c, bool *escaped) {
-  *escaped = false;
-  trace("charin: calling rawcharin\n");
-  int rc = rawcharin(c);
-  trace("charin: rawcharin returned %d, c=%02x\n", rc, *c);
-  if (rc != 0 || *c != kFrameEscape) return rc;
-
-  trace("charin: escaping; calling rawcharin\n");
-  rc = rawcharin(c);
-  trace("charin: rawcharin returned %d, c=%02x\n", rc, *c);
-  if (rc != 0) return rc;
-  *c |= kEscapeRestore;
-  *escaped = true;
-  return 0;
-}
-
-}  // namespace radioline
-
-int charin(unsigned char *c) {
-  if (c == nullptr) return failWith(EINVAL);
-  bool escaped = false;
-  return charinEscaped(c, &escaped);
 }

@@ -3,9 +3,9 @@
 // This file owns the global `debug` (0, silent, until a host sets it) and is
 // the only place that decides whether a line reaches standard error, so that
 // with `debug` zero the library writes nothing at all. The lines themselves
-// are written as literals where they happen, in io.cpp, cmd.cpp and str.cpp.
-// No helper changes errno: callers save a system call's errno, trace, and
-// set errno themselves where a failure means them to (failWith).
+// are written as literals where they happen, in io.cpp, frame.cpp, cmd.cpp
+// and bcd.cpp. No helper changes errno: callers save a system call's errno,
+// trace, and set errno themselves where a failure means them to (failWith).
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>

@@ -1,19 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Value encoding: BCD byte orders, cut digits, zero, negatives, LONG_MIN, bufrev, quiet tobcdrev.
-#include <gtest/gtest.h>
-
 #include <climits>
 #include <string>
 #include <tuple>
 #include <utility>
 
 #include "kit.h"
-#include "radioline.h"
 
 namespace {
 
 // The field starts full of EE (so a missing zero fill shows) and sits between two guard bytes.
-TEST(Bcd, EncodersWriteTheirFieldInTheirByteOrderAndNothingElse) {
+TEST(Bcd, EncodersWriteOnlyTheirFieldInTheirByteOrder) {
   // Value, field length, what tobcd writes, what tobcdrev writes.
   const std::tuple<long, int, const char *, const char *> cases[] = {
       {123, 2, "01 23", "23 01"},
@@ -33,13 +30,8 @@ TEST(Bcd, EncodersWriteTheirFieldInTheirByteOrderAndNothingElse) {
     for (const auto &[encoder, want] : orders) {
       SCOPED_TRACE(std::to_string(value) + " in " + std::to_string(buflen) + ": " + want);
       Bytes field(hex(want).size() + 2, 0xEE);
-      debug = 1;
-      const std::string said = stderrOf(
-          [&, encode = encoder, n = value, len = buflen] { encode(n, field.data() + 1, len); });
-      debug = 0;
+      encoder(value, field.data() + 1, buflen);
       EXPECT_EQ(field, hex(std::string("EE ") + want + " EE"));
-      // tobcd's lines are checked in the whole-exchange trace; tobcdrev writes none.
-      EXPECT_TRUE(encoder != tobcdrev || said.empty()) << said;
     }
   }
 }

@@ -15,9 +15,10 @@ constexpr int kUntouched = 0x5A5A;
 
 using FrameTest = LineTest;
 
-// Only an address's low byte goes out; one above 252, or a NULL body of some
-// length, is refused with nothing sent.
-TEST_F(FrameTest, SendcmdSendsEachFrameByteForByteAndRefusesAnAddressAbove252) {
+// Only an address's low byte goes out; one above 252, judged on the whole
+// value and not its low byte, or a NULL body of some length, is refused with
+// EINVAL and nothing sent.
+TEST_F(FrameTest, SendcmdPutsExactlyItsFrameOnTheLine) {
   const std::tuple<int, int, const char *, int, const char *> frames[] = {
       {0x20, 0x91, "AA FD FE FF FC", 5, "FE FE 20 91 AA FF 0D FF 0E FF 0F FC FD"},
       {0x20, 0x91, "", 0, "FE FE 20 91 FD"},
@@ -26,8 +27,8 @@ TEST_F(FrameTest, SendcmdSendsEachFrameByteForByteAndRefusesAnAddressAbove252) {
       {0x20 - 0x100, 0x91 - 0x100, "AA", 1, "FE FE 20 91 AA FD"},
       {253, 0x91, "AA", 1, ""},
       {0x20, 253, "AA", 1, ""},
-      {0x120, 0x191, "AA", 1, ""},  // refused on the whole value, not its low byte
-      {0x20, 0x91, "", 1, ""},      // no body to send
+      {0x120, 0x191, "AA", 1, ""},
+      {0x20, 0x91, "", 1, ""},  // no body to send
   };
   for (const auto &[to, from, body, cmdlen, wire] : frames) {
     SCOPED_TRACE(std::to_string(to) + " " + std::to_string(from) + ": " + wire);
@@ -55,13 +56,9 @@ Received receive(int bufsize) {
   return got;
 }
 
-// Each line delivers its bytes and then ends. A reading stores at most
-// bufsize body bytes (none for 0 or less) and leaves the next frame whole for
-// the next reading, whose hunt discards the rest. A broken start fails
-// leaving errno alone and consumes only the byte after it; a cut frame fails
-// with EPIPE, keeping the addresses that arrived. Readers given no storage
-// read nothing: the frame waiting on the line is still whole afterwards.
-TEST_F(FrameTest, RcvrespReportsWhatEachLineDeliversAndReadersGivenNoStorageReturnEinval) {
+// Readers given no storage read nothing: the frame waiting on the line is
+// still whole afterwards.
+TEST_F(FrameTest, ReadersGivenNoStorageReturnEinval) {
   radio_.send(hex("FE FE 91 20 FB FD"));
   unsigned char c = 0;
   int n = 0;
@@ -75,6 +72,14 @@ TEST_F(FrameTest, RcvrespReportsWhatEachLineDeliversAndReadersGivenNoStorageRetu
   EXPECT_TRUE(refused(rcvresp(&n, &n, nullptr, 1, &n)));
   EXPECT_TRUE(refused(rcvresp(&n, &n, &c, 1, nullptr)));
   EXPECT_EQ(receive(32).body, hex("FB"));
+}
+
+// Each line delivers its bytes and then ends. A reading stores at most
+// bufsize body bytes (none for 0 or less) and leaves the next frame whole for
+// the next reading, whose hunt discards the rest. A broken start fails
+// leaving errno alone and consumes only the byte after it; a cut frame fails
+// with EPIPE, keeping the addresses that arrived.
+TEST_F(FrameTest, RcvrespReportsWhatEachLineDelivers) {
   const std::tuple<const char *, int, int, int, int, const char *> lines[] = {
       {"00 13 FE FE 91 20 FB FD", 32, 0, 0x91, 0x20, "FB"},  // the noise before it is discarded
       {"FE FE 91 20 FD", 32, 0, 0x91, 0x20, ""},
@@ -89,7 +94,7 @@ TEST_F(FrameTest, RcvrespReportsWhatEachLineDeliversAndReadersGivenNoStorageRetu
       {"FE FE 91", 32, EPIPE, 0x91, kUntouched, ""},
       {"FE FE 91 20 FF", 32, EPIPE, 0x91, 0x20, ""},
   };
-  serclose();  // each line below is a pipe in serfh
+  serclose();  // each line is a pipe in serfh
   for (const auto &[wire, bufsize, rc, to, from, body] : lines) {
     SCOPED_TRACE(wire);
     const Bytes bytes = hex(std::string(wire) + (rc == EPIPE ? "" : " FE FE 91 21 05 FD"));

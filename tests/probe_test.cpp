@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <optional>
+#include <regex>
 #include <tuple>
 
 #include "kit.h"
@@ -39,31 +40,49 @@ std::tuple<int, std::string, std::string> runProbe(const char *arg, const std::s
           ::testing::internal::GetCapturedStderr()};
 }
 
-// The probe reaches the line the library holds open by its descriptor number.
-using Probe = LineTest;
+// One run of the probe: what it shows (the test's name), argument, whether its device is there,
+// the radio's answer, and the exit status, standard output and error.
+using ProbeRun =
+    std::tuple<const char *, const char *, bool, Bytes, int, const char *, std::string>;
 
-TEST_F(Probe, PrintsTheReplyOrTheFailingStepAndWaitsOutTheTimeoutOnce) {
+// The probe reaches the line the library holds open by its descriptor number.
+class Radioprobe : public LineTest, public ::testing::WithParamInterface<ProbeRun> {};
+
+TEST_P(Radioprobe, Run) {
   if (std::get<0>(runProbe(nullptr, "")) == 127) GTEST_SKIP() << "needs a private mount namespace";
+  const auto &[name, arg, with_device, answer, status, out, err] = GetParam();
+  std::optional<RadioAnswer> radio;
+  if (!answer.empty()) radio.emplace(radio_, request("AA 02"), answer);
   const std::string device = "/proc/self/fd/" + std::to_string(serfh);
-  std::string thirty_two;
-  for (int i = 0; i < 32; i++) thirty_two += "<< 41 ";
-  // The argument, with the device?, the radio's answer, exit status, standard output and error.
-  // The time-out row waits 5 s; of the long answer, 32 bytes are read and the rest left.
-  const std::tuple<const char *, bool, Bytes, int, const char *, std::string> runs[] = {
-      {nullptr, true, reply("AA 82 56 31 2E 30"), 0, "\n", "<< aa << 82 << 56 << 31 << 2e << 30 "},
-      {"-x", true, reply(""), 0, "\n", ""},  // an argument is ignored
-      {nullptr, false, {}, 1, "", "rc=" + std::to_string(ENOENT) + " from seropen\n"},
-      {nullptr, true, {}, 1, "", "rc " + std::to_string(ETIMEDOUT) + " from rcvresp\n"},
-      {nullptr, true, reply(hexOf(Bytes(40, 0x41))), 0, "\n", thirty_two},
-  };
-  for (const auto &[arg, with_device, answer, status, out, err] : runs) {
-    std::optional<RadioAnswer> radio;
-    if (!answer.empty()) radio.emplace(radio_, request("AA 02"), answer);
-    EXPECT_EQ(runProbe(arg, with_device ? device : ""), std::make_tuple(status, out, err));
-    radio.reset();  // the request answered is taken; the probe wrote nothing else
-    EXPECT_EQ(radio_.take(), with_device && answer.empty() ? request("AA 02") : Bytes{});
-  }
+  EXPECT_EQ(runProbe(arg, with_device ? device : ""), std::make_tuple(status, out, err));
+  radio.reset();  // the request answered is taken; the probe wrote nothing else
+  EXPECT_EQ(radio_.take(), with_device && answer.empty() ? request("AA 02") : Bytes{});
   EXPECT_EQ(access("/dev/null", F_OK), 0) << "the probe's private /dev leaked out";
 }
+
+// Of the long answer, 32 bytes are read and the rest left.
+INSTANTIATE_TEST_SUITE_P(
+    Probe, Radioprobe,
+    ::testing::Values(
+        ProbeRun{"PrintsTheReplyBody", nullptr, true, reply("AA 82 56 31 2E 30"), 0, "\n",
+                 "<< aa << 82 << 56 << 31 << 2e << 30 "},
+        ProbeRun{"IgnoresAnArgument", "-x", true, reply(""), 0, "\n", ""},
+        ProbeRun{"ReportsAFailedOpen",
+                 nullptr,
+                 false,
+                 {},
+                 1,
+                 "",
+                 "rc=" + std::to_string(ENOENT) + " from seropen\n"},
+        ProbeRun{"ReportsTheTimeoutAfterFiveSeconds",
+                 nullptr,
+                 true,
+                 {},
+                 1,
+                 "",
+                 "rc " + std::to_string(ETIMEDOUT) + " from rcvresp\n"},
+        ProbeRun{"ReadsAtMostThirtyTwoBytes", nullptr, true, reply(hexOf(Bytes(40, 0x41))), 0, "\n",
+                 std::regex_replace(std::string(32, 'x'), std::regex("x"), "<< 41 ")}),
+    [](const auto &info) { return std::string(std::get<0>(info.param)); });
 
 }  // namespace

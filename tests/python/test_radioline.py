@@ -53,7 +53,7 @@ BAD_ARGUMENTS = [
 ]
 
 
-def test_bad_arguments_raise_and_send_nothing(sim, radio):
+def test_bad_arguments_raise_before_sending(sim, radio):
     for method, args, error in BAD_ARGUMENTS:
         with pytest.raises(error):
             getattr(radio, method)(*args)
@@ -81,17 +81,26 @@ def test_line_fault_raises_its_error_class(sim_with, options, hang_up, error, co
                                  else f"set_frequency: {text}")
 
 
-def test_one_line_per_process_close_is_idempotent_and_the_simulator_serves_until_stopped(sim):
-    radio = radioline.open(sim.path)
+def test_a_second_open_line_is_refused(sim, radio):
     with pytest.raises(RuntimeError, match=sim.path):
         radioline.open(sim.path)
+
+
+def test_close_twice_leaves_a_closed_radio(radio):
     radio.close()
     radio.close()
     with pytest.raises(ValueError):
         radio.get_version()
-    with radioline.open(sim.path) as again:
-        assert again.get_version() == "radiosim 1.0"
-    assert again.closed
+
+
+def test_a_with_block_closes_its_radio(sim):
+    with radioline.open(sim.path) as radio:
+        assert radio.get_version() == "radiosim 1.0"
+    assert radio.closed
+
+
+def test_the_simulator_serves_until_stopped(sim):
+    radioline.open(sim.path).close()
     radioline.stop_simulator()
     assert not os.path.exists(sim.path)
 
@@ -99,7 +108,7 @@ def test_one_line_per_process_close_is_idempotent_and_the_simulator_serves_until
 @pytest.mark.parametrize("device, baud, code", [
     ("/nonexistent/tty", 19200, errno.ENOENT), ("/dev/null", 19200, errno.ENOTTY),
     (None, 12345, errno.EINVAL)])
-def test_failed_open_raises_and_leaves_no_line_open(sim, device, baud, code):
+def test_failed_open_leaves_no_line_open(sim, device, baud, code):
     with pytest.raises(radioline.RadioError) as raised:
         radioline.open(device or sim.path, baud=baud)
     assert type(raised.value) is radioline.RadioError and raised.value.errno == code
@@ -127,7 +136,7 @@ def test_trace_switches_the_library_trace(radio, capfd):
 
 
 @pytest.mark.skipif("RADIOLINE_BUILD_DIR" not in os.environ, reason="no build tree to install")
-def test_installed_package_finds_its_own_library_and_radiosim(tmp_path):
+def test_installed_package_runs_from_its_own_tree(tmp_path):
     env = {k: v for k, v in os.environ.items() if not k.startswith("RADIOLINE_")}
     subprocess.run([os.environ["RADIOLINE_CMAKE"], "--install", os.environ["RADIOLINE_BUILD_DIR"]],
                    env=dict(env, DESTDIR=str(tmp_path)), check=True, stdout=subprocess.DEVNULL)
