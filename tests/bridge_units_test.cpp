@@ -53,7 +53,7 @@ TEST(BridgeCodec, QueuesOneValidCommandAndAnswersEverythingElseWithUsage) {
 TEST(BridgeCodec, StateKeepsReadValuesAndWhatWasSetAndNamesTheReadBack) {
   RadioState state;
   const auto run = [&state](const std::string &line, const Json &result) {
-    return noteSuccess(state, radioctl::planLine(line).invocations.front(), result);
+    return noteSuccess(state, common::planLine(line).invocations.front(), result);
   };
   EXPECT_EQ(run("get-offset", {{"ok", true}, {"offset", -600000}}), nullptr);
   EXPECT_EQ(run("set-freq 145.5M", {}), nullptr);
@@ -132,7 +132,8 @@ TEST(BridgeOptions, ReadsDefaultsFromTheDeviceAndRefusesBadCommandLines) {
   };
   EXPECT_EQ(parse("-d /dev/ttyUSB0").options.reply_prefix, "radioline/ttyUSB0/reply/");
   const Options tls = parse("--simulate --cafile ca.pem --broker [::1]").options;
-  EXPECT_EQ(std::tie(tls.name, tls.host, tls.port), std::make_tuple("sim", "::1", 8883));
+  EXPECT_EQ(std::tie(tls.broker.line, tls.broker.host, tls.broker.port),
+            std::make_tuple("sim", "::1", 8883));
   for (const char *line :
        {"", "-d x --radio 0", "-d x --radio 0x21 --radio 33", "-d x --broker host:0",
         "-d x --user u", "-d x --simulate", "-d x --topic-base a/#", "-d x --keepalive 4",

@@ -8,8 +8,8 @@
 
 namespace {
 
-using radioctl::Value;
-using K = radioctl::ValueKind;
+using common::Value;
+using K = common::ValueKind;
 
 TEST(RadioctlValues, EachTextGivesTheLibrarysNumberOrAPhraseSayingWhyNot) {
   const auto is = [](long number) { return Value{number, ""}; };
@@ -52,7 +52,7 @@ TEST(RadioctlValues, EachTextGivesTheLibrarysNumberOrAPhraseSayingWhyNot) {
   // clang-format on
   for (const Row &row : rows) {
     for (const char *text : row.texts) {
-      const Value value = radioctl::parseValue(row.kind, text);
+      const Value value = common::parseValue(row.kind, text);
       EXPECT_EQ(value.number, row.value.number) << '"' << text << '"';
       EXPECT_EQ(value.problem, row.value.problem) << '"' << text << '"';
     }
