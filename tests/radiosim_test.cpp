@@ -10,7 +10,7 @@
 #include <tuple>
 
 #include "kit.h"
-#include "sim.h"
+#include "line_faults.h"
 #include "state_file.h"
 
 using namespace radiosim;
