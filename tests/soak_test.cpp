@@ -56,7 +56,7 @@ auto counted(Call call) {
 // always set those values again, every reader must decode its golden result,
 // unless the radio refused it, when nothing may be stored. Refusals are
 // rare: after each, the next command waits for the line to fall quiet.
-TEST(Soak, TenThousandCommandsOnAFaultyLineGetTheirRadiosAnswerAndAllocateNothing) {
+TEST(Soak, FaultyLineAnswersTenThousandCommandsWithoutAllocating) {
   SimProcess sim({"--echo", "--other-stations", "--noise", "--refuse-every", "211"});
   std::string device = sim.slavePath();
   std::mt19937 random(20240601);
