@@ -95,7 +95,7 @@ TEST(ToolText, PrintableUtf8RefusesControlCharacters) {
     EXPECT_TRUE(common::printableUtf8(text)) << common::quote(text);
 }
 
-TEST(ToolBroker, ReadsTheHostAndPortOfEachAddressForm) {
+TEST(ToolBroker, ReadsHostWithPortOfEachAddressForm) {
   // --broker's text, with or without --cafile: the host and port read.
   const std::tuple<std::string, bool, std::string, int> rows[] = {
       {"", false, "127.0.0.1", 1883},      {"", true, "127.0.0.1", 8883},

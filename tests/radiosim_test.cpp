@@ -189,7 +189,7 @@ TEST_F(RadiosimRestart, KeepsWhatItAcknowledgedBeforeItWasKilled) {
   EXPECT_EQ(ask(read_, offset5_), offset5_);
 }
 
-TEST_F(RadiosimRestart, ChangeItCannotSaveIsRefusedAndUndone) {
+TEST_F(RadiosimRestart, ChangeItCannotSaveIsRefused) {
   fs::create_directory(dir_.file("state.tmp"));
   EXPECT_EQ(ask("FE FE 20 91 AA 06 06 00 00 00 FD", "FE FE 91 20 FA FD"), "FE FE 91 20 FA FD");
   EXPECT_EQ(ask(read_, offset5_), offset5_);
