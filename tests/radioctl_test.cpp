@@ -167,6 +167,14 @@ TEST(Radioctl, ProbeShowsTheRadiosFrameToRadioctl) {
             std::make_tuple(0, "reply from 0x20 to 0x91: aa 82 76 31\n", ""));
 }
 
+TEST(Radioctl, ProbeKeepsTheFirst256BytesOfALongerBody) {
+  std::string body, shown;
+  for (int n = 0; n < 300; ++n) body += " 11";
+  for (int n = 0; n < 256; ++n) shown += n == 0 ? "11" : " 11";
+  EXPECT_EQ(answered("probe", "FE FE 20 91 AA 02 FD", "FE FE 91 20" + body + " FD"),
+            std::make_tuple(0, "reply from 0x20 to 0x91: " + shown + "\n", ""));
+}
+
 TEST(Radioctl, SetterToAddressZeroAwaitsNoReply) {
   EXPECT_EQ(answered("--radio 0 set-offset +600k", "FE FE 00 91 AA 06 C0 27 09 00 FD", ""),
             std::make_tuple(0, "set-offset: sent to all radios; no reply is awaited\n", ""));
