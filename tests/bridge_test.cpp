@@ -218,7 +218,9 @@ TEST_F(BridgeTest, HeartbeatZeroReadsTheRadioOnlyAtStart) {
     return count;
   };
   const std::size_t at_start = reads();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  publish("get-offset");  // wakes the worker, which must not beat on its way
+  ASSERT_TRUE(replies_->waitForMessages(1)) << bridge_->errors();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
   EXPECT_EQ(reads(), at_start) << sim_->output();
 }
 
