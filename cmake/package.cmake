@@ -1,8 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Debian packages of a build: `cpack -G DEB` in the build directory makes
 # "radioline" from the runtime install component (the shared library, the
-# programs, the bridge's systemd unit, the Python package, the manual pages
-# and the bash completion) and "radioline-dev" from the dev component (the
+# programs, the bridge's systemd unit, the Python package, the manual pages,
+# the bash completion and the browser panel) and "radioline-dev" from the dev component (the
 # header, the static library, the library's unversioned link, the pkg-config
 # file, the CMake package and the library's manual page). Dependencies come
 # from the binaries through dpkg-shlibdeps. Each package also carries the
@@ -69,8 +69,9 @@ This package holds the shared library and the tools around it: radioctl
 runs every operation from the shell or a script, radiosim simulates a radio
 on a pseudo-terminal, radioprobe checks that a radio answers, and
 radiobridge shares the radios on a line through an MQTT broker (with a
-systemd unit). It also holds the Python binding, the manual pages and
-radioctl's bash completion.")
+systemd unit). It also holds the Python binding, the manual pages,
+radioctl's bash completion and a browser panel that a broker's websockets
+listener serves.")
 set(CPACK_DEBIAN_DEV_DESCRIPTION
   "control a two-way radio over a serial line - development files
 radioline is a small C library that tunes and configures a two-way radio

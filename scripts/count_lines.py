@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 # The size of the test suite against the code it tests, so the suite stays
-# lean: counts the lines of C, C++ and Python that carry code (no blank
-# lines, no comment lines) in the files git tracks. Test lines are those in
-# tests/ and fuzz/ folders and in files named *_test.* or test_*.py; code
-# lines are those in every other folder except the benchmarks, examples,
-# build and CI scripts. Prints both counts and their ratio; with --max R it
+# lean: counts the lines of C, C++, Python and JavaScript that carry code
+# (no blank lines, no comment lines) in the files git tracks. Test lines are
+# those in tests/ and fuzz/ folders and in files named *_test.* or
+# test_*.py; code lines are those in every other folder except the
+# benchmarks, examples, build and CI scripts. Prints both counts and their ratio; with --max R it
 # fails (status 1) when tests/code is above R.
 import argparse
 import pathlib
@@ -13,7 +13,7 @@ import re
 import subprocess
 import sys
 
-SOURCE_SUFFIXES = {".c", ".cc", ".cpp", ".cxx", ".h", ".hh", ".hpp", ".py"}
+SOURCE_SUFFIXES = {".c", ".cc", ".cpp", ".cxx", ".h", ".hh", ".hpp", ".py", ".js"}
 TEST_FOLDERS = {"tests", "test", "fuzz"}
 NOT_CODE_FOLDERS = {"bench", "examples", "scripts", "cmake", "docs", "doc", ".ci"}
 

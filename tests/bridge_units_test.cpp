@@ -205,7 +205,7 @@ TEST(BridgeOptions, BadCommandLineIsAUsageError) {
         "-d x --user u", "-d x --simulate", "-d x --topic-base a/#", "-d x --keepalive 4",
         "-d x --controller 0", "-d x --name a\x01b", "-d x --reply-prefix a+/",
         "-d x --reply-prefix a/#", "-d x -b 49", "-d x --heartbeat -1", "-d x --queue-size 0",
-        "-d x --request-expiry 0"}) {
+        "-d x --request-expiry 0", "-d x --discovery-prefix a/+"}) {
     const ParsedOptions parsed = parse(line);
     EXPECT_EQ(parsed.status, kExitUsage) << line;
     EXPECT_FALSE(parsed.run) << line;

@@ -16,8 +16,9 @@ namespace {
 
 constexpr const char *kLoopback = "127.0.0.1";
 constexpr const char *kAcl =
-    "user bridge\ntopic readwrite radioline/#\n"
+    "user bridge\ntopic readwrite radioline/#\ntopic readwrite homeassistant/#\n"
     "user admin\ntopic write radioline/+/+/request\ntopic read radioline/#\n"
+    "topic readwrite homeassistant/#\n"
     "pattern write radioline/+/+/request/%u\npattern read radioline/+/reply/%u/#\n"
     "pattern read radioline/+/+/response/%u\n"
     "pattern read radioline/+/status\npattern read radioline/+/+/state\n";

@@ -18,8 +18,9 @@
 using Words = std::vector<std::string>;
 
 // The users the broker knows, with the README's ACL: the bridge reads and
-// writes everything under radioline/, the administrator also writes the
-// plain request topics and reads everything, and each user (alice, bob)
+// writes everything under radioline/ and homeassistant/, the administrator
+// (the dashboards' hub) also writes the plain request topics and reads
+// everything, and each user (alice, bob)
 // writes only its own request topics and reads its own replies, the
 // status and the state.
 constexpr const char *kBridgeUser = "bridge";

@@ -110,10 +110,13 @@ int run(int argc, char **argv) {
 
   const Topics topics(common::lineTopic(options.broker), options.reply_prefix, options.radios);
   RequestQueue queue(static_cast<std::size_t>(options.queue_size));
+  const Discovery discovery(
+      {options.discovery, options.discovery_prefix, options.broker.topic_base, options.broker.line},
+      topics);
   Fatal fatal;
-  Session session(sessionSettings(options), topics, queue,
+  Session session(sessionSettings(options), topics, discovery, queue,
                   [&fatal](const std::string &message) { fatal.report(message); });
-  Worker worker(workerSettings(options), queue, session, topics);
+  Worker worker(workerSettings(options), queue, session, topics, discovery);
   std::string unusable;
   if (!worker.lockLine(unusable)) {
     logLine(std::string(kProgram) + ": " + unusable);

@@ -27,6 +27,7 @@ struct Texts {
   common::LineTexts line;
   std::vector<std::string> radios;
   std::string broker;
+  bool no_discovery = false;
   bool version = false;
 };
 
@@ -64,6 +65,12 @@ void describe(CLI::App &app, Options &options, Texts &texts) {
       ->type_name("SECONDS")
       ->check(CLI::Range(1, kMaxSeconds).description(""))
       ->capture_default_str();
+  app.add_option("--discovery-prefix", options.discovery_prefix,
+                 "topic prefix of the dashboard announcements")
+      ->type_name("PREFIX")
+      ->capture_default_str();
+  app.add_flag("--no-discovery", texts.no_discovery,
+               "announce nothing to dashboards and clear earlier announcements");
   app.add_flag("--version", texts.version, "print the version and exit");
 }
 
@@ -100,6 +107,7 @@ bool readLine(const Texts &texts, Options &options, std::string &error) {
             "' is the broadcast address; the bridge needs an address of its own";
     return false;
   }
+  options.discovery = !texts.no_discovery;
   if (options.line.device.empty() && !options.line.simulate) {
     error = "give the line's device with -d DEVICE, or --simulate";
     return false;
@@ -114,7 +122,10 @@ bool readBroker(const Texts &texts, Options &options, std::string &error) {
     const std::string &device = options.line.device;
     broker.line = options.line.simulate ? kSimulatedName : device.substr(device.rfind('/') + 1);
   }
-  if (!common::checkTopics(broker, "--name", error)) return false;
+  if (!common::checkTopics(broker, "--name", error) ||
+      !common::topicPart("--discovery-prefix", options.discovery_prefix, true, error)) {
+    return false;
+  }
   if (options.reply_prefix.empty()) options.reply_prefix = common::lineTopic(broker) + "/reply/";
   if (options.reply_prefix.find_first_of("+#") != std::string::npos) {
     error = "--reply-prefix '" + common::quote(options.reply_prefix) + "' must not contain + or #";

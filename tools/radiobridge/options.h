@@ -32,6 +32,8 @@ struct Options {
   std::string reply_prefix;      // topics replies may be sent to start with this
   int queue_size = 32;
   int request_expiry = 30;  // seconds a request without its own expiry stays valid
+  bool discovery = true;    // announce the radios to home-automation dashboards
+  std::string discovery_prefix = "homeassistant";
 };
 
 // What reading the command line came to: options to run with, or an exit

@@ -26,8 +26,10 @@
 // the status and raises the queue's republish flag. A claimed bridge that
 // sees an older instance's online status yields to it; any other status
 // that replaced its own (a younger bridge's, a dead one's will) is
-// overwritten with its own at once. A connection refused for the user name
-// or password is reported as fatal.
+// overwritten with its own at once. Claimed, the session also reads the
+// retained announcements under the discovery prefix for 2 s and clears
+// (an empty retained message) each one the discovery rule calls stale. A
+// connection refused for the user name or password is reported as fatal.
 #include "session.h"
 
 #include <mosquitto.h>
@@ -58,6 +60,7 @@ constexpr int kSubscribeOptions =
 constexpr int kStatusOptions = MQTT_SUB_OPT_NO_LOCAL;
 constexpr int kStatusMarkerOptions = MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEW;
 constexpr auto kBusyLogPeriod = std::chrono::seconds(10);
+constexpr auto kClearWindow = std::chrono::seconds(2);  // for the retained announcements
 
 std::string serialize(const Json &payload) {
   return payload.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -141,6 +144,12 @@ struct Session::Callbacks {
             readStatus(std::string(payload, payload + std::max(message->payloadlen, 0)), instance);
         return session.statusSeen(online, instance, message->retain);
       }
+      bool announcement = false;
+      mosquitto_topic_matches_sub(session.discovery_.filter().c_str(), message->topic,
+                                  &announcement);
+      if (announcement) {
+        return session.announcementSeen(message->topic, message->retain, message->payloadlen == 0);
+      }
       session.receive(copyMessage(*message, properties));
     } catch (const std::exception &error) {  // nothing may unwind through the library
       logLine("message on " + std::string(message->topic) + " dropped: " + error.what());
@@ -159,10 +168,11 @@ struct Session::Callbacks {
   }
 };
 
-Session::Session(SessionSettings settings, const Topics &topics, RequestQueue &queue,
-                 std::function<void(const std::string &)> fatal)
+Session::Session(SessionSettings settings, const Topics &topics, const Discovery &discovery,
+                 RequestQueue &queue, std::function<void(const std::string &)> fatal)
     : settings_(std::move(settings)),
       topics_(topics),
+      discovery_(discovery),
       queue_(queue),
       fatal_(std::move(fatal)),
       backoff_(kFirstReconnect, kLastReconnect),
@@ -231,6 +241,10 @@ void Session::tick() {
     claim();
   }
   if (claim_ == Claim::kClaimed && connected_ && now >= status_due_) publishStatus();
+  if (clear_until_ && now >= *clear_until_) {
+    clear_until_.reset();
+    mosquitto_unsubscribe(client_, nullptr, discovery_.filter().c_str());
+  }
   busy_log_.flush(now);
 }
 
@@ -295,6 +309,15 @@ void Session::claim() {
   }
   publishStatus();
   queue_.askRepublish();
+  mosquitto_subscribe_v5(client_, nullptr, discovery_.filter().c_str(), common::kQos,
+                         kStatusOptions, nullptr);
+  clear_until_ = Clock::now() + kClearWindow;
+}
+
+// A retained announcement of this line's that is no longer made is
+// cleared; anything else under the prefix is left alone.
+void Session::announcementSeen(const std::string &topic, bool retained, bool empty) {
+  if (retained && !empty && discovery_.stale(topic)) send(topic, {}, true, common::kQos, {});
 }
 
 void Session::yield(const std::string &message) {

@@ -7,7 +7,9 @@
 // a line another live bridge serves is never claimed. Once it has claimed
 // the line it subscribes to the requests, publishes the retained status
 // (again at least once per keepalive, so a bridge that starts later can
-// tell it is alive) and asks the worker to republish the radios' state.
+// tell it is alive) and asks the worker to republish the radios' state
+// and announcements; for 2 s it also reads the retained announcements and
+// clears those of this line that are announced no more.
 // The worker publishes replies and state through the session too. This is
 // the one file that includes mosquitto.h.
 #ifndef RADIOBRIDGE_SESSION_H
@@ -26,6 +28,7 @@
 #include "backoff.h"
 #include "broker_options.h"
 #include "codec.h"
+#include "discovery.h"
 #include "log.h"
 #include "queue.h"
 
@@ -45,8 +48,8 @@ class Session {
   // `fatal` is called, from the network thread, when going on is pointless
   // (the broker refused the bridge's credentials, another bridge serves the
   // line).
-  Session(SessionSettings settings, const Topics &topics, RequestQueue &queue,
-          std::function<void(const std::string &)> fatal);
+  Session(SessionSettings settings, const Topics &topics, const Discovery &discovery,
+          RequestQueue &queue, std::function<void(const std::string &)> fatal);
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
   ~Session();
@@ -94,11 +97,13 @@ class Session {
   void yield(const std::string &message);
   void publishStatus();
   void receive(const Incoming &message);
+  void announcementSeen(const std::string &topic, bool retained, bool empty);
   int send(const std::string &topic, const std::string &payload, bool retained, int qos,
            const std::string &correlation);
 
   SessionSettings settings_;
   const Topics &topics_;
+  const Discovery &discovery_;
   RequestQueue &queue_;
   std::function<void(const std::string &)> fatal_;
   struct mosquitto *client_ = nullptr;
@@ -115,7 +120,8 @@ class Session {
   std::optional<Json> watched_;
   Clock::time_point watch_until_;
   Clock::time_point status_due_;
-  std::mutex mutex_;  // guards what follows
+  std::optional<Clock::time_point> clear_until_;  // reading announcements to clear
+  std::mutex mutex_;                              // guards what follows
   std::condition_variable changed_;
   bool quit_ = false;  // the network thread is to end once disconnected
   Json status_;

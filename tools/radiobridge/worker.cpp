@@ -43,14 +43,16 @@ std::chrono::milliseconds since(Clock::time_point start) {
 
 }  // namespace
 
-Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics)
+Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics,
+               const Discovery &discovery)
     : settings_(std::move(settings)),
       queue_(queue),
       session_(session),
       topics_(topics),
+      discovery_(discovery),
       device_(settings_.line.device),
       backoff_(kFirstReopen, kLastReopen) {
-  for (int address : settings_.radios) radios_.push_back({address, {}, {}, 0, false});
+  for (int address : settings_.radios) radios_.push_back({address, {}, {}, 0, false, {}});
   for (const std::string &reader : stateReaders()) {
     readers_[reader] = common::planLine(reader).invocations.front();
   }
@@ -152,6 +154,13 @@ void Worker::publishStatus() {
 }
 
 void Worker::publishState(Radio &radio, bool force) {
+  const std::string version = radio.state.readings.value("version", std::string());
+  if (force || version != radio.announced) {
+    for (const Announcement &announcement : discovery_.announcements(radio.address, version)) {
+      session_.publish(announcement.first, announcement.second);
+    }
+    radio.announced = version;
+  }
   const Json state = stateObject(radio.state);
   if (!force && state == radio.published) return;
   session_.publish(topics_.state(radio.address), state);

@@ -8,7 +8,9 @@
 // at a time in the queue's order, publishing each reply and every change
 // of state through the session. It reads the radios' state whenever the
 // line opens and after any failed exchange, and republishes it when the
-// session asks (after every claim of the line).
+// session asks (after every claim of the line), with the radios'
+// dashboard announcements, which it publishes again whenever a radio's
+// version text changes.
 #ifndef RADIOBRIDGE_WORKER_H
 #define RADIOBRIDGE_WORKER_H
 
@@ -20,6 +22,7 @@
 
 #include "backoff.h"
 #include "codec.h"
+#include "discovery.h"
 #include "locked_line.h"
 #include "log.h"
 #include "queue.h"
@@ -36,7 +39,8 @@ struct WorkerSettings {
 
 class Worker {
  public:
-  Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics);
+  Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics,
+         const Discovery &discovery);
 
   // Opens the line before the worker runs; false with `error` ("device
   // busy: …") when another program holds it or the line cannot run at the
@@ -54,6 +58,7 @@ class Worker {
     Json published;     // the state as last published
     int failures = 0;   // heartbeats failed in a row
     bool read = false;  // the readable state was read since the line opened or an exchange failed
+    std::string announced;  // the version text the radio was last announced with
   };
 
   bool openLine(std::string &error, int &code);
@@ -75,6 +80,7 @@ class Worker {
   RequestQueue &queue_;
   Session &session_;
   const Topics &topics_;
+  const Discovery &discovery_;
   std::vector<Radio> radios_;
   std::map<std::string, common::Invocation> readers_;
   std::optional<common::LockedLine> line_;

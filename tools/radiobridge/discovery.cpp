@@ -1,0 +1,225 @@
+// SPDX-License-Identifier: MIT
+// The dashboard announcements of each radio: one row per entity, each
+// turned into a retained configuration on PREFIX/COMPONENT/NODE/OBJECT/config.
+// Every entity shares the device block and the availability, which takes
+// both the line's status (online with the line open) and the radio's own
+// "available", so the hub greys the radio out when the bridge stops, the
+// line is lost or the radio misses its heartbeats. Numbers send a command
+// line to the radio's plain request topic through a command template,
+// buttons a fixed command; states are read from the radio's retained state.
+// The hub renders templates with Jinja2, so they use only its standard
+// filters: a command template gives exactly what radioctl accepts (an
+// integer, or a tone with one decimal), and a value template gives "None",
+// the hub's word for unknown, for a value not reported or made unknown by
+// a recall, never an error.
+#include "discovery.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace radiobridge {
+namespace {
+
+enum class Component { kNumber, kButton, kSensor };
+
+struct Entity {
+  const char *object;
+  const char *name;
+  Component component;
+  const char *command;  // a number's command template, a button's payload
+  const char *value;    // the value template on the radio's state; nullptr: none
+  const char *unit;     // nullptr: none
+  double min;           // min, max and step: a number's range
+  double max;
+  double step;
+  bool box;  // a number typed in rather than slid to
+};
+
+constexpr double kMaxFrequency = 9999999999.0;  // ten BCD digits
+constexpr double kMaxTone = 999.9;              // four digits, one of them decimal
+constexpr double kMinOffset = -2147483648.0;    // a signed 32-bit count of Hz
+constexpr double kMaxOffset = 2147483647.0;
+
+// Command templates: the value as radioctl takes it.
+constexpr const char *kSetFreq = "set-freq {{ value | int }}";
+constexpr const char *kSetMode = "set-mode {{ value | int }}";
+constexpr const char *kSetDuplex = "set-duplex {{ value | int }}";
+constexpr const char *kSetTx = "set-pl {{ '%.1f' | format(value | float) }}";
+constexpr const char *kSetRx = "set-pl {{ '%.1f' | format(value | float) }} --rx";
+constexpr const char *kSetOffset = "set-offset {{ value | int }}";
+
+// Value templates on the radio's state ("last_set" is always there, its
+// fields and the readings only once known).
+constexpr const char *kFreq = "{{ value_json['last_set']['freq'] | default(None) }}";
+constexpr const char *kMode = "{{ value_json['last_set']['mode'] | default(None) }}";
+constexpr const char *kDuplex = "{{ value_json['last_set']['duplex'] | default(None) }}";
+constexpr const char *kTx =
+    "{{ (value_json['last_set']['pl'] | default({}))['tx'] | default(None) }}";
+constexpr const char *kRx =
+    "{{ (value_json['last_set']['pl'] | default({}))['rx'] | default(None) }}";
+constexpr const char *kOffset = "{{ value_json['offset'] | default(None) }}";
+constexpr const char *kVersion = "{{ value_json['version'] | default(None) }}";
+constexpr const char *kCodeplug =
+    "{{ ('%02x' * 16) | format(*value_json['codeplug']) "
+    "if value_json['codeplug'] is defined else None }}";
+constexpr const char *kSplit =
+    "{{ '%d / %d Hz' | format(value_json['split']['tx'], value_json['split']['rx']) "
+    "if value_json['split'] is defined else None }}";
+
+using C = Component;
+
+// clang-format off
+constexpr std::array<Entity, 11> kEntities{{
+    // object       name           component   command        value      unit     min         max            step box
+    {"frequency",   "Frequency",   C::kNumber, kSetFreq,      kFreq,     "Hz",    0,          kMaxFrequency, 1,   true},
+    {"mode_slot",   "Mode slot",   C::kNumber, kSetMode,      kMode,     nullptr, 0,          99,            1,   false},
+    {"store_vfo",   "Store VFO",   C::kButton, "store-vfo",   nullptr,   nullptr, 0,          0,             0,   false},
+    {"recall_mode", "Recall mode", C::kButton, "recall-mode", nullptr,   nullptr, 0,          0,             0,   false},
+    {"duplex",      "Duplex",      C::kNumber, kSetDuplex,    kDuplex,   nullptr, 0,          255,           1,   false},
+    {"tx_tone",     "TX tone",     C::kNumber, kSetTx,        kTx,       "Hz",    0,          kMaxTone,      0.1, false},
+    {"rx_tone",     "RX tone",     C::kNumber, kSetRx,        kRx,       "Hz",    0,          kMaxTone,      0.1, false},
+    {"tx_offset",   "TX offset",   C::kNumber, kSetOffset,    kOffset,   "Hz",    kMinOffset, kMaxOffset,    1,   true},
+    {"version",     "Version",     C::kSensor, nullptr,       kVersion,  nullptr, 0,          0,             0,   false},
+    {"codeplug",    "Codeplug",    C::kSensor, nullptr,       kCodeplug, nullptr, 0,          0,             0,   false},
+    {"split",       "Split",       C::kSensor, nullptr,       kSplit,    nullptr, 0,          0,             0,   false},
+}};
+// clang-format on
+
+// The line's status counts as available while the bridge is online with
+// the line open; the radio's state while it answers its heartbeats.
+constexpr const char *kLineAvailable =
+    "{{ 'online' if value_json['state'] == 'online' and value_json['line'] == 'open' "
+    "else 'offline' }}";
+constexpr const char *kRadioAvailable =
+    "{{ 'online' if value_json['available'] | default(false) else 'offline' }}";
+
+const char *componentName(Component component) {
+  switch (component) {
+    case Component::kNumber:
+      return "number";
+    case Component::kButton:
+      return "button";
+    case Component::kSensor:
+      return "sensor";
+  }
+  return "";
+}
+
+// A whole number as a JSON integer (9999999999, not 9999999999.0).
+Json number(double value) {
+  return value == std::floor(value) ? Json(static_cast<long long>(value)) : Json(value);
+}
+
+// `text` with each character other than an ASCII letter, digit, _ or -
+// written as one _ (the continuation bytes of a UTF-8 character dropped).
+std::string sanitized(const std::string &text) {
+  std::string out;
+  for (const char c : text) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '_' || c == '-';
+    if (kept) {
+      out += c;
+    } else if ((byte & 0xC0u) != 0x80u) {
+      out += '_';
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> levels(const std::string &topic) {
+  std::vector<std::string> found{{}};
+  for (const char c : topic) {
+    if (c == '/') {
+      found.emplace_back();
+    } else {
+      found.back() += c;
+    }
+  }
+  return found;
+}
+
+Json entityConfig(const Entity &entity, const Topics &topics, int radio) {
+  Json config{{"name", entity.name}};
+  if (entity.command != nullptr) config["command_topic"] = topics.request(radio);
+  if (entity.value != nullptr) {
+    config["state_topic"] = topics.state(radio);
+    config["value_template"] = entity.value;
+  }
+  if (entity.unit != nullptr) config["unit_of_measurement"] = entity.unit;
+  switch (entity.component) {
+    case Component::kNumber:
+      config["command_template"] = entity.command;
+      config["min"] = number(entity.min);
+      config["max"] = number(entity.max);
+      config["step"] = number(entity.step);
+      if (entity.box) config["mode"] = "box";
+      break;
+    case Component::kButton:
+      config["payload_press"] = entity.command;
+      break;
+    case Component::kSensor:
+      config["entity_category"] = "diagnostic";
+      break;
+  }
+  return config;
+}
+
+}  // namespace
+
+Discovery::Discovery(DiscoverySettings settings, const Topics &topics)
+    : settings_(std::move(settings)), topics_(topics) {}
+
+std::string Discovery::nodeHead() const {
+  return sanitized(settings_.topic_base + "_" + settings_.line + "_");
+}
+
+std::string Discovery::node(int radio) const {
+  return nodeHead() + radioName(radio);
+}
+
+std::vector<Announcement> Discovery::announcements(int radio, const std::string &version) const {
+  std::vector<Announcement> out;
+  if (!settings_.enabled) return out;
+  const std::string node = this->node(radio);
+  Json device{{"identifiers", {node}},
+              {"name", "Radio " + radioName(radio) + " on " + settings_.line},
+              {"manufacturer", "radioline"}};
+  if (!version.empty()) {
+    device["sw_version"] = version;
+    device["model"] = version.substr(0, version.find(' '));
+  }
+  const Json availability{{{"topic", topics_.status()}, {"value_template", kLineAvailable}},
+                          {{"topic", topics_.state(radio)}, {"value_template", kRadioAvailable}}};
+  for (const Entity &entity : kEntities) {
+    Json config = entityConfig(entity, topics_, radio);
+    config["unique_id"] = node + "_" + entity.object;
+    config["device"] = device;
+    config["availability"] = availability;
+    config["availability_mode"] = "all";
+    config["origin"] = {{"name", "radiobridge"}, {"sw_version", RADIOBRIDGE_VERSION}};
+    out.emplace_back(settings_.prefix + "/" + componentName(entity.component) + "/" + node + "/" +
+                         entity.object + "/config",
+                     std::move(config));
+  }
+  return out;
+}
+
+bool Discovery::stale(const std::string &topic) const {
+  const std::string head = settings_.prefix + "/";
+  if (topic.compare(0, head.size(), head) != 0) return false;
+  const std::vector<std::string> parts = levels(topic.substr(head.size()));
+  const std::string own = nodeHead();
+  if (parts.size() != 4 || parts[3] != "config") return false;
+  const std::string &node = parts[1];
+  if (node.size() != own.size() + 2 || node.compare(0, own.size(), own) != 0) return false;
+  const std::string digits = node.substr(own.size());
+  if (digits.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
+  if (!settings_.enabled || !topics_.serves(std::stoi(digits, nullptr, 16))) return true;
+  return std::none_of(kEntities.begin(), kEntities.end(), [&parts](const Entity &entity) {
+    return parts[0] == componentName(entity.component) && parts[2] == entity.object;
+  });
+}
+
+}  // namespace radiobridge

@@ -1,0 +1,59 @@
+// SPDX-License-Identifier: MIT
+// Announcements for home-automation dashboards: the retained configuration
+// messages from which a Home Assistant hub builds the entities of each
+// radio (frequency, mode slot, tones, buttons, diagnostic sensors), and the
+// rule for which retained configurations under the discovery prefix are
+// this bridge's own and no longer announced, so that the session clears
+// them. Pure, with no I/O: the worker publishes what comes out when it
+// publishes a radio's state, and the session applies the clearing rule to
+// what it reads when it claims the line.
+#ifndef RADIOBRIDGE_DISCOVERY_H
+#define RADIOBRIDGE_DISCOVERY_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "codec.h"
+
+namespace radiobridge {
+
+struct DiscoverySettings {
+  bool enabled = true;  // false: announce nothing, clear all of this line's announcements
+  std::string prefix;   // PREFIX in PREFIX/COMPONENT/NODE/OBJECT/config
+  std::string topic_base;
+  std::string line;
+};
+
+// One retained configuration message: its topic and payload.
+using Announcement = std::pair<std::string, Json>;
+
+class Discovery {
+ public:
+  Discovery(DiscoverySettings settings, const Topics &topics);
+
+  // NODE of `radio`: BASE_LINE_RR with every character other than a
+  // letter, digit, _ or - written as _.
+  std::string node(int radio) const;
+  // The configuration of each entity of `radio`, whose version text is
+  // `version` ("" while unknown: the device then names no model or
+  // software version); none when discovery is off.
+  std::vector<Announcement> announcements(int radio, const std::string &version) const;
+  // The filter that takes every configuration a node of ours may have.
+  std::string filter() const { return settings_.prefix + "/+/+/+/config"; }
+  // Whether `topic` is the configuration of an entity under one of this
+  // line's nodes (BASE_LINE_ and two hex digits) that is not announced now:
+  // a radio no longer served, an entity no longer announced, or any with
+  // discovery off. Other devices' configurations are never stale.
+  bool stale(const std::string &topic) const;
+
+ private:
+  std::string nodeHead() const;
+
+  DiscoverySettings settings_;
+  const Topics &topics_;
+};
+
+}  // namespace radiobridge
+
+#endif  // RADIOBRIDGE_DISCOVERY_H
