@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "fuzz_line.h"
-#include "sim.h"
+#include "line_faults.h"
 #include "state_file.h"
 
 namespace {

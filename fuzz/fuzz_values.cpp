@@ -9,8 +9,8 @@
 #include "fuzz_line.h"
 #include "values.h"
 
-using radioctl::parseValue;
-using radioctl::ValueKind;
+using common::parseValue;
+using common::ValueKind;
 
 namespace {
 
@@ -65,25 +65,25 @@ std::vector<std::string> notations(ValueKind kind, long value) {
 
 // The range's ends as described ("0 to 999.9 Hz"), read back as values.
 std::pair<long, long> describedRange(ValueKind kind) {
-  std::string range = radioctl::describeRange(kind);
+  std::string range = common::describeRange(kind);
   const std::size_t to = range.find(" to ");
   require(to != std::string::npos, "the range reads \"LOW to HIGH\"");
-  const radioctl::Value low = parseValue(kind, range.substr(0, to));
+  const common::Value low = parseValue(kind, range.substr(0, to));
   std::string high_text = range.substr(to + 4);
   high_text = high_text.substr(0, high_text.find(' '));  // without the unit
-  const radioctl::Value high = parseValue(kind, high_text);
+  const common::Value high = parseValue(kind, high_text);
   require(low.number && high.number, "the range's ends are values of their kind");
   return {*low.number, *high.number};
 }
 
 void check(ValueKind kind, const std::string &text) {
-  const radioctl::Value value = parseValue(kind, text);  // an escaping exception aborts the run
+  const common::Value value = parseValue(kind, text);  // an escaping exception aborts the run
   require(value.number.has_value() == value.problem.empty(), "a refusal, and only one, says why");
   if (!value.number) return;
   const auto [low, high] = describedRange(kind);
   require(low <= *value.number && *value.number <= high, "an accepted value is in range");
   for (const std::string &again : notations(kind, *value.number)) {
-    const radioctl::Value reread = parseValue(kind, again);
+    const common::Value reread = parseValue(kind, again);
     require(reread.number == value.number, "a re-written value reads back the same");
   }
 }

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "broker.h"
 
@@ -113,18 +114,7 @@ TEST_F(BridgeTest, AnswersEachRequestOnceOnlyWhereItsSenderMayRead) {
           kRequest + "/bob");
   ASSERT_TRUE(replies_->waitForMessages(4)) << bridge_->errors();
   EXPECT_EQ(broker_.retained(kRequest), "");
-
-  // A second bridge on the line's device, and one on another device under
-  // the line's name, stop without touching what the first one publishes.
-  const std::string status = broker_.retained(kStatus);
-  Process same_device(RADIOBRIDGE_PATH, bridgeArgs({"-d", link_}));
-  Process same_name(RADIOBRIDGE_PATH, bridgeArgs({"--simulate", "--keepalive", "5"}));
-  EXPECT_EQ(same_device.waitForExit(), 1);
-  EXPECT_NE(same_device.errors().find("device busy: " + link_), std::string::npos);
-  EXPECT_EQ(same_name.waitForExit(), 1);
-  EXPECT_NE(same_name.errors().find("line bus is served by "), std::string::npos)
-      << same_name.errors();
-  EXPECT_EQ(broker_.retained(kStatus), status);
+  EXPECT_EQ(broker_.retained("radioline/bus/20/response/#"), "") << "a reply was retained";
 
   // Twelve exchanges of 0.7 s (a setter of a readable value makes two) keep
   // the worker busy longer than 1.5 keepalives; the last two requests, living
@@ -147,6 +137,27 @@ TEST_F(BridgeTest, AnswersEachRequestOnceOnlyWhereItsSenderMayRead) {
   EXPECT_TRUE(waitForErrors(*bridge_, "radio 20 set-offset -600k: ok ("));
   EXPECT_EQ(broker_.log().find("exceeded timeout"), std::string::npos) << broker_.log();
 
+  for (const char *freq : {"146.52", "147.52", "147.25"})
+    EXPECT_EQ(sim_->output().find(freq), std::string::npos) << freq << " was set";
+}
+
+TEST_F(BridgeTest, SecondBridgeOnTheLineStopsWithoutPublishing) {
+  start({"--keepalive", "5"});  // its status comes again within the second's watch
+  // A second bridge on the line's device, and one on another device under
+  // the line's name, stop without touching what the first one publishes.
+  const std::string status = broker_.retained(kStatus);
+  Process same_device(RADIOBRIDGE_PATH, bridgeArgs({"-d", link_}));
+  Process same_name(RADIOBRIDGE_PATH, bridgeArgs({"--simulate", "--keepalive", "5"}));
+  EXPECT_EQ(same_device.waitForExit(), 1);
+  EXPECT_NE(same_device.errors().find("device busy: " + link_), std::string::npos);
+  EXPECT_EQ(same_name.waitForExit(), 1);
+  EXPECT_NE(same_name.errors().find("line bus is served by "), std::string::npos)
+      << same_name.errors();
+  EXPECT_EQ(broker_.retained(kStatus), status);
+}
+
+TEST_F(BridgeTest, RadioctlPrintsWhatItPrintsOnALine) {
+  start();
   const std::pair<Words, std::string> runs[] = {
       {{"set-offset", "-600k", "get-offset"}, ""},
       {{"--json", "-"}, "set-offset -600k\n# read it back\nget-offset\n"}};
@@ -155,28 +166,62 @@ TEST_F(BridgeTest, AnswersEachRequestOnceOnlyWhereItsSenderMayRead) {
     EXPECT_EQ(bridged.status, 0) << bridged.err;
     EXPECT_EQ(bridged.out, runClient(RADIOCTL_PATH, joined({{"--simulate"}, args}), input).out);
   }
+}
 
+TEST_F(BridgeTest, RadioctlGetsUsageForARadioTheLineLacks) {
+  start();
   const ClientRun unserved = radioctl({"--radio", "0x21", "--json", "get-offset"});
   EXPECT_EQ(unserved.status, 1);
   EXPECT_EQ(codeOf(unserved.out), "usage") << unserved.out;
+}
+
+TEST_F(BridgeTest, RadioctlGetsNoBridgeForALineNoneServes) {
   const ClientRun nowhere = radioctl({"--json", "get-offset"}, {}, kAlice, "nowhere");
   EXPECT_EQ(codeOf(nowhere.out), "no-bridge");
   EXPECT_NE(nowhere.err.find("no bridge serves line nowhere"), std::string::npos) << nowhere.err;
+}
+
+TEST_F(BridgeTest, RadioctlWithARefusedLoginExitsOne) {
   const ClientRun refused = radioctl({"get-offset"}, {}, kBob);
   EXPECT_EQ(refused.status, 1);
   EXPECT_NE(refused.err.find("refused the connection"), std::string::npos) << refused.err;
+}
+
+TEST_F(BridgeTest, BridgeWithARefusedLoginExitsOne) {
   Process refused_bridge(RADIOBRIDGE_PATH, bridgeArgs({"--simulate"}, kBob));
   EXPECT_EQ(refused_bridge.waitForExit(), 1);
   EXPECT_NE(refused_bridge.errors().find("refused the bridge's credentials"), std::string::npos);
-  for (const char *freq : {"146.52", "147.52", "147.25"})
-    EXPECT_EQ(sim_->output().find(freq), std::string::npos) << freq << " was set";
+}
 
-  // A status that replaced the bridge's own, a dead bridge's will, is replaced in turn.
+// A status that replaced the bridge's own, a dead bridge's will, is replaced in turn.
+TEST_F(BridgeTest, ReplacesAStatusThatReplacedItsOwn) {
+  start();
   publish(R"({"state":"offline","instance":{"host":"ghost","pid":1,"started":1}})", {"-s", "-r"},
           kBridgeUser, kStatus);
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")"));
+}
+
+TEST_F(BridgeTest, KilledBridgeLeavesItsWillAsStatus) {
+  start();
   bridge_->stop(SIGKILL);
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"({"state":"offline")"));
+}
+
+TEST_F(BridgeTest, HeartbeatZeroReadsTheRadioOnlyAtStart) {
+  start({"--heartbeat", "0"});
+  const auto reads = [this] {
+    const std::string log = sim_->output();
+    std::size_t count = 0;
+    for (std::size_t at = log.find("version read"); at != std::string::npos;
+         at = log.find("version read", at + 1))
+      ++count;
+    return count;
+  };
+  const std::size_t at_start = reads();
+  publish("get-offset");  // wakes the worker, which must not beat on its way
+  ASSERT_TRUE(replies_->waitForMessages(1)) << bridge_->errors();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_EQ(reads(), at_start) << sim_->output();
 }
 
 TEST_F(BridgeTest, QueueServesRequestersInTurnUntilStopped) {
@@ -258,6 +303,15 @@ TEST_F(BridgeTest, HealsAfterLosingBrokerLineOrRadioWaitsOutTheTimeout) {
           kBridgeUser, kStatus);
   EXPECT_EQ(bridge_->waitForExit(), 1);
   EXPECT_NE(bridge_->errors().find("line bus is served by elder pid 1"), std::string::npos);
+}
+
+TEST(Bridge, RateTheLineCannotTakeStopsItBeforeTheBroker) {
+  Process bridge(RADIOBRIDGE_PATH, {"--simulate", "-b", "19201", "--broker", "127.0.0.1:1"});
+  EXPECT_EQ(bridge.waitForExit(), 1);
+  EXPECT_NE(bridge.errors().find(": cannot run at 19201 baud (Invalid argument)"),
+            std::string::npos)
+      << bridge.errors();
+  EXPECT_EQ(bridge.errors().find("broker"), std::string::npos) << bridge.errors();
 }
 
 TEST(Bridge, HelpOrVersionThatCannotBeWrittenExitsOne) {

@@ -23,7 +23,7 @@ using std::chrono::seconds;
 
 const Topics kTopics("radioline/sim", "radioline/sim/reply/", {0x20});
 
-TEST(BridgeCodec, QueuesOneValidCommandAndAnswersEverythingElseWithUsage) {
+TEST(BridgeCodec, AnswersAllButOneValidCommandWithUsage) {
   // Whether it is queued, the payload, and part of the error message or the queued command's name.
   const std::tuple<bool, std::string, std::string> rows[] = {
       {true, "set-freq 145.5M", "set-freq"},
@@ -50,45 +50,88 @@ TEST(BridgeCodec, QueuesOneValidCommandAndAnswersEverythingElseWithUsage) {
   }
 }
 
-TEST(BridgeCodec, StateKeepsReadValuesAndWhatWasSetAndNamesTheReadBack) {
-  RadioState state;
-  const auto run = [&state](const std::string &line, const Json &result) {
-    return noteSuccess(state, radioctl::planLine(line).invocations.front(), result);
-  };
-  EXPECT_EQ(run("get-offset", {{"ok", true}, {"offset", -600000}}), nullptr);
-  EXPECT_EQ(run("set-freq 145.5M", {}), nullptr);
-  run("set-pl 88.5 --rx", {});
+// A radio's state after a reader's result and two setters no reader shows.
+class BridgeState : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run("get-offset", {{"ok", true}, {"offset", -600000}});
+    run("set-freq 145.5M", {});
+    run("set-pl 88.5 --rx", {});
+  }
+  const char *run(const std::string &line, const Json &result) {
+    return noteSuccess(state_, common::planLine(line).invocations.front(), result);
+  }
+  RadioState state_;
+};
+
+TEST_F(BridgeState, KeepsReadValuesBesideWhatWasSet) {
   EXPECT_EQ(
-      stateObject(state).dump(),
+      stateObject(state_).dump(),
       R"({"available":true,"offset":-600000,"last_set":{"freq":145500000,"pl":{"rx":88.5}}})");
-  EXPECT_STREQ(run("recall-mode", {}), "get-codeplug");
-  EXPECT_EQ(state.last_set, Json::object());
 }
 
-TEST(BridgeQueue, ServesRequestersInTurnEachUpToAQuarter) {
-  using Wake = RequestQueue::Wake;
-  RequestQueue queue(8);
-  Request request;
-  std::string pushed;  // per push: queued, full, over the requester's share, closed
-  for (const char *requester :
-       {"bob", "bob", "bob", "alice", "carol", "dave", "alice", "erin", "erin", "frank"}) {
-    request.requester = requester;
-    pushed += "qfsc"[static_cast<int>(queue.push(request))];
+TEST_F(BridgeState, SetterNamesTheReaderThatShowsItsValue) {
+  EXPECT_EQ(run("set-freq 145.5M", {}), nullptr);
+  EXPECT_STREQ(run("set-offset 1k", {}), "get-offset");
+  EXPECT_STREQ(run("recall-mode", {}), "get-codeplug");
+}
+
+TEST_F(BridgeState, RecalledModeForgetsWhatWasSet) {
+  run("recall-mode", {});
+  EXPECT_EQ(state_.last_set, Json::object());
+}
+
+using Wake = RequestQueue::Wake;
+
+Clock::time_point soon() {
+  return Clock::now() + std::chrono::milliseconds(1);
+}
+
+// A queue of eight that ten requests from six requesters were pushed to.
+class BridgeQueue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char *requester :
+         {"bob", "bob", "bob", "alice", "carol", "dave", "alice", "erin", "erin", "frank"}) {
+      request_.requester = requester;
+      pushed_ += "qfsc"[static_cast<int>(queue_.push(request_))];
+    }
   }
-  EXPECT_EQ(pushed, "qqsqqqqqqf");
-  queue.askRepublish();
-  const auto soon = [] { return Clock::now() + std::chrono::milliseconds(1); };
-  EXPECT_EQ(queue.wait(soon(), request), Wake::kRepublish);
+  RequestQueue queue_{8};
+  Request request_;
+  std::string pushed_;  // per push: queued, full, over the requester's share, closed
+};
+
+TEST_F(BridgeQueue, TakesEachRequesterUpToAQuarterUntilFull) {
+  EXPECT_EQ(pushed_, "qqsqqqqqqf");
+}
+
+TEST_F(BridgeQueue, ServesRequestersInTurn) {
   std::string order;
-  for (int n = 0; n < 7 && queue.wait(soon(), request) == Wake::kRequest; ++n)
-    order += request.requester + " ";
+  for (int n = 0; n < 7 && queue_.wait(soon(), request_) == Wake::kRequest; ++n)
+    order += request_.requester + " ";
   EXPECT_EQ(order, "bob alice carol dave erin bob alice ");
-  queue.close();
-  EXPECT_EQ(queue.push(request), RequestQueue::Push::kClosed);
-  EXPECT_EQ(queue.wait(soon(), request), Wake::kClosed);
-  EXPECT_EQ(queue.drain().size(), 1u);
-  EXPECT_EQ(RequestQueue(3).push(request), RequestQueue::Push::kQueued);  // a share of one
+}
+
+TEST_F(BridgeQueue, RepublishComesBeforeRequests) {
+  queue_.askRepublish();
+  EXPECT_EQ(queue_.wait(soon(), request_), Wake::kRepublish);
+}
+
+TEST_F(BridgeQueue, ClosedQueueRefusesNewRequests) {
+  queue_.close();
+  EXPECT_EQ(queue_.push(request_), RequestQueue::Push::kClosed);
+  EXPECT_EQ(queue_.wait(soon(), request_), Wake::kClosed);
+  EXPECT_EQ(queue_.drain().size(), 8u);
+}
+
+TEST(BridgeQueueSize, QueueOfThreeTakesOneRequestPerRequester) {
+  EXPECT_EQ(RequestQueue(3).push(Request{}), RequestQueue::Push::kQueued);
+}
+
+TEST(BridgeQueueSize, CloseEndsAWaitAtOnce) {
   RequestQueue idle(1);
+  Request request;
   EXPECT_EQ(idle.wait(soon(), request), Wake::kTimeout);
   std::thread closer([&idle] { idle.close(); });
   EXPECT_EQ(idle.wait(Clock::now() + std::chrono::hours(1), request), Wake::kClosed);
@@ -110,36 +153,62 @@ TEST(BridgeLog, WritesTheFirstBusyThenOneCountPerPeriod) {
             "1 requests answered busy in the last 10 s\n31\n");
 }
 
-TEST(BridgeBackoff, DoublesFromOneSecondUpToThirtyAndStartsAgainAfterReset) {
+TEST(BridgeBackoff, DoublesFromOneSecondUpToThirty) {
   Backoff backoff(seconds(1), seconds(30));
   for (const int wait : {1, 2, 4, 8, 16, 30, 30}) {
     backoff.failed();
     EXPECT_EQ(backoff.next(), seconds(wait));
   }
+}
+
+TEST(BridgeBackoff, StartsAgainFromOneSecondAfterReset) {
+  Backoff backoff(seconds(1), seconds(30));
+  for (int n = 0; n < 3; ++n) backoff.failed();
   backoff.reset();
   backoff.failed();
   EXPECT_EQ(backoff.next(), seconds(1));
 }
 
-TEST(BridgeOptions, ReadsDefaultsFromTheDeviceAndRefusesBadCommandLines) {
-  // The options in `line`, split at spaces.
-  const auto parse = [](const std::string &line) {
-    std::istringstream in("radiobridge " + line);
-    std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
-    std::vector<char *> argv(words.size());
-    for (std::size_t i = 0; i < words.size(); ++i) argv[i] = words[i].data();
-    return parseOptions(static_cast<int>(argv.size()), argv.data());
-  };
-  EXPECT_EQ(parse("-d /dev/ttyUSB0").options.reply_prefix, "radioline/ttyUSB0/reply/");
+// The options in `line`, split at spaces.
+ParsedOptions parse(const std::string &line) {
+  std::istringstream in("radiobridge " + line);
+  std::vector<std::string> words{std::istream_iterator<std::string>(in), {}};
+  std::vector<char *> argv(words.size());
+  for (std::size_t i = 0; i < words.size(); ++i) argv[i] = words[i].data();
+  return parseOptions(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(BridgeOptions, LineIsNamedAfterTheDevice) {
+  const Options options = parse("-d /dev/ttyUSB0").options;
+  EXPECT_EQ(options.broker.line, "ttyUSB0");
+  EXPECT_EQ(options.reply_prefix, "radioline/ttyUSB0/reply/");
+}
+
+TEST(BridgeOptions, SimulatedLineIsNamedSim) {
+  EXPECT_EQ(parse("--simulate").options.broker.line, "sim");
+}
+
+TEST(BridgeOptions, TlsBrokerDefaultsToPort8883) {
   const Options tls = parse("--simulate --cafile ca.pem --broker [::1]").options;
-  EXPECT_EQ(std::tie(tls.name, tls.host, tls.port), std::make_tuple("sim", "::1", 8883));
+  EXPECT_EQ(std::tie(tls.broker.host, tls.broker.port), std::make_tuple("::1", 8883));
+}
+
+TEST(BridgeOptions, ServesEachRadioGivenInOrder) {
+  const Options options = parse("-d x --radio 0x22 --radio 33").options;
+  EXPECT_EQ(options.radios, (std::vector<int>{0x22, 33}));
+  EXPECT_EQ(options.line.radio, 0x22);
+}
+
+TEST(BridgeOptions, BadCommandLineIsAUsageError) {
   for (const char *line :
        {"", "-d x --radio 0", "-d x --radio 0x21 --radio 33", "-d x --broker host:0",
         "-d x --user u", "-d x --simulate", "-d x --topic-base a/#", "-d x --keepalive 4",
-        "-d x --controller 0", "-d x --name a\x01b", "-d x --name \xc2\x85", "-d x --name \xff",
-        "-d x --discovery-prefix a/+"}) {
+        "-d x --controller 0", "-d x --name a\x01b", "-d x --reply-prefix a+/",
+        "-d x --reply-prefix a/#", "-d x -b 49", "-d x --heartbeat -1", "-d x --queue-size 0",
+        "-d x --request-expiry 0", "-d x --discovery-prefix a/+"}) {
     const ParsedOptions parsed = parse(line);
     EXPECT_EQ(parsed.status, kExitUsage) << line;
+    EXPECT_FALSE(parsed.run) << line;
     EXPECT_EQ(parsed.error.rfind("radiobridge: ", 0), 0u) << parsed.error;
   }
 }

@@ -25,7 +25,7 @@ std::tuple<int, std::string, std::string> radioctl(const std::string &args,
   return {run.waitForExit(), run.output(), run.errors()};  // evaluated in this order
 }
 
-TEST(Radioctl, RunsEverySubcommandOnRadiosimAndPrintsWhatItReadsBack) {
+TEST(Radioctl, RunsEverySubcommandOnRadiosim) {
   SimProcess sim({"--address", "0x30"});
   const auto [status, out, err] = radioctl(
       "-d " + sim.slavePath() +
@@ -49,7 +49,7 @@ TEST(Radioctl, RunsEverySubcommandOnRadiosimAndPrintsWhatItReadsBack) {
           "VCO split set to rx 2 tx 1\nVCO split read\nversion read\nversion read\nclient gone\n");
 }
 
-TEST(Radioctl, ScriptFromStandardInputNamesEachLineAndStopsAtTheFirstFailure) {
+TEST(Radioctl, ScriptResultsNameTheirLineUpToTheFirstFailure) {
   SimProcess sim({"--refuse-every", "3"});
   const std::string refused = "radio refused the command or sent a bad reply (Invalid argument)";
   EXPECT_EQ(radioctl("-d " + sim.slavePath() + " --json -",
@@ -74,14 +74,42 @@ struct Refusal {
   int number = EINVAL;
 };
 
-TEST(Radioctl, UsageErrorsExitTwoALineItCannotUseExitsOneAndNeitherSendsAByte) {
-  PtyRadio radio;
-  const std::string pty = radio.slavePath();
-  const int holder = open(pty.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+// A pseudo-terminal that a second descriptor can lock, for the rows of
+// Refusal to run against.
+class RadioctlRefusal : public ::testing::Test {
+ protected:
+  void TearDown() override { close(holder_); }
+
+  // Runs the row with --json (on the pty unless it names a device) and
+  // checks what it printed, its status and that the line heard nothing.
+  void check(const Refusal &row, int status) {
+    const auto &[args, input, error, code, number] = row;
+    const bool own_device = code != "usage" || args.rfind("-d", 0) == 0;
+    const auto [exit, out, err] =
+        radioctl("--json " + (own_device ? "" : "-d " + pty_) + " " + args, input);
+    EXPECT_EQ(exit, status) << args;
+    EXPECT_EQ(err, "radioctl: " + error + "\n");
+    const auto object = nlohmann::json::parse(out);
+    const std::string message = object["error"]["message"];
+    EXPECT_EQ(object["error"],
+              nlohmann::json({{"code", code}, {"errno", number}, {"message", message}}));
+    EXPECT_NE(err.find(message + "\n"), std::string::npos) << out;
+    EXPECT_EQ(object["ok"], false);
+    EXPECT_TRUE(code == "usage" || object["command"].is_null()) << out;
+    EXPECT_EQ(radio_.take(), Bytes{}) << args;
+  }
+
+  PtyRadio radio_;
+  std::string pty_ = radio_.slavePath();
+  int holder_ = open(pty_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+};
+
+TEST_F(RadioctlRefusal, UsageErrorExitsTwoWithoutSendingAByte) {
   const std::string no_reply =
       "needs one radio's reply, and --radio 0 is the broadcast address, which no radio answers";
   const Refusal rows[] = {
       {"", "", "no command given (see radioctl --help)"},
+      {"frob", "", "unknown command 'frob' (see radioctl --help)"},
       {"set-config 1", "", "set-config: D1 is required"},
       {"--radio 0xfd version", "", "--radio '0xfd' is out of range (0 to 252)"},
       {"--simulate version", "", "--device excludes --simulate"},
@@ -90,76 +118,92 @@ TEST(Radioctl, UsageErrorsExitTwoALineItCannotUseExitsOneAndNeitherSendsAByte) {
       {"-", "set-mode 1 store-vfo\n", "line 1: set-mode: unexpected argument 'store-vfo'"},
       {"-d '' version", "", "--device '' names no device"},
       {"-b 7 version", "", "--baud '7' is out of range (50 to 4000000)"},
-      {"-b 19201 version", "",
-       "--baud '19201' is not a standard baud rate (such as 9600, 19200, 38400, 57600 or 115200)"},
       {"--controller 0 set-mode 1", "",
        "set-mode: --controller 0 is the broadcast address; radioctl needs an address of its own"},
       {"--radio 0 -", "set-mode 1\nprobe\n", "line 2: probe: " + no_reply},
       {"set-mode 3 set-freq \x01" + std::string(70, '7'), "",
        "set-freq: FREQ '\\x01" + std::string(63, '7') + "...' is not a frequency in Hz"},
-      {"-d " + pty + " version", "", pty + ": device busy", "busy", EBUSY},
+  };
+  for (const Refusal &row : rows) check(row, 2);
+}
+
+TEST_F(RadioctlRefusal, UnusableLineExitsOneWithoutSendingAByte) {
+  const Refusal rows[] = {
+      {"-d " + pty_ + " -b 19201 version", "",
+       pty_ + ": cannot run at 19201 baud (Invalid argument)", "open-failed", EINVAL},
       {"-d /nonexistent/ttyX version", "", "/nonexistent/ttyX: No such file or directory",
        "open-failed", ENOENT},
-      {"version", "", "no radio at /dev/ttyUSB0; name its device with -d PATH, or use --simulate",
+      {"version", "", "no radio at /dev/ttyUSB0; name its device with -d DEVICE, or use --simulate",
        "open-failed", ENOENT},
   };
-  EXPECT_EQ(radioctl("frob"),
-            std::make_tuple(2, "", "radioctl: unknown command 'frob' (see radioctl --help)\n"));
-  for (const auto &[args, input, error, code, number] : rows) {
-    if (args == "version" && std::filesystem::exists("/dev/ttyUSB0")) continue;  // a radio there
-    ASSERT_EQ(flock(holder, code == "busy" ? LOCK_EX | LOCK_NB : LOCK_UN), 0);
-    const bool own_device = code != "usage" || args.rfind("-d", 0) == 0;
-    const auto [status, out, err] =
-        radioctl("--json " + (own_device ? "" : "-d " + pty) + " " + args, input);
-    EXPECT_EQ(status, code == "usage" ? 2 : 1) << args;
-    EXPECT_EQ(err, "radioctl: " + error + "\n");
-    const auto object = nlohmann::json::parse(out);
-    const std::string message = object["error"]["message"];
-    EXPECT_EQ(object["error"],
-              nlohmann::json({{"code", code}, {"errno", number}, {"message", message}}));
-    EXPECT_EQ(object["ok"], false);
-    EXPECT_TRUE(code == "usage" || object["command"].is_null()) << out;
-    EXPECT_NE(err.find(message + "\n"), std::string::npos) << out;
-    EXPECT_EQ(radio.take(), Bytes{}) << args;
+  for (const Refusal &row : rows) {
+    if (row.args == "version" && std::filesystem::exists("/dev/ttyUSB0"))
+      continue;  // a radio there
+    check(row, 1);
   }
-  close(holder);
+}
+
+TEST_F(RadioctlRefusal, LineAnotherProgramHoldsIsBusy) {
+  ASSERT_EQ(flock(holder_, LOCK_EX | LOCK_NB), 0);
+  check({"-d " + pty_ + " version", "", pty_ + ": device busy", "busy", EBUSY}, 1);
+}
+
+// Runs radioctl with `args` on a pseudo-terminal whose radio answers
+// `request` with `answer`.
+std::tuple<int, std::string, std::string> answered(const std::string &args,
+                                                   const std::string &request,
+                                                   const std::string &answer) {
+  PtyRadio radio;
+  RadioAnswer answering(radio, hex(request), hex(answer));
+  return radioctl("-d " + radio.slavePath() + " " + args);
 }
 
 // probe skips its echo, two other stations, the radio to another controller
-// and another station to radioctl; a setter to address 0 awaits no reply.
-TEST(Radioctl, ProbeShowsTheRadiosFrameToItAndASetterToAddressZeroGoesToAllRadios) {
-  const std::tuple<std::string, std::string, std::string, std::string> rows[] = {
-      {"probe", "FE FE 20 91 AA 02 FD",
-       "FE FE 20 91 AA 02 FD  FE FE 30 40 FB FD  FE FE E0 20 FB FD  FE FE 91 30 FA FD"
-       "  FE FE 91 20 AA 82 76 31 FD",
-       "reply from 0x20 to 0x91: aa 82 76 31\n"},
-      {"--radio 0 set-offset +600k", "FE FE 00 91 AA 06 C0 27 09 00 FD", "",
-       "set-offset: sent to all radios; no reply is awaited\n"},
-  };
-  for (const auto &[args, request, answer, printed] : rows) {
-    PtyRadio radio;
-    RadioAnswer answering(radio, hex(request), hex(answer));
-    EXPECT_EQ(radioctl("-d " + radio.slavePath() + " " + args), std::make_tuple(0, printed, ""));
-  }
+// and another station to radioctl.
+TEST(Radioctl, ProbeShowsTheRadiosFrameToRadioctl) {
+  EXPECT_EQ(answered("probe", "FE FE 20 91 AA 02 FD",
+                     "FE FE 20 91 AA 02 FD  FE FE 30 40 FB FD  FE FE E0 20 FB FD"
+                     "  FE FE 91 30 FA FD  FE FE 91 20 AA 82 76 31 FD"),
+            std::make_tuple(0, "reply from 0x20 to 0x91: aa 82 76 31\n", ""));
 }
 
-// -v shows the library's trace on standard error, where the failure to write
-// standard output is reported too; help and versions that cannot be written
-// fail alike. A command's --help describes its argument.
-TEST(Radioctl, OutputThatCannotBeWrittenExitsOneTheTraceShowsAndHelpDescribesAnArgument) {
+TEST(Radioctl, ProbeKeepsTheFirst256BytesOfALongerBody) {
+  std::string body, shown;
+  for (int n = 0; n < 300; ++n) body += " 11";
+  for (int n = 0; n < 256; ++n) shown += n == 0 ? "11" : " 11";
+  EXPECT_EQ(answered("probe", "FE FE 20 91 AA 02 FD", "FE FE 91 20" + body + " FD"),
+            std::make_tuple(0, "reply from 0x20 to 0x91: " + shown + "\n", ""));
+}
+
+TEST(Radioctl, SetterToAddressZeroAwaitsNoReply) {
+  EXPECT_EQ(answered("--radio 0 set-offset +600k", "FE FE 00 91 AA 06 C0 27 09 00 FD", ""),
+            std::make_tuple(0, "set-offset: sent to all radios; no reply is awaited\n", ""));
+}
+
+TEST(Radioctl, OutputThatCannotBeWrittenExitsOne) {
   const std::string radioctl_path = RADIOCTL_PATH, radiosim_path = RADIOSIM_PATH;
-  for (const std::string &line : {radioctl_path + " --help", radioctl_path + " set-freq --help",
-                                  radiosim_path + " --version", radiosim_path + " --help"}) {
+  for (const std::string &line :
+       {radioctl_path + " --help", radioctl_path + " set-freq --help", radiosim_path + " --version",
+        radiosim_path + " --help", radioctl_path + " --simulate set-mode 3 version"}) {
     Process full("/bin/sh", {"-c", line + " >/dev/full"});
     EXPECT_EQ(full.waitForExit(), 1) << line;
   }
-  Process run("/bin/sh", {"-c", radioctl_path + " --simulate -v set-mode 3 version >/dev/full"});
+}
+
+// -v shows the library's trace on standard error, where the failure to
+// write standard output is reported too.
+TEST(Radioctl, TraceGoesToStandardError) {
+  Process run("/bin/sh",
+              {"-c", RADIOCTL_PATH + std::string(" --simulate -v set-mode 3 version >/dev/full")});
   EXPECT_EQ(run.waitForExit(), 1);
   const std::string err = run.errors();
   EXPECT_NE(err.find("setmode: selecting mode 3\n"), std::string::npos) << err;
   EXPECT_NE(err.find("\nradioctl: cannot write to standard output: No space left on device\n"),
             std::string::npos)
       << err;
+}
+
+TEST(Radioctl, CommandHelpDescribesItsArgument) {
   EXPECT_NE(std::get<1>(radioctl("set-freq --help"))
                 .find("frequency in Hz; k, M and G multiply: 145.5M (0 to 9999999999 Hz)\n"),
             std::string::npos);

@@ -2,15 +2,17 @@
 // radiosim: its framing, answers, mode slots, state file, life as a process and line behaviours.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <tuple>
 
 #include "kit.h"
-#include "sim.h"
+#include "line_faults.h"
 #include "state_file.h"
 
 using namespace radiosim;
@@ -40,7 +42,7 @@ std::string ask(const std::string &request, const std::string &expected) {
   return hexOf(got);
 }
 
-TEST(Radiosim, ParserFindsFramesAmongNoiseEscapesAndBrokenStarts) {
+TEST(Radiosim, ParserFindsFramesAmongNoiseOrBrokenStarts) {
   const std::string longest = " " + hexOf(Bytes(kMaxBodyLength, 1));
   const std::pair<std::string, std::string> rows[] = {
       {"00 13 FE FE 20 91 08 01 FD", "08 01"},
@@ -61,66 +63,89 @@ TEST(Radiosim, ParserFindsFramesAmongNoiseEscapesAndBrokenStarts) {
   }
 }
 
-TEST(Radiosim, AnswersEveryRequestWithExactBytesAndLeavesItsStateInItsFile) {
-  // After the golden commands, a request body, the reply body it gets and the radio's log line.
-  // Recalling the empty slot 13 clears every VFO setting; recalling 12 brings them back.
-  // clang-format off
-  const std::array<std::string, 3> script[] = {
-    {"1B 01 01 00", "FB", "rx PL set to 10.0"}, {"09", "FB", "mode 12 stored"},
-    {"08 13", "FB", "mode 13 selected"}, {"0A", "FB", "mode 13 recalled"},
-    {"AA 00", "AA 80 " + hexOf(Bytes(16, 0)), "codeplug read"},
-    {"08 12", "FB", "mode 12 selected"}, {"0A", "FB", "mode 12 recalled"},
-    {"AA 00", "AA 80 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10", "codeplug read"},
-    {"08 13", "FB", "mode 13 selected"}, {"0A", "FB", "mode 13 recalled"},
-    {"AA 04 FF 0D FF 0E", "FB", "config set to fd fe"},
-    {"AA 03", "AA 83 FF 0D FF 0E", "config read"}, {"", "FA", "refused: empty request"},
-    {"AA", "FA", "refused: extended command without subcommand"},
-    {"42", "FA", "refused: unknown command 42"}, {"AA 09", "FA", "refused: unknown subcommand 09"},
-    {"AA 04 12", "FA", "refused: set config needs 4 bytes, got 3"},
-    {"08 01 02", "FA", "refused: select mode needs 2 bytes, got 3"},
-    {"05 0A 00 00 00 00", "FA", "refused: BCD digit above 9 in 05 0a 00 00 00 00"},
-    {"08 1A", "FA", "refused: BCD digit above 9 in 08 1a"},
-    {"1B 00 A0 00", "FA", "refused: BCD digit above 9 in 1b 00 a0 00"},
-  };
-  // clang-format on
-  TempDir dir;
-  const std::string state = dir.file("state");
-  Client client({kOptState, state});
-  EXPECT_TRUE(fs::is_regular_file(state)) << "created at start";
-  // The golden commands' log lines are the Python package's round trips to check.
-  for (const Golden &row : kGolden)
-    ASSERT_EQ(ask(hexOf(request(row.request)), hexOf(reply(row.reply))), hexOf(reply(row.reply)))
-        << row.name;
-  ask("FE FE 30 91 08 03 FD", "");
-  std::string log = "VCO split read\nignored frame to 30 from 91\n";
-  for (const auto &[body, answer, said] : script) {
-    EXPECT_EQ(ask(hexOf(request(body)), hexOf(reply(answer))), hexOf(reply(answer))) << body;
-    log += said + "\n";
+// A radiosim with a state file that heard the golden commands, then a
+// script of mode slots, configuration and refused requests, and was hung up
+// on. Recalling the empty slot 13 clears every VFO setting; recalling 12
+// brings them back.
+class RadiosimSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // After the golden commands, a request body, the reply body it gets and the radio's log line.
+    // clang-format off
+    const std::array<std::string, 3> script[] = {
+      {"1B 01 01 00", "FB", "rx PL set to 10.0"}, {"09", "FB", "mode 12 stored"},
+      {"08 13", "FB", "mode 13 selected"}, {"0A", "FB", "mode 13 recalled"},
+      {"AA 00", "AA 80 " + hexOf(Bytes(16, 0)), "codeplug read"},
+      {"08 12", "FB", "mode 12 selected"}, {"0A", "FB", "mode 12 recalled"},
+      {"AA 00", "AA 80 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10", "codeplug read"},
+      {"08 13", "FB", "mode 13 selected"}, {"0A", "FB", "mode 13 recalled"},
+      {"AA 04 FF 0D FF 0E", "FB", "config set to fd fe"},
+      {"AA 03", "AA 83 FF 0D FF 0E", "config read"}, {"", "FA", "refused: empty request"},
+      {"AA", "FA", "refused: extended command without subcommand"},
+      {"42", "FA", "refused: unknown command 42"}, {"AA 09", "FA", "refused: unknown subcommand 09"},
+      {"AA 04 12", "FA", "refused: set config needs 4 bytes, got 3"},
+      {"08 01 02", "FA", "refused: select mode needs 2 bytes, got 3"},
+      {"05 0A 00 00 00 00", "FA", "refused: BCD digit above 9 in 05 0a 00 00 00 00"},
+      {"08 1A", "FA", "refused: BCD digit above 9 in 08 1a"},
+      {"1B 00 A0 00", "FA", "refused: BCD digit above 9 in 1b 00 a0 00"},
+    };
+    // clang-format on
+    Client client({kOptState, state_});
+    created_ = fs::is_regular_file(state_);
+    // The golden commands' log lines are the Python package's round trips to check.
+    for (const Golden &row : kGolden)
+      exchange(hexOf(request(row.request)), hexOf(reply(row.reply)));
+    ask("FE FE 30 91 08 03 FD", "");
+    expected_log_ = "VCO split read\nignored frame to 30 from 91\n";
+    for (const auto &[body, answer, said] : script) {
+      exchange(hexOf(request(body)), hexOf(reply(answer)));
+      expected_log_ += said + "\n";
+    }
+    client.sim.waitForOutput(expected_log_);
+    serclose();
+    exit_ = client.sim.waitForExit();
+    log_ = client.sim.output();
   }
-  ASSERT_TRUE(client.sim.waitForOutput(log)) << client.sim.output();
-  serclose();
-  EXPECT_EQ(client.sim.waitForExit(), 0);
+
+  void exchange(const std::string &request, const std::string &answer) {
+    answers_.push_back(ask(request, answer));
+    expected_answers_.push_back(answer);
+  }
+
+  TempDir dir_;
+  std::string state_ = dir_.file("state");
+  bool created_ = false;
+  std::vector<std::string> answers_, expected_answers_;
+  std::string log_, expected_log_;
+  int exit_ = -1;
+};
+
+TEST_F(RadiosimSession, AnswersEveryRequestWithExactBytes) {
+  EXPECT_EQ(answers_, expected_answers_);
+}
+
+TEST_F(RadiosimSession, LogsEveryRequestUntilTheClientHangsUp) {
+  const std::string tail = expected_log_ + "client gone\n";
+  EXPECT_EQ(log_.substr(log_.size() - std::min(log_.size(), tail.size())), tail);
+  EXPECT_EQ(exit_, 0);
+}
+
+TEST_F(RadiosimSession, LeavesItsStateInItsFile) {
+  EXPECT_TRUE(created_) << "created at start";
   Radio saved;
   std::string error;
-  ASSERT_EQ(loadState(state, saved, error), StateLoad::kLoaded) << error;
+  ASSERT_EQ(loadState(state_, saved, error), StateLoad::kLoaded) << error;
   const Vfo vfo{145500000, 0x11, 885, 100, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
   EXPECT_EQ(std::make_tuple(saved.mode, saved.config, saved.tx_offset, saved.rx_split,
                             saved.tx_split, saved.vfo, saved.slots[12], saved.slots[13]),
             std::make_tuple(13, Config{0xFD, 0xFE}, -256, 2, 1, Vfo{}, vfo, Vfo{}));
-  EXPECT_FALSE(fs::exists(state + ".tmp"));
+  EXPECT_FALSE(fs::exists(state_ + ".tmp"));
 }
 
-// Usage errors exit 2 and a state file it cannot use exits 1 before serving. The restarted radiosim
-// reads the offset saved before the killed one acknowledged it, and the refused change leaves it;
-// with --stay it serves one client after another, even one that hangs up at once.
-TEST(Radiosim, ExitsOnBadUsageOrStateAcknowledgesOnlySavedChangesAndStaysUntilSigterm) {
-  const std::string read = "FE FE 20 91 AA 05 FD", offset5 = "FE FE 91 20 AA 85 05 00 00 00 FD";
+// Usage errors exit 2, and a state file radiosim cannot use exits 1, before serving.
+TEST(Radiosim, BadUsageOrStateFileExitsBeforeServing) {
   TempDir dir;
-  Client client({kOptState, dir.file("state")});
-  ASSERT_EQ(ask("FE FE 20 91 AA 06 05 00 00 00 FD", kAccepted), kAccepted);
-  EXPECT_EQ(client.sim.stop(SIGKILL), 128 + SIGKILL);
-
-  Client again({kOptState, dir.file("state"), kOptStay, kOptLink, dir.file("radio")});
+  Client holder({kOptState, dir.file("state")});
   const std::string file = dir.file("bad");
   // radiosim's options, the text put in `file` first (if any), its exit status and message, which
   // names the state file radiosim was given (if any).
@@ -140,27 +165,68 @@ TEST(Radiosim, ExitsOnBadUsageOrStateAcknowledgesOnlySavedChangesAndStaysUntilSi
     const std::string named = options[0] == kOptState ? options[1] : "";
     EXPECT_EQ(sim.errors(), "radiosim: " + named + message + "\n");
   }
-  EXPECT_EQ(fs::read_symlink(dir.file("radio")), again.sim.slavePath());
-  fs::create_directory(dir.file("state.tmp"));
+}
+
+// A radiosim that was killed right after it acknowledged a change, started
+// again on its state file to serve client after client behind a link.
+class RadiosimRestart : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    {
+      Client client({kOptState, dir_.file("state")});
+      ask("FE FE 20 91 AA 06 05 00 00 00 FD", kAccepted);
+      client.sim.stop(SIGKILL);
+    }
+    again_.emplace(std::vector<std::string>{kOptState, dir_.file("state"), kOptStay, kOptLink,
+                                            dir_.file("radio")});
+  }
+  const std::string read_ = "FE FE 20 91 AA 05 FD", offset5_ = "FE FE 91 20 AA 85 05 00 00 00 FD";
+  TempDir dir_;
+  std::optional<Client> again_;
+};
+
+TEST_F(RadiosimRestart, KeepsWhatItAcknowledgedBeforeItWasKilled) {
+  EXPECT_EQ(ask(read_, offset5_), offset5_);
+}
+
+TEST_F(RadiosimRestart, ChangeItCannotSaveIsRefused) {
+  fs::create_directory(dir_.file("state.tmp"));
   EXPECT_EQ(ask("FE FE 20 91 AA 06 06 00 00 00 FD", "FE FE 91 20 FA FD"), "FE FE 91 20 FA FD");
-  EXPECT_EQ(ask(read, offset5), offset5) << "saved before it was acknowledged, the refused undone";
+  EXPECT_EQ(ask(read_, offset5_), offset5_);
+  EXPECT_TRUE(again_->sim.waitForOutput("refused: " + dir_.file("state") +
+                                        ": cannot be saved: Is a directory\n"))
+      << again_->sim.output();
+}
+
+TEST_F(RadiosimRestart, LinkNamesTheDevice) {
+  EXPECT_EQ(fs::read_symlink(dir_.file("radio")), again_->sim.slavePath());
+}
+
+// With --stay it serves one client after another, even one that hangs up
+// with its request still waiting on the line.
+TEST_F(RadiosimRestart, StaysToServeTheNextClient) {
+  ask(read_, offset5_);
   serclose();
-  ASSERT_TRUE(again.sim.waitForOutput("refused: " + dir.file("state") +
-                                      ": cannot be saved: Is a directory\ntx offset read\n"
-                                      "client gone\n"))
-      << again.sim.output();
-  ASSERT_EQ(seropen(std::string(again.sim.slavePath()).data(), 115200), 0);
-  ask(read, "");
+  ASSERT_TRUE(again_->sim.waitForOutput("tx offset read\nclient gone\n"));
+  ASSERT_EQ(seropen(std::string(again_->sim.slavePath()).data(), 115200), 0);
+  ask(read_, "");
   serclose();  // at once, with the request still waiting on the line
-  ASSERT_TRUE(again.sim.waitForOutput("client gone\ntx offset read\nclient gone\n"))
-      << again.sim.output();
-  EXPECT_EQ(again.sim.stop(SIGTERM), 0) << "stopped with no client to serve";
-  EXPECT_EQ(again.sim.errors(), "") << "the signal that ends the wait is no failure";
-  EXPECT_FALSE(fs::is_symlink(dir.file("radio")));
+  ASSERT_TRUE(again_->sim.waitForOutput("client gone\ntx offset read\nclient gone\n"))
+      << again_->sim.output();
+  ASSERT_EQ(seropen(std::string(again_->sim.slavePath()).data(), 115200), 0);
+  EXPECT_EQ(ask(read_, offset5_), offset5_);
+}
+
+TEST_F(RadiosimRestart, SigtermEndsItsWaitForAClient) {
+  serclose();
+  ASSERT_TRUE(again_->sim.waitForOutput("client gone\n"));
+  EXPECT_EQ(again_->sim.stop(SIGTERM), 0) << "stopped with no client to serve";
+  EXPECT_EQ(again_->sim.errors(), "") << "the signal that ends the wait is no failure";
+  EXPECT_FALSE(fs::is_symlink(dir_.file("radio")));
 }
 
 // The library's side of these behaviours is the soak's.
-TEST(Radiosim, LineBehavioursShowOnTheRawLine) {
+TEST(Radiosim, LineFaultsShowOnTheRawLine) {
   const std::string setmode = "FE FE 30 40 08 03 FD ", getconfig = "FE FE 30 40 AA 03 FD ";
   const std::string ok = "FE FE 40 30 FB FD ", config = "FE FE 40 30 AA 83 00 00 FD ";
   // Noise before each frame: the one two other stations exchange and the reply.

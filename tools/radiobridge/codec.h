@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
-// Topics and JSON, both ways, with no I/O: the topic names of one line, a
-// message as it arrived turned into a request for the worker (or into the
+// The bridge's JSON, both ways, with no I/O (the topic names are the tools'
+// shared topics.h): a message as it arrived turned into a request for the worker (or into the
 // error reply it gets at once), the reply and log line of a request, the
 // retained status and radio-state payloads, and the instance id a status
-// carries. Commands are read with radioctl's planner and answered in
-// radioctl's JSON, so a request through the bridge and a radioctl command
+// carries. Commands are read with the planner radioctl uses and answered
+// in radioctl's JSON, so a request through the bridge and a radioctl command
 // line are checked and reported alike. The session feeds messages in; the
 // worker and the session publish what comes out.
 #ifndef RADIOBRIDGE_CODEC_H
@@ -17,16 +17,21 @@
 #include <vector>
 
 #include "commands.h"
+#include "topics.h"
 
 namespace radiobridge {
 
-using Json = radioctl::Json;
+using Json = common::Json;
 using Clock = std::chrono::steady_clock;
+using common::radioName;
+using common::readStatus;
+using common::RequestTarget;
+using common::Topics;
 
 // Error codes of the bridge's own, beside radioctl's ("usage", "refused",
 // "timeout", "line-lost", ...). "busy" is radioctl's word for a line held by
 // another program; here it means the queue is full.
-constexpr const char *kCodeBusy = radioctl::kCodeBusy;
+constexpr const char *kCodeBusy = common::kCodeBusy;
 constexpr const char *kCodeExpired = "expired";
 constexpr const char *kCodeUnavailable = "unavailable";
 constexpr const char *kCodeShuttingDown = "shutting-down";
@@ -34,59 +39,6 @@ constexpr const char *kShuttingDownMessage = "the bridge is shutting down";
 
 // A request is one command line; anything longer is refused unread.
 constexpr std::size_t kMaxRequestBytes = 4096;
-
-// A radio's address as it appears in topics: two lower-case hex digits.
-std::string radioName(int address);
-
-// Well-formed UTF-8: no stray continuation bytes, overlong forms,
-// surrogates or code points above U+10FFFF.
-bool validUtf8(const std::string &text);
-
-// `text` cut to 64 bytes, every byte outside printable ASCII written as
-// \xNN: client text made safe for logs and replies.
-std::string shown(const std::string &text);
-
-// What a request topic names: the radio, and the user for a per-user
-// topic T/R/request/USER (empty for the plain T/R/request).
-struct RequestTarget {
-  int radio = 0;
-  std::string user;
-};
-
-// The topics of one line T (BASE/LINE) and the radios it serves. A user's
-// replies go to T/R/response/USER or under PREFIX USER/; the plain request
-// topic's to T/R/response or under PREFIX (T/reply/ by default).
-class Topics {
- public:
-  Topics(std::string line_topic, std::string reply_prefix, std::vector<int> radios = {});
-
-  std::string status() const { return line_ + "/status"; }
-  std::string state(int radio) const { return radioTopic(radio, "/state", {}); }
-  std::string request(int radio, const std::string &user = {}) const {
-    return radioTopic(radio, "/request", user);
-  }
-  std::string response(int radio, const std::string &user = {}) const {
-    return radioTopic(radio, "/response", user);
-  }
-  std::string replyPrefix(const std::string &user = {}) const {
-    return user.empty() ? reply_prefix_ : reply_prefix_ + user + "/";
-  }
-  // The filters that take every radio's plain and per-user requests.
-  std::vector<std::string> requestFilters() const;
-  bool serves(int radio) const;
-
-  // Whether `user`'s reply may be published on `topic`.
-  bool replyAllowed(const std::string &topic, const std::string &user) const;
-  // The radio and user a request topic names.
-  std::optional<RequestTarget> targetOf(const std::string &request_topic) const;
-
- private:
-  std::string radioTopic(int radio, const char *leaf, const std::string &user) const;
-
-  std::string line_;
-  std::string reply_prefix_;
-  std::vector<int> radios_;
-};
 
 // Where a reply goes: the topic and the correlation data to send with it.
 struct Route {
@@ -113,7 +65,7 @@ struct Request {
   std::string requester;  // its USER, else its route's topic: whose turn it takes
   std::string text;       // the command as written, made printable, for the log
   std::string name;       // the command's name in replies, empty when there is none
-  radioctl::Invocation invocation;
+  common::Invocation invocation;
   Json transaction;  // null when none was given
   Route route;
   Clock::time_point expires;
@@ -155,11 +107,6 @@ bool olderInstance(const Json &a, const Json &b);
 Json onlineStatus(bool line_open, const std::string &device, int baud);
 Json offlineStatus(const Json &instance);
 
-// Whether a status read from the status topic says online; `instance` is
-// set to the instance that published it (null when it names none). Anything
-// that is not a status object counts as offline.
-bool readStatus(const std::string &payload, Json &instance);
-
 // What is known of one radio.
 struct RadioState {
   bool available = true;
@@ -176,7 +123,7 @@ const std::vector<std::string> &stateReaders();
 // Records a successful result of `invocation` in `state`; returns the
 // reader to run next so the state shows what the radio now holds, or
 // nullptr.
-const char *noteSuccess(RadioState &state, const radioctl::Invocation &invocation,
+const char *noteSuccess(RadioState &state, const common::Invocation &invocation,
                         const Json &result);
 
 }  // namespace radiobridge

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // radiobridge: the radios on one serial line, reached through an MQTT
 // broker. main owns the start and stop order and the signals. Start: read
-// the options (a bad command line stops here), read the password file,
-// open and lock the line (a device another program holds stops here,
-// before the broker is reached), block SIGINT, SIGTERM and SIGUSR1 in
+// the options (a bad command line stops here), open and lock the line (a
+// device another program holds, or a baud rate it cannot run at, stops
+// here, before the broker is reached), block SIGINT, SIGTERM and SIGUSR1 in
 // every thread to come, start the worker (it reads the radios), then the
 // session (its network thread connects and claims the line). main then
 // waits for a signal: SIGINT or SIGTERM stop the bridge, SIGUSR1 is how
@@ -19,7 +19,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <iostream>
 #include <mutex>
 #include <thread>
@@ -55,43 +54,25 @@ class Fatal {
   std::string message_;
 };
 
-bool readPassword(const std::string &path, std::string &password) {
-  std::ifstream file(path);
-  if (!file || !std::getline(file, password)) {
-    logLine(std::string(kProgram) + ": cannot read the password from " + path);
-    return false;
-  }
-  if (!password.empty() && password.back() == '\r') password.pop_back();
-  return true;
-}
-
 std::string hostName() {
   char name[256] = {};
   return ::gethostname(name, sizeof name - 1) == 0 ? name : "localhost";
 }
 
-SessionSettings sessionSettings(const Options &options, const std::string &password) {
+SessionSettings sessionSettings(const Options &options) {
   SessionSettings settings;
   const std::string host = hostName();
-  settings.client_id =
-      std::string(kProgram) + "-" + host + "-" + options.name + "-" + std::to_string(::getpid());
-  settings.line_name = options.name;
+  settings.client_id = std::string(kProgram) + "-" + host + "-" + options.broker.line + "-" +
+                       std::to_string(::getpid());
   settings.instance = instanceId(host, ::getpid(), static_cast<long>(std::time(nullptr)));
-  settings.host = options.host;
-  settings.port = options.port;
-  settings.keepalive = options.keepalive;
-  settings.user = options.user;
-  settings.password = password;
-  settings.cafile = options.cafile;
-  settings.cert = options.cert;
-  settings.key = options.key;
+  settings.broker = options.broker;
   settings.request_expiry = std::chrono::seconds(options.request_expiry);
   return settings;
 }
 
 WorkerSettings workerSettings(const Options &options) {
   WorkerSettings settings;
-  settings.line = {options.device, options.simulate, options.baud, options.radios.front()};
+  settings.line = options.line;
   settings.radios = options.radios;
   settings.controller = options.controller;
   settings.heartbeat = std::chrono::seconds(options.heartbeat);
@@ -120,10 +101,6 @@ int run(int argc, char **argv) {
     return kExitFailed;
   }
   const Options &options = parsed.options;
-  std::string password;
-  if (!options.password_file.empty() && !readPassword(options.password_file, password)) {
-    return kExitFailed;
-  }
   sigset_t signals;
   sigemptyset(&signals);
   for (int signal : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&signals, signal);
@@ -131,17 +108,18 @@ int run(int argc, char **argv) {
   ::signal(SIGPIPE, SIG_IGN);
   debug = options.trace ? 1 : 0;
 
-  const Topics topics(lineTopic(options), options.reply_prefix, options.radios);
+  const Topics topics(common::lineTopic(options.broker), options.reply_prefix, options.radios);
   RequestQueue queue(static_cast<std::size_t>(options.queue_size));
   const Discovery discovery(
-      {options.discovery, options.discovery_prefix, options.topic_base, options.name}, topics);
+      {options.discovery, options.discovery_prefix, options.broker.topic_base, options.broker.line},
+      topics);
   Fatal fatal;
-  Session session(sessionSettings(options, password), topics, discovery, queue,
+  Session session(sessionSettings(options), topics, discovery, queue,
                   [&fatal](const std::string &message) { fatal.report(message); });
   Worker worker(workerSettings(options), queue, session, topics, discovery);
-  std::string busy;
-  if (!worker.lockLine(busy)) {
-    logLine(std::string(kProgram) + ": " + busy);
+  std::string unusable;
+  if (!worker.lockLine(unusable)) {
+    logLine(std::string(kProgram) + ": " + unusable);
     return kExitFailed;
   }
   std::thread worker_thread([&worker] { worker.run(); });

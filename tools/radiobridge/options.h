@@ -2,8 +2,8 @@
 // radiobridge's command line: the options, their defaults and every check of
 // their values, done before anything starts, so a bad command line exits
 // with a usage message and leaves no process, file or connection behind.
-// Values users write as radioctl does (addresses, baud rates) go through
-// radioctl's value parsers. Reading the password file is left to main: a
+// Values users write as radioctl does (addresses, baud rates, the broker
+// and its login) go through the tools' shared readers. Reading the password file is left to main: a
 // file that cannot be read is a runtime failure, not a usage error.
 #ifndef RADIOBRIDGE_OPTIONS_H
 #define RADIOBRIDGE_OPTIONS_H
@@ -11,9 +11,8 @@
 #include <string>
 #include <vector>
 
-namespace CLI {
-class App;
-}
+#include "broker_options.h"
+#include "locked_line.h"
 
 namespace radiobridge {
 
@@ -24,25 +23,14 @@ constexpr int kExitUsage = 2;   // nothing was started
 constexpr const char *kProgram = "radiobridge";
 
 struct Options {
-  std::string device;  // empty with --simulate
-  int baud = 19200;
+  common::LineSettings line;  // device empty with --simulate; radio: the first served
+  bool trace = false;
   std::vector<int> radios;  // bus addresses of the radios served, at least one
   int controller = 0x91;
-  std::string name;  // the line's name in the topics
-  std::string host = "127.0.0.1";
-  int port = 1883;
-  std::string user;
-  std::string password_file;
-  std::string cafile;
-  std::string cert;
-  std::string key;
-  std::string topic_base = "radioline";
-  int heartbeat = 30;  // seconds, 0: off
-  bool simulate = false;
-  bool trace = false;
-  std::string reply_prefix;  // topics replies may be sent to start with this
+  common::BrokerOptions broker;  // broker.line: the line's name in the topics
+  int heartbeat = 30;            // seconds, 0: off
+  std::string reply_prefix;      // topics replies may be sent to start with this
   int queue_size = 32;
-  int keepalive = 30;       // seconds
   int request_expiry = 30;  // seconds a request without its own expiry stays valid
   bool discovery = true;    // announce the radios to home-automation dashboards
   std::string discovery_prefix = "homeassistant";
@@ -60,23 +48,6 @@ struct ParsedOptions {
 };
 
 ParsedOptions parseOptions(int argc, char **argv);
-
-// Adds the broker login and TLS options, which radioctl takes too, bound to
-// `options`: --user with --password-file, --cafile, and --cert with --key,
-// which need --cafile.
-void describeLogin(CLI::App &app, Options &options);
-
-// Reads --broker's HOST, HOST:PORT, [IPV6] or [IPV6]:PORT into
-// options.host and options.port; a problem goes to `error`.
-bool readBroker(const std::string &text, Options &options, std::string &error);
-
-// Whether `text`, the value of `option`, can be part of a topic: not empty,
-// printable UTF-8 (no control characters), free of wildcards and of /, or
-// with `inner_slashes` of a leading or trailing /. A problem goes to `error`.
-bool topicPart(const char *option, const std::string &text, bool inner_slashes, std::string &error);
-
-// T in the topic names: BASE/LINE.
-std::string lineTopic(const Options &options);
 
 }  // namespace radiobridge
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The libmosquitto client and its network thread. Start: protocol version
-// 5, the will ("offline" with this instance's id, retained), credentials and
-// TLS, then the thread, which connects and runs the library's loop. Whenever
-// the loop reports the connection gone or a connect failed, the thread
+// The libmosquitto client and its network thread. Start: the client set up
+// as every tool sets it up (MQTT 5, the login, TLS: mqtt_client.cpp), the
+// will ("offline" with this instance's id, retained), then the thread, which connects and runs the
+// library's loop. Whenever the loop reports the connection gone or a connect failed, the thread
 // waits out the back-off (1 s doubling to 30 s, reset by a successful
 // connect) and reconnects; every failure is retried, so a broker that is
 // down at start, restarts or fails a TLS handshake is tried again
@@ -43,11 +43,11 @@
 #include <cstring>
 
 #include "intake.h"
+#include "mqtt_client.h"
 
 namespace radiobridge {
 namespace {
 
-constexpr int kQos = 1;       // status and state: retained, and worth delivering
 constexpr int kReplyQos = 0;  // replies
 constexpr auto kFirstReconnect = std::chrono::seconds(1);
 constexpr auto kLastReconnect = std::chrono::seconds(30);
@@ -62,33 +62,9 @@ constexpr int kStatusMarkerOptions = MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_R
 constexpr auto kBusyLogPeriod = std::chrono::seconds(10);
 constexpr auto kClearWindow = std::chrono::seconds(2);  // for the retained announcements
 
-// A library's message as a phrase to follow a colon: "the connection was
-// lost".
-std::string phrase(std::string text) {
-  if (!text.empty() && text.back() == '.') text.pop_back();
-  if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
-  return text;
-}
-
 std::string serialize(const Json &payload) {
   return payload.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
-
-// The file's problem, or an empty string when it can be read.
-std::string unreadable(const char *option, const std::string &path) {
-  if (path.empty() || ::access(path.c_str(), R_OK) == 0) return {};
-  return std::string(option) + " " + path + ": " + std::strerror(errno);
-}
-
-}  // namespace
-
-std::string describe(int code) {
-  if (code == MOSQ_ERR_ERRNO) return phrase(std::strerror(errno));
-  return phrase(code >= MQTT_RC_UNSPECIFIED ? mosquitto_reason_string(code)
-                                            : mosquitto_strerror(code));
-}
-
-namespace {
 
 Incoming copyMessage(const mosquitto_message &message, const mosquitto_property *properties) {
   Incoming copy;
@@ -129,7 +105,7 @@ struct Session::Callbacks {
                         const mosquitto_property *) {
     Session &session = of(object);
     if (code == 0) return session.connected();
-    const std::string reason = describe(code);
+    const std::string reason = common::describeMqtt(code);
     if (code == MQTT_RC_BAD_USERNAME_OR_PASSWORD || code == MQTT_RC_NOT_AUTHORIZED) {
       session.stopping_ = true;  // the disconnect that follows is no news
       session.fatal_("broker refused the bridge's credentials: " + reason);
@@ -151,7 +127,7 @@ struct Session::Callbacks {
                           const mosquitto_property *) {
     for (int i = 0; i < count; ++i) {
       if (granted[i] >= MQTT_RC_UNSPECIFIED) {
-        logLine("broker refused a subscription: " + describe(granted[i]));
+        logLine("broker refused a subscription: " + common::describeMqtt(granted[i]));
       }
     }
     of(object).subscribed(mid);
@@ -207,24 +183,12 @@ Session::~Session() {
 }
 
 bool Session::start(std::string &error) {
-  for (const std::string &problem :
-       {unreadable("--cafile", settings_.cafile), unreadable("--cert", settings_.cert),
-        unreadable("--key", settings_.key)}) {
-    if (!problem.empty()) {
-      error = problem;
-      return false;
-    }
-  }
-  mosquitto_lib_init();
-  client_ = mosquitto_new(settings_.client_id.c_str(), true, this);
+  common::ClientProblem problem;
+  client_ = common::newClient(settings_.client_id, this, settings_.broker, problem);
   if (client_ == nullptr) {
-    error = "cannot create the MQTT client";
+    error = problem.message;
     return false;
   }
-  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-  // A reply follows the request's PUBACK at once; without this it would wait
-  // for the broker's delayed acknowledgement of the PUBACK, some 40 ms.
-  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
   mosquitto_threaded_set(client_, true);
   mosquitto_connect_v5_callback_set(client_, Callbacks::onConnect);
   mosquitto_disconnect_v5_callback_set(client_, Callbacks::onDisconnect);
@@ -233,23 +197,11 @@ bool Session::start(std::string &error) {
   mosquitto_publish_v5_callback_set(client_, Callbacks::onPublish);
   const std::string offline = serialize(offlineStatus(settings_.instance));
   mosquitto_will_set_v5(client_, topics_.status().c_str(), static_cast<int>(offline.size()),
-                        offline.data(), kQos, true, nullptr);
-  if (!settings_.user.empty()) {
-    mosquitto_username_pw_set(client_, settings_.user.c_str(), settings_.password.c_str());
-  }
-  if (!settings_.cafile.empty()) {
-    const char *cert = settings_.cert.empty() ? nullptr : settings_.cert.c_str();
-    const char *key = settings_.key.empty() ? nullptr : settings_.key.c_str();
-    const int rc =
-        mosquitto_tls_set(client_, settings_.cafile.c_str(), nullptr, cert, key, nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) {
-      error = "cannot use the TLS files (--cafile, --cert, --key): " + describe(rc);
-      return false;
-    }
-  }
-  const int rc = mosquitto_connect_bind_async(client_, settings_.host.c_str(), settings_.port,
-                                              settings_.keepalive, nullptr);
-  if (rc != MOSQ_ERR_SUCCESS) broker_log_.change("broker lost: " + describe(rc));
+                        offline.data(), common::kQos, true, nullptr);
+  const int rc =
+      mosquitto_connect_bind_async(client_, settings_.broker.host.c_str(), settings_.broker.port,
+                                   settings_.broker.keepalive, nullptr);
+  if (rc != MOSQ_ERR_SUCCESS) broker_log_.change("broker lost: " + common::describeMqtt(rc));
   network_ = std::thread([this] { network(); });
   return true;
 }
@@ -263,11 +215,12 @@ void Session::network() {
     }
     tick();
     if (rc == MOSQ_ERR_SUCCESS) continue;
-    if (!stopping_ && rc != MOSQ_ERR_NO_CONN) broker_log_.change("broker lost: " + describe(rc));
+    if (!stopping_ && rc != MOSQ_ERR_NO_CONN)
+      broker_log_.change("broker lost: " + common::describeMqtt(rc));
     if (!waitToReconnect()) return;
     const int again = mosquitto_reconnect_async(client_);
     if (again != MOSQ_ERR_SUCCESS && !stopping_) {
-      broker_log_.change("broker lost: " + describe(again));
+      broker_log_.change("broker lost: " + common::describeMqtt(again));
     }
   }
 }
@@ -284,7 +237,7 @@ bool Session::waitToReconnect() {
 void Session::tick() {
   const Clock::time_point now = Clock::now();
   if (claim_ == Claim::kWatching && now >= watch_until_) {
-    logLine(describeInstance(*watched_) + " stayed silent; taking line " + settings_.line_name);
+    logLine(describeInstance(*watched_) + " stayed silent; taking line " + settings_.broker.line);
     claim();
   }
   if (claim_ == Claim::kClaimed && connected_ && now >= status_due_) publishStatus();
@@ -306,8 +259,8 @@ void Session::connected() {
   claim_ = Claim::kChecking;
   watched_.reset();
   const std::string status = topics_.status();
-  mosquitto_subscribe_v5(client_, nullptr, status.c_str(), kQos, kStatusOptions, nullptr);
-  mosquitto_subscribe_v5(client_, &marker_mid_, status.c_str(), kQos, kStatusMarkerOptions,
+  mosquitto_subscribe_v5(client_, nullptr, status.c_str(), common::kQos, kStatusOptions, nullptr);
+  mosquitto_subscribe_v5(client_, &marker_mid_, status.c_str(), common::kQos, kStatusMarkerOptions,
                          nullptr);
 }
 
@@ -316,10 +269,10 @@ void Session::connected() {
 void Session::subscribed(int mid) {
   if (mid != marker_mid_ || claim_ != Claim::kChecking) return;
   if (!watched_) return claim();
-  const int keepalive = settings_.keepalive;
+  const int keepalive = settings_.broker.keepalive;
   claim_ = Claim::kWatching;
   watch_until_ = Clock::now() + std::chrono::milliseconds(keepalive * 1500);
-  logLine("line " + settings_.line_name + " shows " + describeInstance(*watched_) +
+  logLine("line " + settings_.broker.line + " shows " + describeInstance(*watched_) +
           " online; watching its status for " + std::to_string(keepalive * 3 / 2) +
           (keepalive % 2 != 0 ? ".5" : "") + " s");
 }
@@ -327,7 +280,7 @@ void Session::subscribed(int mid) {
 void Session::statusSeen(bool online, const Json &instance, bool retained) {
   if (instance == settings_.instance) return;
   const std::string served_by =
-      "line " + settings_.line_name + " is served by " + describeInstance(instance);
+      "line " + settings_.broker.line + " is served by " + describeInstance(instance);
   switch (claim_.load()) {
     case Claim::kChecking:
       // A status published just now shows a live bridge; a retained one may be a ghost.
@@ -336,7 +289,7 @@ void Session::statusSeen(bool online, const Json &instance, bool retained) {
       return;
     case Claim::kWatching:
       if (online) return yield(served_by);
-      logLine(describeInstance(instance) + " went offline; taking line " + settings_.line_name);
+      logLine(describeInstance(instance) + " went offline; taking line " + settings_.broker.line);
       return claim();
     case Claim::kClaimed:
       if (online && olderInstance(instance, settings_.instance)) {
@@ -351,19 +304,20 @@ void Session::statusSeen(bool online, const Json &instance, bool retained) {
 void Session::claim() {
   claim_ = Claim::kClaimed;
   for (const std::string &filter : topics_.requestFilters()) {
-    mosquitto_subscribe_v5(client_, nullptr, filter.c_str(), kQos, kSubscribeOptions, nullptr);
+    mosquitto_subscribe_v5(client_, nullptr, filter.c_str(), common::kQos, kSubscribeOptions,
+                           nullptr);
   }
   publishStatus();
   queue_.askRepublish();
-  mosquitto_subscribe_v5(client_, nullptr, discovery_.filter().c_str(), kQos, kStatusOptions,
-                         nullptr);
+  mosquitto_subscribe_v5(client_, nullptr, discovery_.filter().c_str(), common::kQos,
+                         kStatusOptions, nullptr);
   clear_until_ = Clock::now() + kClearWindow;
 }
 
 // A retained announcement of this line's that is no longer made is
 // cleared; anything else under the prefix is left alone.
 void Session::announcementSeen(const std::string &topic, bool retained, bool empty) {
-  if (retained && !empty && discovery_.stale(topic)) send(topic, {}, true, kQos, {});
+  if (retained && !empty && discovery_.stale(topic)) send(topic, {}, true, common::kQos, {});
 }
 
 void Session::yield(const std::string &message) {
@@ -379,14 +333,14 @@ void Session::publishStatus() {
     status = status_;
   }
   if (!status.is_null()) publish(topics_.status(), status);
-  const auto interval = std::chrono::seconds(std::max(1, settings_.keepalive / 2));
+  const auto interval = std::chrono::seconds(std::max(1, settings_.broker.keepalive / 2));
   status_due_ = Clock::now() + interval;
 }
 
 void Session::receive(const Incoming &message) {
   const Intake intake = take(message, topics_, settings_.request_expiry, queue_);
   if (!intake.note.empty()) logLine(intake.note);
-  if (intake.clear_retained) send(message.topic, {}, true, kQos, {});
+  if (intake.clear_retained) send(message.topic, {}, true, common::kQos, {});
   if (intake.outcome == Intake::Outcome::kQueued || intake.outcome == Intake::Outcome::kDropped) {
     return;
   }
@@ -416,13 +370,13 @@ int Session::send(const std::string &topic, const std::string &payload, bool ret
                            payload.data(), qos, retained, properties);
   mosquitto_property_free_all(&properties);
   if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
-    logLine("cannot publish on " + topic + ": " + describe(rc));
+    logLine("cannot publish on " + topic + ": " + common::describeMqtt(rc));
   }
   return rc == MOSQ_ERR_SUCCESS ? mid : -1;
 }
 
 void Session::publish(const std::string &topic, const Json &payload) {
-  send(topic, serialize(payload), true, kQos, {});
+  send(topic, serialize(payload), true, common::kQos, {});
 }
 
 void Session::answer(const Route &route, const Json &reply) {
@@ -445,8 +399,8 @@ void Session::stop() {
   {
     std::unique_lock<std::mutex> lock(mutex_);
     if (network_.joinable() && connected_ && claim_ == Claim::kClaimed) {
-      awaited_ =
-          send(topics_.status(), serialize(offlineStatus(settings_.instance)), true, kQos, {});
+      awaited_ = send(topics_.status(), serialize(offlineStatus(settings_.instance)), true,
+                      common::kQos, {});
       changed_.wait_for(lock, kStopWait, [this] { return awaited_done_ || awaited_ < 0; });
     }
     quit_ = true;

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "backoff.h"
+#include "broker_options.h"
 #include "codec.h"
 #include "discovery.h"
 #include "log.h"
@@ -35,23 +36,10 @@ struct mosquitto;
 
 namespace radiobridge {
 
-// libmosquitto's text for one of its result codes (the system's for
-// MOSQ_ERR_ERRNO) or for a protocol reason code, as a phrase to follow a
-// colon: "the connection was lost".
-std::string describe(int code);
-
 struct SessionSettings {
   std::string client_id;
-  std::string host;
-  int port = 0;
-  int keepalive = 0;
-  std::string user;  // empty: connect without a user name
-  std::string password;
-  std::string cafile;  // empty: no TLS
-  std::string cert;
-  std::string key;
-  std::string line_name;  // LINE, for messages about who serves it
-  Json instance;          // this bridge's instance id, in every status it publishes
+  common::BrokerOptions broker;  // broker.line: LINE, for messages about who serves it
+  Json instance;                 // this bridge's instance id, in every status it publishes
   std::chrono::seconds request_expiry{0};
 };
 
@@ -68,7 +56,8 @@ class Session {
 
   // Sets up the client with its will and starts the network thread, which
   // connects and reconnects with back-off for as long as the session runs.
-  // Returns false with `error` when the settings cannot be used (TLS files).
+  // Returns false with `error` when the settings cannot be used (the
+  // password file, the TLS files).
   bool start(std::string &error);
 
   // Publishes a retained message with QoS 1; dropped while the broker is

@@ -8,8 +8,8 @@
 // or refused exchange the radio may hold what it was told although the
 // exchange failed (a late answer, a refusal that was another command's
 // reply), so its whole readable state is read again before its state is
-// next published. An exchange that fails with EPIPE, EIO, ENXIO or EBADF
-// means the device went away: the line is closed and reopened after the
+// next published. An exchange that fails with a code that means the line
+// is lost (the device went away): the line is closed and reopened after the
 // back-off's wait.
 #include "worker.h"
 
@@ -27,10 +27,6 @@ constexpr auto kLastReopen = std::chrono::seconds(30);
 constexpr int kHeartbeatFailures = 3;  // failed heartbeats in a row that make a radio unavailable
 constexpr auto kIdleWake = std::chrono::hours(1);
 constexpr const char *kVersionReader = "version";
-
-bool meansLineLost(int code) {
-  return code == EPIPE || code == EIO || code == ENXIO || code == EBADF;
-}
 
 // The path of the device the library has open: the simulator's
 // pseudo-terminal, which only the system can name.
@@ -58,7 +54,7 @@ Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session, c
       backoff_(kFirstReopen, kLastReopen) {
   for (int address : settings_.radios) radios_.push_back({address, {}, {}, 0, false, {}});
   for (const std::string &reader : stateReaders()) {
-    readers_[reader] = radioctl::planLine(reader).invocations.front();
+    readers_[reader] = common::planLine(reader).invocations.front();
   }
 }
 
@@ -69,6 +65,7 @@ bool Worker::lockLine(std::string &error) {
     error = "device busy: " + settings_.line.device + " is held by another program";
     return false;
   }
+  if (code == EINVAL) return false;  // a rate the line cannot run at: no retry mends it
   loseLine(error, code);
   return true;
 }
@@ -187,7 +184,7 @@ void Worker::serve(const Request &request) {
     result = failure(request, kCodeExpired, 0, "the request expired before the line was free");
   } else if (!line_open_) {
     result =
-        failure(request, radioctl::kCodeLineLost, line_code_, "the line is lost: " + line_problem_);
+        failure(request, common::kCodeLineLost, line_code_, "the line is lost: " + line_problem_);
   } else if (!radio.state.available) {
     result = failure(request, kCodeUnavailable, 0,
                      "radio " + radioName(radio.address) + " did not answer its heartbeats");
@@ -206,20 +203,20 @@ void Worker::serve(const Request &request) {
 Json Worker::execute(Radio &radio, const Request &request, const char *&read_back) {
   Json result;
   const int rc =
-      radioctl::runInvocation(request.invocation, {radio.address, settings_.controller}, result);
+      common::runInvocation(request.invocation, {radio.address, settings_.controller}, result);
   if (rc == 0) read_back = noteSuccess(radio.state, request.invocation, result);
   if (rc != 0) radio.read = false;
-  if (meansLineLost(rc)) loseLine(rc);
+  if (common::meansLineLost(rc)) loseLine(rc);
   return reply(request, std::move(result));
 }
 
 int Worker::readInto(Radio &radio, const std::string &reader) {
   Json result;
-  const radioctl::Invocation &invocation = readers_.at(reader);
-  const int rc = radioctl::runInvocation(invocation, {radio.address, settings_.controller}, result);
+  const common::Invocation &invocation = readers_.at(reader);
+  const int rc = common::runInvocation(invocation, {radio.address, settings_.controller}, result);
   if (rc == 0) noteSuccess(radio.state, invocation, result);
   if (rc != 0) radio.read = false;
-  if (meansLineLost(rc)) loseLine(rc);
+  if (common::meansLineLost(rc)) loseLine(rc);
   return rc;
 }
 

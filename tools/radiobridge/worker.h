@@ -23,7 +23,7 @@
 #include "backoff.h"
 #include "codec.h"
 #include "discovery.h"
-#include "line.h"
+#include "locked_line.h"
 #include "log.h"
 #include "queue.h"
 #include "session.h"
@@ -31,7 +31,7 @@
 namespace radiobridge {
 
 struct WorkerSettings {
-  radioctl::LineSettings line;
+  common::LineSettings line;
   std::vector<int> radios;
   int controller = 0;
   std::chrono::seconds heartbeat{0};  // 0: no heartbeat
@@ -43,7 +43,8 @@ class Worker {
          const Discovery &discovery);
 
   // Opens the line before the worker runs; false with `error` ("device
-  // busy: …") when another program holds it. Any other failure leaves the line lost, to be retried.
+  // busy: …") when another program holds it or the line cannot run at the
+  // baud rate. Any other failure leaves the line lost, to be retried.
   bool lockLine(std::string &error);
   // Serves requests until the queue is closed, then answers what is still
   // queued with "shutting-down". The line stays open for closeLine().
@@ -81,8 +82,8 @@ class Worker {
   const Topics &topics_;
   const Discovery &discovery_;
   std::vector<Radio> radios_;
-  std::map<std::string, radioctl::Invocation> readers_;
-  std::optional<radioctl::Line> line_;
+  std::map<std::string, common::Invocation> readers_;
+  std::optional<common::LockedLine> line_;
   std::string device_;  // the line's device as the status shows it
   bool line_open_ = false;
   std::string line_problem_;  // why the line is lost

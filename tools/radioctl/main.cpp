@@ -22,37 +22,32 @@
 #include <vector>
 
 #include "commands.h"
-#include "line.h"
+#include "line_options.h"
+#include "locked_line.h"
+#include "output.h"
 #include "radioline.h"
 #include "remote.h"
+#include "text.h"
 #include "values.h"
 
 namespace {
 
-using radioctl::Json;
-using radioctl::ValueKind;
+using common::Json;
+using common::ValueKind;
 
 struct Options {
-  std::string device;
-  std::string baud = "19200";
+  common::LineTexts line;
   std::string radio = "0x20";
-  std::string controller = "0x91";
-  bool trace = false;
   bool json = false;
-  bool simulate = false;
   bool version = false;
   radioctl::RemoteOptions remote;
 };
 
 // The options as checked numbers.
 struct Settings {
-  int baud = 0;
-  radioctl::Addresses addresses{};
+  common::LineSettings line;
+  common::Addresses addresses{};
 };
-
-// Options that concern the line itself, which the bridge owns.
-constexpr const char *kLineOptions[] = {"--device", "--simulate", "--baud", "--controller",
-                                        "--trace"};
 
 std::string about() {
   return std::string(
@@ -60,7 +55,7 @@ std::string about() {
              "open line.\nWith '-' in place of the commands it reads them from standard input, "
              "one a line\n(blank lines and text after '#' are skipped).\n"
              "Without -d or --simulate it uses ") +
-         radioctl::kDefaultDevice +
+         common::kDefaultDevice +
          " when that exists.\nWith --broker it runs them through the radiobridge that owns the "
          "line LINE.";
 }
@@ -77,32 +72,22 @@ class Usage : public CLI::Formatter {
 void describeOptions(CLI::App &app, Options &options) {
   app.prefix_command();
   app.formatter(std::make_shared<Usage>());
-  app.footer(radioctl::commandSummary());
-  CLI::Option *device = app.add_option("-d,--device", options.device, "serial device of the radio")
-                            ->type_name("PATH");
-  app.add_option("-b,--baud", options.baud, "line speed in bits per second")
-      ->type_name("N")
-      ->capture_default_str();
+  app.footer(common::commandSummary());
+  common::describeLineOptions(app, options.line, "radioctl");
   app.add_option("--radio", options.radio,
                  "bus address of the radio, decimal or 0x hex; 0 sends setters to all radios")
       ->type_name("ADDR")
       ->capture_default_str();
-  app.add_option("--controller", options.controller, "bus address of radioctl")
-      ->type_name("ADDR")
-      ->capture_default_str();
-  app.add_flag("-v,--trace", options.trace, "trace the library's work on standard error");
   app.add_flag("--json", options.json, "print one JSON object per command, and per failure");
-  app.add_flag("--simulate", options.simulate, "run against radiosim on a pseudo-terminal")
-      ->excludes(device);
   app.add_flag("--version", options.version, "print radioctl's version and exit");
   radioctl::RemoteOptions &remote = options.remote;
   CLI::Option *broker =
       app.add_option("--broker", remote.broker, "run through a bridge at this MQTT broker")
           ->type_name("HOST[:PORT]");
-  CLI::Option *line = app.add_option("--line", remote.bridge.name, "the bridge's name of the line")
+  CLI::Option *line = app.add_option("--line", remote.bridge.line, "the bridge's name of the line")
                           ->type_name("LINE");
   broker->needs(line);
-  radiobridge::describeLogin(app, remote.bridge);
+  common::describeLogin(app, remote.bridge);
   app.get_option("--user")->needs(broker);
   app.get_option("--cafile")->needs(broker);
   app.add_option("--topic-base", remote.bridge.topic_base, "first part of the bridge's topics")
@@ -114,19 +99,7 @@ void describeOptions(CLI::App &app, Options &options) {
 
 // A usage problem that concerns no command.
 Json usage(const std::string &message) {
-  return radioctl::failureObject("", radioctl::kCodeUsage, EINVAL, message);
-}
-
-// Reads the number an option gives; a problem goes to `failure`.
-bool readNumber(const char *option, const std::string &text, ValueKind kind, int &number,
-                Json &failure) {
-  const radioctl::Value value = radioctl::parseValue(kind, text);
-  if (!value.number) {
-    failure = usage(std::string(option) + " '" + radioctl::echoed(text) + "' " + value.problem);
-    return false;
-  }
-  number = static_cast<int>(*value.number);
-  return true;
+  return common::failureObject("", common::kCodeUsage, EINVAL, message);
 }
 
 // Reads the options' numbers and, with --broker, where the bridge is; the first
@@ -134,26 +107,27 @@ bool readNumber(const char *option, const std::string &text, ValueKind kind, int
 std::optional<Settings> readSettings(Options &options, const CLI::App &app, Json &failure) {
   Settings settings;
   const bool remote = app.count("--broker") > 0;
-  for (const char *option : kLineOptions) {
+  for (const char *option : common::kLineOptionNames) {
     if (remote && app.count(option) > 0) {
       failure =
           usage(std::string(option) + " has no meaning with --broker: the bridge owns the line");
       return std::nullopt;
     }
   }
-  if (!readNumber("--baud", options.baud, ValueKind::kBaud, settings.baud, failure) ||
-      !readNumber("--radio", options.radio, ValueKind::kAddress, settings.addresses.radio,
-                  failure) ||
-      !readNumber("--controller", options.controller, ValueKind::kAddress,
-                  settings.addresses.controller, failure)) {
+  std::string problem;
+  if (!common::readLineOptions(options.line, settings.line, settings.addresses.controller,
+                               problem) ||
+      !common::readOption("--radio", options.radio, ValueKind::kAddress, settings.addresses.radio,
+                          problem)) {
+    failure = usage(problem);
     return std::nullopt;
   }
-  if (app.count("--device") > 0 && options.device.empty()) {
+  settings.line.radio = settings.addresses.radio;
+  if (app.count("--device") > 0 && options.line.device.empty()) {
     failure = usage("--device '' names no device");
     return std::nullopt;
   }
-  const std::string problem =
-      remote ? radioctl::readRemote(options.remote, settings.addresses.radio) : std::string();
+  problem = remote ? radioctl::readRemote(options.remote, settings.addresses.radio) : std::string();
   if (!problem.empty()) {
     failure = usage(problem);
     return std::nullopt;
@@ -162,12 +136,12 @@ std::optional<Settings> readSettings(Options &options, const CLI::App &app, Json
 }
 
 // The first invocation the addresses do not allow, as a usage failure.
-std::optional<Json> addressFailure(const radioctl::Plan &plan, radioctl::Addresses addresses) {
-  for (const radioctl::Invocation &invocation : plan.invocations) {
-    const std::string problem = radioctl::addressProblem(invocation, addresses);
+std::optional<Json> addressFailure(const common::Plan &plan, common::Addresses addresses) {
+  for (const common::Invocation &invocation : plan.invocations) {
+    const std::string problem = common::addressProblem(invocation, addresses);
     if (!problem.empty()) {
-      return radioctl::failureObject(radioctl::commandName(invocation), radioctl::kCodeUsage,
-                                     EINVAL, problem, invocation.line);
+      return common::failureObject(common::commandName(invocation), common::kCodeUsage, EINVAL,
+                                   problem, invocation.line);
     }
   }
   return std::nullopt;
@@ -176,12 +150,12 @@ std::optional<Json> addressFailure(const radioctl::Plan &plan, radioctl::Address
 // Reports a failure object; the status is `status`, or 1 when the report
 // itself could not be written.
 int report(const Json &failure, bool json, int status) {
-  return radioctl::printResult(failure, json) ? status : radioctl::kExitFailed;
+  return radioctl::printResult(failure, json) ? status : common::kExitFailed;
 }
 
 // Prints help or the version: status 0, or 1 when it could not be written.
 int show(const std::string &text) {
-  return radioctl::printOutput(text) ? radioctl::kExitOk : radioctl::kExitFailed;
+  return radioctl::printOutput(text) ? common::kExitOk : common::kExitFailed;
 }
 
 int run(int argc, char **argv) {
@@ -195,40 +169,39 @@ int run(int argc, char **argv) {
   } catch (const CLI::CallForHelp &) {
     return show(app.help());
   } catch (const CLI::ParseError &error) {
-    return report(usage(error.what()), json, radioctl::kExitUsage);
+    return report(usage(error.what()), json, common::kExitUsage);
   }
   if (options.version) return show("radioctl " RADIOLINE_VERSION "\n");
   Json failure;
   const std::optional<Settings> settings = readSettings(options, app, failure);
-  if (!settings) return report(failure, json, radioctl::kExitUsage);
+  if (!settings) return report(failure, json, common::kExitUsage);
 
   const std::vector<std::string> words = app.remaining();
   const bool script = words.size() == 1 && words.front() == "-";
   std::string input;
   if (script) input.assign(std::istreambuf_iterator<char>(std::cin), {});
   std::istringstream script_in(input);
-  const radioctl::Plan plan = script ? radioctl::planScript(script_in) : radioctl::planWords(words);
-  if (plan.outcome == radioctl::Plan::Outcome::kHelp) return show(plan.message);
-  if (plan.outcome == radioctl::Plan::Outcome::kUsage) {
-    return report(radioctl::usageFailure(plan), json, radioctl::kExitUsage);
+  const common::Plan plan = script ? common::planScript(script_in) : common::planWords(words);
+  if (plan.outcome == common::Plan::Outcome::kHelp) return show(plan.message);
+  if (plan.outcome == common::Plan::Outcome::kUsage) {
+    return report(common::usageFailure(plan), json, common::kExitUsage);
   }
   if (const auto problem = addressFailure(plan, settings->addresses)) {
-    return report(*problem, json, radioctl::kExitUsage);
+    return report(*problem, json, common::kExitUsage);
   }
-  if (plan.invocations.empty()) return radioctl::kExitOk;
+  if (plan.invocations.empty()) return common::kExitOk;
   if (app.count("--broker") > 0) {
     radioctl::Remote remote(options.remote.bridge, settings->addresses.radio);
-    if (!remote.open(failure)) return report(failure, json, radioctl::kExitFailed);
+    if (!remote.open(failure)) return report(failure, json, common::kExitFailed);
     return radioctl::runRemotePlan(plan, radioctl::requestTexts(plan, words, input), remote, json);
   }
 
-  debug = options.trace ? 1 : 0;
-  radioctl::Line line;
+  debug = options.line.trace ? 1 : 0;
+  common::LockedLine line;
   std::string error;
-  if (!line.open({options.device, options.simulate, settings->baud, settings->addresses.radio},
-                 error)) {
-    return report(radioctl::failureObject("", line.failureCode(), line.failureErrno(), error), json,
-                  radioctl::kExitFailed);
+  if (!line.open(settings->line, error)) {
+    return report(common::failureObject("", line.failureCode(), line.failureErrno(), error), json,
+                  common::kExitFailed);
   }
   return radioctl::runPlan(plan.invocations, settings->addresses, json);
 }
@@ -243,6 +216,6 @@ int main(int argc, char **argv) {
     return run(argc, argv);
   } catch (const std::exception &error) {
     std::cerr << "radioctl: " << error.what() << '\n';
-    return radioctl::kExitFailed;
+    return common::kExitFailed;
   }
 }

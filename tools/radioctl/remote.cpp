@@ -21,17 +21,18 @@
 #include <sstream>
 #include <utility>
 
-#include "codec.h"
-#include "options.h"
-#include "session.h"
-#include "values.h"
+#include "mqtt_client.h"
+#include "output.h"
+#include "text.h"
+#include "topics.h"
 
 namespace radioctl {
 namespace {
 
-constexpr int kQos = 1;
-constexpr int kTlsPort = 8883;    // the broker's usual TLS port, as the bridge takes it
-constexpr int kKeepalive = 30;    // seconds
+using common::failureObject;
+using common::Invocation;
+using common::Json;
+
 constexpr int kLoopStepMs = 100;  // longest wait in one turn of the library's loop
 
 // An id no other radioctl has at the same time: the process id and a random number.
@@ -46,8 +47,8 @@ Json resultOf(const Invocation &invocation, const std::string &reply) {
   Json object = Json::parse(reply, nullptr, false);
   if (object.is_discarded() || !object.is_object() || !object.contains("ok") ||
       !object["ok"].is_boolean()) {
-    return failureObject(commandName(invocation), kCodeFailed, 0,
-                         "the bridge sent something that is not a result: " + echoed(reply),
+    return failureObject(common::commandName(invocation), common::kCodeFailed, 0,
+                         "the bridge sent something that is not a result: " + common::quote(reply),
                          invocation.line);
   }
   if (invocation.line == 0) return object;
@@ -86,7 +87,7 @@ struct Remote::Callbacks {
     Remote &remote = of(object);
     const std::string payload(static_cast<const char *>(message->payload),
                               static_cast<std::size_t>(message->payloadlen));
-    if (message->topic == radiobridge::Topics(remote.line_topic_, {}).status()) {
+    if (message->topic == common::Topics(remote.line_topic_, {}).status()) {
       remote.status_ = payload;
       remote.status_seen_ = true;
       return;
@@ -107,21 +108,19 @@ struct Remote::Callbacks {
 };
 
 std::string readRemote(RemoteOptions &options, int radio) {
-  radiobridge::Options &bridge = options.bridge;
-  if (!bridge.cafile.empty()) bridge.port = kTlsPort;
   std::string problem;
-  if (!radiobridge::readBroker(options.broker, bridge, problem) ||
-      !radiobridge::topicPart("--topic-base", bridge.topic_base, true, problem) ||
-      !radiobridge::topicPart("--line", bridge.name, false, problem)) {
+  if (!common::readBroker(options.broker, options.bridge, problem) ||
+      !common::checkTopics(options.bridge, "--line", problem)) {
     return problem;
   }
-  if (radio == kBroadcast) {
+  if (radio == common::kBroadcast) {
     return "--radio 0 is the broadcast address, which a bridge does not serve";
   }
   return {};
 }
 
-std::vector<std::string> requestTexts(const Plan &plan, const std::vector<std::string> &words,
+std::vector<std::string> requestTexts(const common::Plan &plan,
+                                      const std::vector<std::string> &words,
                                       const std::string &script) {
   std::vector<std::string> lines;
   std::istringstream in(script);
@@ -135,8 +134,9 @@ std::vector<std::string> requestTexts(const Plan &plan, const std::vector<std::s
       continue;
     }
     // An invocation's words run up to the next invocation's command name.
-    const std::string next =
-        invocation + 1 == plan.invocations.end() ? std::string() : commandName(invocation[1]);
+    const std::string next = invocation + 1 == plan.invocations.end()
+                                 ? std::string()
+                                 : common::commandName(invocation[1]);
     std::string text = *word;
     for (++word; word != words.end() && *word != next; ++word) text += " " + *word;
     texts.push_back(text);
@@ -144,10 +144,10 @@ std::vector<std::string> requestTexts(const Plan &plan, const std::vector<std::s
   return texts;
 }
 
-Remote::Remote(const radiobridge::Options &options, int radio)
+Remote::Remote(const common::BrokerOptions &options, int radio)
     : options_(options),
       radio_(radio),
-      line_topic_(radiobridge::lineTopic(options)),
+      line_topic_(common::lineTopic(options)),
       client_id_(uniqueId()) {}
 
 Remote::~Remote() {
@@ -189,66 +189,32 @@ int Remote::waitFor(Done done, std::chrono::seconds limit) {
 
 bool Remote::open(Json &failure) {
   const std::string broker = "broker " + options_.host + ":" + std::to_string(options_.port);
-  std::string password;
-  if (!options_.password_file.empty()) {
-    std::ifstream file(options_.password_file);
-    if (!file || !std::getline(file, password)) {
-      return openFailure("cannot read the password from " + options_.password_file, errno, failure);
-    }
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-  }
-  const std::pair<const char *, const std::string &> files[] = {
-      {"--cafile", options_.cafile}, {"--cert", options_.cert}, {"--key", options_.key}};
-  for (const auto &[option, path] : files) {
-    if (!path.empty() && ::access(path.c_str(), R_OK) != 0) {
-      const int error_number = errno;
-      return openFailure(std::string(option) + " " + path + ": " + std::strerror(error_number),
-                         error_number, failure);
-    }
-  }
-  mosquitto_lib_init();
-  client_ = mosquitto_new(client_id_.c_str(), true, this);
-  if (client_ == nullptr) return openFailure("cannot create an MQTT client", errno, failure);
-  mosquitto_int_option(client_, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
-  // Each request is one small packet that should leave at once, not wait for
-  // the acknowledgement of the previous reply's PUBACK.
-  mosquitto_int_option(client_, MOSQ_OPT_TCP_NODELAY, 1);
+  common::ClientProblem problem;
+  client_ = common::newClient(client_id_, this, options_, problem);
+  if (client_ == nullptr) return openFailure(problem.message, problem.error_number, failure);
   mosquitto_connect_v5_callback_set(client_, Callbacks::onConnect);
   mosquitto_subscribe_v5_callback_set(client_, Callbacks::onSubscribe);
   mosquitto_publish_v5_callback_set(client_, Callbacks::onPublish);
   mosquitto_message_v5_callback_set(client_, Callbacks::onMessage);
-  if (!options_.user.empty()) {
-    mosquitto_username_pw_set(client_, options_.user.c_str(), password.c_str());
-  }
-  if (!options_.cafile.empty()) {
-    const char *cert = options_.cert.empty() ? nullptr : options_.cert.c_str();
-    const char *key = options_.key.empty() ? nullptr : options_.key.c_str();
-    const int rc = mosquitto_tls_set(client_, options_.cafile.c_str(), nullptr, cert, key, nullptr);
-    if (rc != MOSQ_ERR_SUCCESS) {
-      return openFailure(
-          "cannot use the TLS files (--cafile, --cert, --key): " + radiobridge::describe(rc), 0,
-          failure);
-    }
-  }
-  int rc = mosquitto_connect_bind_v5(client_, options_.host.c_str(), options_.port, kKeepalive,
-                                     nullptr, nullptr);
+  int rc = mosquitto_connect_bind_v5(client_, options_.host.c_str(), options_.port,
+                                     options_.keepalive, nullptr, nullptr);
   if (rc == MOSQ_ERR_SUCCESS) rc = waitFor([this] { return connect_code_ >= 0; });
   if (rc != MOSQ_ERR_SUCCESS) {
     const int error_number = rc == MOSQ_ERR_ERRNO ? errno : rc < 0 ? ETIMEDOUT : 0;
     return openFailure(
-        "cannot connect to " + broker + ": " + (rc < 0 ? "no answer" : radiobridge::describe(rc)),
+        "cannot connect to " + broker + ": " + (rc < 0 ? "no answer" : common::describeMqtt(rc)),
         error_number, failure);
   }
   if (connect_code_ != 0) {
     const bool login = connect_code_ == MQTT_RC_BAD_USERNAME_OR_PASSWORD ||
                        connect_code_ == MQTT_RC_NOT_AUTHORIZED;
-    return openFailure(broker + " refused the connection: " + radiobridge::describe(connect_code_),
+    return openFailure(broker + " refused the connection: " + common::describeMqtt(connect_code_),
                        login ? EACCES : 0, failure);
   }
   const std::string reply_topic = replyTopic();
   if (!subscribe(reply_topic)) {
     return openFailure("not allowed to read replies at " + reply_topic + " (" + broker + ": " +
-                           (granted_ < 0 ? "no answer" : radiobridge::describe(granted_)) + ")",
+                           (granted_ < 0 ? "no answer" : common::describeMqtt(granted_)) + ")",
                        EACCES, failure);
   }
   return checkStatus(failure);
@@ -257,7 +223,7 @@ bool Remote::open(Json &failure) {
 // Subscribes to `topic`; false when the broker refused or did not answer.
 bool Remote::subscribe(const std::string &topic) {
   granted_ = -1;
-  int rc = mosquitto_subscribe_v5(client_, nullptr, topic.c_str(), kQos, 0, nullptr);
+  int rc = mosquitto_subscribe_v5(client_, nullptr, topic.c_str(), common::kQos, 0, nullptr);
   if (rc == MOSQ_ERR_SUCCESS) rc = waitFor([this] { return granted_ >= 0; });
   return rc == MOSQ_ERR_SUCCESS && granted_ < MQTT_RC_UNSPECIFIED;
 }
@@ -266,20 +232,20 @@ bool Remote::subscribe(const std::string &topic) {
 // is "no-bridge" before anything is sent. A broker that withholds the
 // status leaves it to the replies to tell.
 bool Remote::checkStatus(Json &failure) {
-  if (!subscribe(radiobridge::Topics(line_topic_, {}).status())) return true;
+  if (!subscribe(common::Topics(line_topic_, {}).status())) return true;
   waitFor([this] { return status_seen_; }, kStatusWait);
-  const std::string &line = options_.name;
+  const std::string &line = options_.line;
   if (!status_seen_) return openFailure("no bridge serves line " + line, 0, failure, kCodeNoBridge);
   Json instance;
-  if (!radiobridge::readStatus(status_, instance)) {
+  if (!common::readStatus(status_, instance)) {
     return openFailure("the bridge of line " + line + " is offline", 0, failure, kCodeNoBridge);
   }
   return true;
 }
 
 bool Remote::run(const Invocation &invocation, const std::string &text, Json &result) {
-  const std::string name = commandName(invocation);
-  const std::string topic = radiobridge::Topics(line_topic_, {}).request(radio_, options_.user);
+  const std::string name = common::commandName(invocation);
+  const std::string topic = common::Topics(line_topic_, {}).request(radio_, options_.user);
   const std::string payload = Json{{"command", text}}.dump();
   const std::string correlation = std::to_string(++sent_);
   const std::string reply_topic = replyTopic();
@@ -293,15 +259,15 @@ bool Remote::run(const Invocation &invocation, const std::string &text, Json &re
   publish_code_ = -1;
   int rc =
       mosquitto_publish_v5(client_, &publish_mid_, topic.c_str(), static_cast<int>(payload.size()),
-                           payload.data(), kQos, false, properties);
+                           payload.data(), common::kQos, false, properties);
   mosquitto_property_free_all(&properties);
   if (rc == MOSQ_ERR_SUCCESS) {
     rc = waitFor([this] { return replied_ || publish_code_ >= MQTT_RC_UNSPECIFIED; });
   }
   if (rc == MOSQ_ERR_SUCCESS && !replied_) {
-    result = failureObject(name, kCodeOpenFailed, EACCES,
+    result = failureObject(name, common::kCodeOpenFailed, EACCES,
                            "the broker does not let radioctl send to " + topic + ": " +
-                               radiobridge::describe(publish_code_),
+                               common::describeMqtt(publish_code_),
                            invocation.line);
   } else if (rc == MOSQ_ERR_SUCCESS) {
     result = resultOf(invocation, reply_);
@@ -309,28 +275,28 @@ bool Remote::run(const Invocation &invocation, const std::string &text, Json &re
     // The broker may grant a subscription and then withhold what it carries.
     const std::string reader = options_.user.empty() ? "this client" : options_.user;
     result = failureObject(name, kCodeNoBridge, 0,
-                           "no bridge answered for radio " + radiobridge::radioName(radio_) +
-                               " on " + where() + " within " + std::to_string(kBridgeWait.count()) +
+                           "no bridge answered for radio " + common::radioName(radio_) + " on " +
+                               where() + " within " + std::to_string(kBridgeWait.count()) +
                                " s: none serves it, or replies at " + reply_topic +
                                " are not readable for " + reader,
                            invocation.line);
   } else {
-    result = failureObject(name, kCodeLineLost, 0,
-                           "lost the broker of " + where() + ": " + radiobridge::describe(rc),
+    result = failureObject(name, common::kCodeLineLost, 0,
+                           "lost the broker of " + where() + ": " + common::describeMqtt(rc),
                            invocation.line);
   }
   return result.value("ok", false);
 }
 
-int runRemotePlan(const Plan &plan, const std::vector<std::string> &texts, Remote &remote,
+int runRemotePlan(const common::Plan &plan, const std::vector<std::string> &texts, Remote &remote,
                   bool json) {
   for (std::size_t i = 0; i < plan.invocations.size(); ++i) {
     Json result;
     const bool ok = remote.run(plan.invocations[i], texts[i], result);
-    if (!printResult(result, json)) return kExitFailed;
-    if (!ok) return kExitFailed;
+    if (!printResult(result, json)) return common::kExitFailed;
+    if (!ok) return common::kExitFailed;
   }
-  return kExitOk;
+  return common::kExitOk;
 }
 
 }  // namespace radioctl

@@ -10,9 +10,10 @@
 // for who asks) with that response topic and a correlation number, then
 // waits for the reply that carries the number. The bridge answers with the
 // object radioctl --json prints, so a reply is printed as a local result
-// is. The broker's address, the line's name and the topic base are checked
-// by the bridge's own option readers, so both programs take the same
-// values. This is the one radioctl file that includes mosquitto.h.
+// is. The broker's address, the line's name, the topic base and the login
+// are read, and the client set up, by the readers the bridge uses too, so
+// both programs take the same values. This is the one radioctl file that
+// includes mosquitto.h.
 #ifndef RADIOCTL_REMOTE_H
 #define RADIOCTL_REMOTE_H
 
@@ -20,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "broker_options.h"
 #include "commands.h"
-#include "options.h"
 
 struct mosquitto;
 
@@ -38,11 +39,11 @@ constexpr std::chrono::seconds kStatusWait{2};
 constexpr const char *kCodeNoBridge = "no-bridge";
 
 // The options that lead to a bridge: --broker as the user wrote it, and
-// those of the bridge's options that radioctl takes too (the login, TLS,
-// --topic-base, and --line, which is the bridge's --name).
+// where it leads (the login, TLS, --topic-base, and --line, which is the
+// bridge's --name).
 struct RemoteOptions {
   std::string broker;
-  radiobridge::Options bridge;
+  common::BrokerOptions bridge;
 };
 
 // Checks the options for a bridge serving `radio` and reads the broker's
@@ -51,12 +52,13 @@ std::string readRemote(RemoteOptions &options, int radio);
 
 // The text to send for each invocation of `plan`: the words the user gave
 // for it on the command line, or its script line from `script`.
-std::vector<std::string> requestTexts(const Plan &plan, const std::vector<std::string> &words,
+std::vector<std::string> requestTexts(const common::Plan &plan,
+                                      const std::vector<std::string> &words,
                                       const std::string &script);
 
 class Remote {
  public:
-  Remote(const radiobridge::Options &options, int radio);
+  Remote(const common::BrokerOptions &options, int radio);
   Remote(const Remote &) = delete;
   Remote &operator=(const Remote &) = delete;
   // Disconnects.
@@ -65,12 +67,12 @@ class Remote {
   // Reads the password, connects, subscribes to the reply topic and reads
   // the line's status. On failure `failure` is the failure object to report
   // ("open-failed", or "no-bridge" for a line no bridge serves now).
-  bool open(Json &failure);
+  bool open(common::Json &failure);
 
   // Sends `text`, the invocation's command, and sets `result` to the
   // bridge's reply (with the script line, as a local run has it) or to a
   // failure object; returns whether the command succeeded.
-  bool run(const Invocation &invocation, const std::string &text, Json &result);
+  bool run(const common::Invocation &invocation, const std::string &text, common::Json &result);
 
  private:
   struct Callbacks;
@@ -78,14 +80,14 @@ class Remote {
 
   template <typename Done>
   int waitFor(Done done, std::chrono::seconds limit = kBridgeWait);
-  bool openFailure(const std::string &message, int error_number, Json &failure,
-                   const char *code = kCodeOpenFailed) const;
+  bool openFailure(const std::string &message, int error_number, common::Json &failure,
+                   const char *code = common::kCodeOpenFailed) const;
   bool subscribe(const std::string &topic);
-  bool checkStatus(Json &failure);
+  bool checkStatus(common::Json &failure);
   std::string where() const;
   std::string replyTopic() const;
 
-  radiobridge::Options options_;
+  common::BrokerOptions options_;
   int radio_;
   std::string line_topic_;  // BASE/LINE
   std::string client_id_;
@@ -104,7 +106,7 @@ class Remote {
 // Runs the plan's invocations through `remote` in order and prints each
 // result, stopping at the first failure, as runPlan() does on a line.
 // Returns the exit status.
-int runRemotePlan(const Plan &plan, const std::vector<std::string> &texts, Remote &remote,
+int runRemotePlan(const common::Plan &plan, const std::vector<std::string> &texts, Remote &remote,
                   bool json);
 
 }  // namespace radioctl

@@ -21,8 +21,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "line.h"
-#include "sim.h"
+#include "line_faults.h"
+#include "pty.h"
 #include "state_file.h"
 
 namespace radiosim {

@@ -5,8 +5,8 @@
 // are held back everywhere except inside a wait, so a signal that arrives
 // between a check and a wait still ends the wait at once: the wait fails
 // with EINTR, which is how a stop is seen.
-#ifndef RADIOSIM_LINE_H
-#define RADIOSIM_LINE_H
+#ifndef RADIOSIM_PTY_H
+#define RADIOSIM_PTY_H
 
 #include <chrono>
 #include <string>

@@ -3,7 +3,7 @@
 // it, decides which are refused or left unanswered, and surrounds each reply
 // with the echo, the other stations' frame and the noise that the options
 // ask for.
-#include "sim.h"
+#include "line_faults.h"
 
 #include <array>
 

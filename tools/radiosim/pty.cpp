@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Pseudo-terminal, symlink and signal-aware waiting for the radio's line.
-#include "line.h"
+#include "pty.h"
 
 #include <fcntl.h>
 #include <poll.h>

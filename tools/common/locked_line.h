@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The serial line radioctl works on: the device named with -d, the default
-// device, or a radiosim that radioctl starts on a pseudo-terminal. Opening
+// The serial line a tool works on: the device named with -d, the default
+// device, or a radiosim that the tool starts on a pseudo-terminal. Opening
 // takes an exclusive advisory lock on the device, so that two programs never
 // interleave frames on one line, before the library opens and configures it;
 // closing releases the library's descriptor, the lock and the simulator.
-#ifndef RADIOCTL_LINE_H
-#define RADIOCTL_LINE_H
+#ifndef RADIOLINE_TOOLS_LOCKED_LINE_H
+#define RADIOLINE_TOOLS_LOCKED_LINE_H
 
 #include <sys/types.h>
 
@@ -13,7 +13,7 @@
 
 #include "commands.h"
 
-namespace radioctl {
+namespace common {
 
 // Taken when neither a device nor --simulate is given, if it exists.
 constexpr const char *kDefaultDevice = "/dev/ttyUSB0";
@@ -25,12 +25,12 @@ struct LineSettings {
   int radio = 0;  // the simulator answers at this address
 };
 
-class Line {
+class LockedLine {
  public:
-  Line() = default;
-  Line(const Line &) = delete;
-  Line &operator=(const Line &) = delete;
-  ~Line();
+  LockedLine() = default;
+  LockedLine(const LockedLine &) = delete;
+  LockedLine &operator=(const LockedLine &) = delete;
+  ~LockedLine();
 
   // Opens the line; on failure `error` says why, starting with the device,
   // and failureCode() and failureErrno() tell it to programs.
@@ -45,6 +45,7 @@ class Line {
   bool startSimulator(int radio, std::string &path, std::string &error);
   bool lock(const std::string &path, bool named, std::string &error);
   bool fail(int error_number, const char *code = kCodeOpenFailed);
+  void release();
 
   pid_t simulator_ = -1;
   int lock_ = -1;
@@ -52,6 +53,6 @@ class Line {
   int failure_errno_ = 0;
 };
 
-}  // namespace radioctl
+}  // namespace common
 
-#endif  // RADIOCTL_LINE_H
+#endif  // RADIOLINE_TOOLS_LOCKED_LINE_H

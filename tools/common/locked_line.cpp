@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Opening and closing radioctl's line. The lock is flock(LOCK_EX | LOCK_NB)
-// on a descriptor of radioctl's own, taken before seropen() touches the
+// Opening and closing a tool's line. The lock is flock(LOCK_EX | LOCK_NB)
+// on a descriptor of the line's own, taken before seropen() touches the
 // device's settings and held until after serclose(). The simulator is
 // radiosim, found beside this executable or else on PATH, started with its
 // standard output in an unlinked temporary file from which the device path,
 // its first line, is read; the rest of its log goes there unread, so it
-// never blocks on a full pipe. It is stopped by its pid.
-#include "line.h"
+// never blocks on a full pipe. It is stopped by its pid. A failed open
+// (a rate the library has no speed for among them) releases all it took.
+#include "locked_line.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -25,7 +26,7 @@
 
 #include "radioline.h"
 
-namespace radioctl {
+namespace common {
 namespace {
 
 constexpr const char *kSimulator = "radiosim";
@@ -57,7 +58,7 @@ std::string failure(const std::string &path, int code) {
 
 std::string openFailure(const std::string &path, int code, bool named) {
   if (code == ENOENT && !named) {
-    return "no radio at " + path + "; name its device with -d PATH, or use --simulate";
+    return "no radio at " + path + "; name its device with -d DEVICE, or use --simulate";
   }
   if (code == EACCES || code == EPERM) {
     return failure(path, code) +
@@ -69,13 +70,19 @@ std::string openFailure(const std::string &path, int code, bool named) {
 
 }  // namespace
 
-Line::~Line() {
-  serclose();
-  if (lock_ >= 0) ::close(lock_);
-  if (simulator_ > 0 && ::kill(simulator_, SIGTERM) == 0) ::waitpid(simulator_, nullptr, 0);
+LockedLine::~LockedLine() {
+  release();
 }
 
-bool Line::open(const LineSettings &settings, std::string &error) {
+void LockedLine::release() {
+  serclose();
+  if (lock_ >= 0) ::close(lock_);
+  lock_ = -1;
+  if (simulator_ > 0 && ::kill(simulator_, SIGTERM) == 0) ::waitpid(simulator_, nullptr, 0);
+  simulator_ = -1;
+}
+
+bool LockedLine::open(const LineSettings &settings, std::string &error) {
   std::string path = settings.device.empty() ? kDefaultDevice : settings.device;
   if (settings.simulate && !startSimulator(settings.radio, path, error)) return false;
   if (!lock(path, settings.simulate || !settings.device.empty(), error)) return false;
@@ -89,13 +96,14 @@ bool Line::open(const LineSettings &settings, std::string &error) {
   return rc == 0 || fail(rc);
 }
 
-bool Line::fail(int error_number, const char *code) {
+bool LockedLine::fail(int error_number, const char *code) {
+  release();
   failure_code_ = code;
   failure_errno_ = error_number;
   return false;
 }
 
-bool Line::lock(const std::string &path, bool named, std::string &error) {
+bool LockedLine::lock(const std::string &path, bool named, std::string &error) {
   lock_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (lock_ < 0) {
     const int error_number = errno;
@@ -114,7 +122,7 @@ bool Line::lock(const std::string &path, bool named, std::string &error) {
   return true;
 }
 
-bool Line::startSimulator(int radio, std::string &path, std::string &error) {
+bool LockedLine::startSimulator(int radio, std::string &path, std::string &error) {
   const std::unique_ptr<std::FILE, int (*)(std::FILE *)> log(std::tmpfile(), std::fclose);
   if (!log) {
     const int error_number = errno;
@@ -152,4 +160,4 @@ bool Line::startSimulator(int radio, std::string &path, std::string &error) {
   return true;
 }
 
-}  // namespace radioctl
+}  // namespace common

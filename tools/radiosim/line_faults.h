@@ -6,8 +6,8 @@
 // replies). A change is handed to a keeper before the radio acknowledges
 // it; a change the keeper cannot keep is undone and refused. It does no I/O
 // of its own; the serving loop writes what it returns.
-#ifndef RADIOSIM_SIM_H
-#define RADIOSIM_SIM_H
+#ifndef RADIOSIM_LINE_FAULTS_H
+#define RADIOSIM_LINE_FAULTS_H
 
 #include <cstdint>
 #include <functional>

@@ -1,21 +1,20 @@
 // SPDX-License-Identifier: MIT
-// radioctl's subcommands: reading them from the command line, from a script
-// or from one line of text into a plan of invocations whose values are all
-// checked, the help text that lists them, running one invocation on the open
-// line into the JSON object that reports it, and printing such an object in
-// readable or JSON form. Every subcommand is one row of a table (name,
-// arguments, help line, library call, result fields, readable line) that
-// parsing, help and output share, so any front end that runs commands (the
-// command line, a script, a network bridge) checks and reports them alike.
-#ifndef RADIOCTL_COMMANDS_H
-#define RADIOCTL_COMMANDS_H
+// The radio's subcommands as every tool takes them: reading them from the command line, from a
+// script or from one line of text into a plan of invocations whose values are all checked, the help
+// text that lists them, running one invocation on the open line into the JSON object that reports
+// it, and printing such an object in readable or JSON form. Every subcommand is one row of a table
+// (name, arguments, help line, library call, result fields, readable line) that parsing, help and
+// output share, so any front end that runs commands (the command line, a script, a network bridge)
+// checks and reports them alike.
+#ifndef RADIOLINE_TOOLS_COMMANDS_H
+#define RADIOLINE_TOOLS_COMMANDS_H
 
 #include <istream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
-namespace radioctl {
+namespace common {
 
 using Json = nlohmann::ordered_json;
 
@@ -98,6 +97,17 @@ Json usageFailure(const Plan &plan);
 // else "failed".
 const char *errorCode(int rc);
 
+// Whether a library result code means the device went away or is not open
+// (the codes errorCode() calls "line-lost"): the line must be reopened.
+bool meansLineLost(int rc);
+
+// The success object of an invocation, before its fields:
+// {"command":…,["line":N,]"ok":true}.
+Json successObject(const Invocation &invocation);
+
+// The failure object of an invocation that the library ended with `rc`.
+Json resultFailure(const Invocation &invocation, int rc);
+
 // Runs one invocation on the open line: returns the library's result code
 // (0 ok; EINVAL for an address problem, which sends nothing) and sets
 // `result` to exactly the object `radioctl --json` prints for it: the
@@ -106,23 +116,6 @@ const char *errorCode(int rc);
 // "broadcast":true.
 int runInvocation(const Invocation &invocation, Addresses addresses, Json &result);
 
-// Prints one result object as radioctl does: readable text on standard
-// output, or one JSON line with `json`; a failure is also told on standard
-// error as "radioctl: [line N: ][COMMAND: ]MESSAGE". The readable form comes
-// from the object alone, so a result that came over the network prints as a
-// local one does. When writing to standard output fails it says so on
-// standard error and returns false.
-bool printResult(const Json &result, bool json);
+}  // namespace common
 
-// Writes `text` to standard output at once, then `failure` (when there is
-// one) to standard error as "radioctl: FAILURE". When writing to standard
-// output fails it says so on standard error and returns false.
-bool printOutput(const std::string &text, const std::string &failure = {});
-
-// Runs the plan in order on the open line and prints each result; stops at
-// the first failure. Returns the exit status.
-int runPlan(const std::vector<Invocation> &plan, Addresses addresses, bool json);
-
-}  // namespace radioctl
-
-#endif  // RADIOCTL_COMMANDS_H
+#endif  // RADIOLINE_TOOLS_COMMANDS_H

@@ -5,17 +5,17 @@
 // addresses and baud rates. Each kind of value has its syntax, its range and
 // its unit in one table; reading is exact (no floating point) and a value
 // that is finer than the unit, out of range or not a number at all is
-// refused with a short phrase saying which. Also the safe form in which a
-// message quotes what the user wrote. Pure functions, no I/O.
-#ifndef RADIOCTL_VALUES_H
-#define RADIOCTL_VALUES_H
+// refused with a short phrase saying which. Pure functions, no I/O; a
+// baud rate is only range-checked here, and the library refuses one it has
+// no line speed for when the line is opened.
+#ifndef RADIOLINE_TOOLS_VALUES_H
+#define RADIOLINE_TOOLS_VALUES_H
 
-#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace radioctl {
+namespace common {
 
 enum class ValueKind {
   kFrequency,  // Hz, 0 to ten digits: "145.5M", "145500k", "145500000"
@@ -27,7 +27,7 @@ enum class ValueKind {
   kByte,       // decimal or 0x hex, 0 to 255
   kHexByte,    // hex with or without 0x, 0 to ff
   kAddress,    // bus address, decimal or 0x hex, 0 to 252
-  kBaud,       // bits per second, decimal, one of the standard line speeds
+  kBaud,       // bits per second, decimal, 50 to 4000000
 };
 
 // The number read, in the unit the library takes, or the reason it was
@@ -42,13 +42,6 @@ Value parseValue(ValueKind kind, std::string_view text);
 // The accepted range in the user's units: "0 to 9999999999 Hz".
 std::string describeRange(ValueKind kind);
 
-// Longest piece of user input a message repeats.
-constexpr std::size_t kMaxEchoed = 64;
+}  // namespace common
 
-// `text` as a message may quote it: cut to kMaxEchoed bytes ("..." marks the
-// cut) with control bytes written as \xNN.
-std::string echoed(std::string_view text);
-
-}  // namespace radioctl
-
-#endif  // RADIOCTL_VALUES_H
+#endif  // RADIOLINE_TOOLS_VALUES_H

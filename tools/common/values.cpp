@@ -4,9 +4,8 @@
 // multipliers apply, its range and how to name it. Decimal numbers are read
 // as a digit string and a power of ten, so "145.5M" becomes exactly
 // 145500000 and "145.0000005M" is refused as finer than a hertz instead of
-// being rounded. A baud rate must also be one of the line speeds the
-// library can set, so that a wrong one is refused before any device is
-// opened.
+// being rounded. Whether the line can run at a baud rate is the library's
+// to say: seropen() refuses a rate it has no speed for.
 #include "values.h"
 
 #include <algorithm>
@@ -17,7 +16,7 @@
 #include <cstdio>
 #include <limits>
 
-namespace radioctl {
+namespace common {
 namespace {
 
 enum class Syntax {
@@ -55,12 +54,6 @@ constexpr std::array<Kind, 10> kKinds{{
     {ValueKind::kBaud, Syntax::kDecimal, 0, false, 50, 4000000, "a baud rate", ""},
 }};
 
-// The line speeds the library has a speed constant for, in bits per second.
-constexpr std::array<long, 30> kBaudRates{
-    50,     75,     110,     134,     150,     200,     300,     600,     1200,    1800,
-    2400,   4800,   9600,    19200,   38400,   57600,   115200,  230400,  460800,  500000,
-    576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000, 3000000, 3500000, 4000000};
-
 struct Multiplier {
   char letter;
   int exponent;
@@ -68,13 +61,10 @@ struct Multiplier {
 constexpr std::array<Multiplier, 4> kMultipliers{{{'k', 3}, {'K', 3}, {'M', 6}, {'G', 9}}};
 constexpr std::string_view kHertz = "Hz";
 
-// The one control byte above the printable range.
-constexpr unsigned char kDelete = 0x7F;
-
 // Beyond this many digits a number does not fit a long, whatever its range.
 constexpr std::size_t kMaxDigits = 18;
 
-enum class Reading { kNumber, kNotANumber, kTooFine, kOutOfRange, kNotAStandardRate };
+enum class Reading { kNumber, kNotANumber, kTooFine, kOutOfRange };
 
 // A decimal number as digits and the power of ten that scales them.
 struct Decimal {
@@ -174,10 +164,6 @@ Reading read(std::string_view text, const Kind &kind, long &value) {
   if (reading == Reading::kNumber && (value < kind.min || value > kind.max)) {
     return Reading::kOutOfRange;
   }
-  if (reading == Reading::kNumber && kind.kind == ValueKind::kBaud &&
-      std::find(kBaudRates.begin(), kBaudRates.end(), value) == kBaudRates.end()) {
-    return Reading::kNotAStandardRate;
-  }
   return reading;
 }
 
@@ -203,8 +189,6 @@ std::string problemWith(Reading reading, const Kind &kind) {
       return "is finer than " + format(kind, 1) + kind.unit;
     case Reading::kOutOfRange:
       return "is out of range (" + describeRange(kind.kind) + ")";
-    case Reading::kNotAStandardRate:
-      return "is not a standard baud rate (such as 9600, 19200, 38400, 57600 or 115200)";
     case Reading::kNumber:
       break;
   }
@@ -226,18 +210,4 @@ std::string describeRange(ValueKind kind) {
   return format(row, row.min) + " to " + format(row, row.max) + row.unit;
 }
 
-std::string echoed(std::string_view text) {
-  std::string shown;
-  for (unsigned char c : text.substr(0, kMaxEchoed)) {
-    if (c >= ' ' && c != kDelete) {
-      shown += static_cast<char>(c);
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\x%02x", c);
-      shown += escape;
-    }
-  }
-  return text.size() > kMaxEchoed ? shown + "..." : shown;
-}
-
-}  // namespace radioctl
+}  // namespace common

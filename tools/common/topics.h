@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+// The topic names of one line, as radiobridge serves them and radioctl
+// --broker uses them: the line's status, each radio's state, request and
+// response topics (plain and per user), the reply prefix a response topic
+// must start with, and what the status topic's payload says. Pure, no I/O.
+#ifndef RADIOLINE_TOOLS_TOPICS_H
+#define RADIOLINE_TOOLS_TOPICS_H
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace common {
+
+// A radio's address as it appears in topics: two lower-case hex digits.
+std::string radioName(int address);
+
+// What a request topic names: the radio, and the user for a per-user
+// topic T/R/request/USER (empty for the plain T/R/request).
+struct RequestTarget {
+  int radio = 0;
+  std::string user;
+};
+
+// The topics of one line T (BASE/LINE) and the radios it serves. A user's
+// replies go to T/R/response/USER or under PREFIX USER/; the plain request
+// topic's to T/R/response or under PREFIX (T/reply/ by default).
+class Topics {
+ public:
+  Topics(std::string line_topic, std::string reply_prefix, std::vector<int> radios = {});
+
+  std::string status() const { return line_ + "/status"; }
+  std::string state(int radio) const { return radioTopic(radio, "/state", {}); }
+  std::string request(int radio, const std::string &user = {}) const {
+    return radioTopic(radio, "/request", user);
+  }
+  std::string response(int radio, const std::string &user = {}) const {
+    return radioTopic(radio, "/response", user);
+  }
+  std::string replyPrefix(const std::string &user = {}) const {
+    return user.empty() ? reply_prefix_ : reply_prefix_ + user + "/";
+  }
+  // The filters that take every radio's plain and per-user requests.
+  std::vector<std::string> requestFilters() const;
+  bool serves(int radio) const;
+
+  // Whether `user`'s reply may be published on `topic`.
+  bool replyAllowed(const std::string &topic, const std::string &user) const;
+  // The radio and user a request topic names.
+  std::optional<RequestTarget> targetOf(const std::string &request_topic) const;
+
+ private:
+  std::string radioTopic(int radio, const char *leaf, const std::string &user) const;
+
+  std::string line_;
+  std::string reply_prefix_;
+  std::vector<int> radios_;
+};
+
+// Whether a status read from the status topic says online; `instance` is
+// set to the instance that published it (null when it names none). Anything
+// that is not a status object counts as offline.
+bool readStatus(const std::string &payload, Json &instance);
+
+}  // namespace common
+
+#endif  // RADIOLINE_TOOLS_TOPICS_H
