@@ -1,16 +1,12 @@
 // SPDX-License-Identifier: MIT
 // The serial line: opening, settings, stale input, low latency, closing, raw bytes, silence.
 #include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstdarg>
 #include <cstring>
 
 #include "kit.h"
@@ -18,41 +14,6 @@
 namespace {
 
 constexpr int kBeyondSelectSet = 1024;  // the first descriptor select() cannot watch
-
-// A serial driver with a low-latency mode, played while `playing` is set:
-// it reports `flags`, and keeps in `set` the flags the library sets.
-struct SerialDriver {
-  bool playing = false;
-  int flags = 0;
-  int set = -1;
-} driver;
-
-}  // namespace
-
-// The library's driver requests come here before the C library's ioctl (the
-// program's own definition wins): the played driver answers the serial
-// settings, the kernel everything else. Parameter names are the C library's.
-// NOLINTBEGIN(bugprone-reserved-identifier,readability-identifier-naming)
-extern "C" __attribute__((visibility("default"))) int ioctl(int __fd, unsigned long __request,
-                                                            ...) noexcept {
-  va_list args;
-  va_start(args, __request);
-  auto *serial = va_arg(args, serial_struct *);
-  va_end(args);
-  if (driver.playing && __request == TIOCGSERIAL) {
-    *serial = serial_struct{};
-    serial->flags = driver.flags;
-    return 0;
-  }
-  if (driver.playing && __request == TIOCSSERIAL) {
-    driver.set = serial->flags;
-    return 0;
-  }
-  return static_cast<int>(syscall(SYS_ioctl, __fd, __request, serial));
-}
-// NOLINTEND(bugprone-reserved-identifier,readability-identifier-naming)
-
-namespace {
 
 // The line's settings as another descriptor of the same terminal sees them,
 // cooked beforehand with control characters of its own, so that each
@@ -125,20 +86,6 @@ TEST_F(Line, RefusedLowLatencyChangesNothing) {
   errno = EDOM;
   EXPECT_EQ(reopen(), 0);
   EXPECT_EQ(errno, EDOM);
-}
-
-// A driver that has low latency off is asked to turn it on, keeping its
-// other flags; one that has it on is left alone.
-TEST_F(Line, AsksTheDriverForLowLatency) {
-  driver.playing = true;
-  for (const auto &[flags, set] :
-       {std::pair{ASYNC_SKIP_TEST, ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY}, {ASYNC_LOW_LATENCY, -1}}) {
-    driver.flags = flags;
-    driver.set = -1;
-    EXPECT_EQ(reopen(), 0);
-    EXPECT_EQ(driver.set, set) << flags;
-  }
-  driver.playing = false;
 }
 
 // In a fresh process nothing has been opened; the exit status carries the result without its sign.
