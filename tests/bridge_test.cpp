@@ -269,7 +269,7 @@ TEST_F(BridgeTest, QueueServesRequestersInTurnUntilStopped) {
             std::string::npos);
 }
 
-TEST_F(BridgeTest, HealsAfterLosingBrokerLineOrRadioWaitsOutTheTimeout) {
+TEST_F(BridgeTest, HealsAfterLosingTheBrokerOrTheLine) {
   tls_ = false;  // a refused plain connection is what logs "broker lost" at once
   broker_.stop();
   startSim({"--version-text", "first"});
@@ -290,15 +290,25 @@ TEST_F(BridgeTest, HealsAfterLosingBrokerLineOrRadioWaitsOutTheTimeout) {
   ASSERT_TRUE(broker_.start());
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")")) << bridge_->errors();
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("version":"second")"));
+}
 
-  // The radio takes a setter only after its time-out, while the bridge's
-  // next request waits: the radio's state is read again, and right.
+// The radio takes a setter only after its time-out, while the bridge's
+// next request waits: the radio's state is read again, and right.
+TEST_F(BridgeTest, SetterTakenAfterItsTimeoutLeavesTheStateRight) {
+  startSim({});
+  startBridge({});
+  ASSERT_TRUE(broker_.retainedHolds(kState, R"("version":)")) << bridge_->errors();
   sim_->signal(SIGSTOP);
   EXPECT_EQ(codeOf(radioctl({"--json", "set-offset", "-700k"}).out), "timeout");
   sim_->signal(SIGCONT);
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("offset":-700000)")) << bridge_->errors();
   EXPECT_EQ(radioctl({"get-offset"}).out, "offset: -700000 Hz\n");
-  // An older bridge that serves the line too keeps it.
+}
+
+TEST_F(BridgeTest, OlderBridgeServingTheLineKeepsIt) {
+  startSim({});
+  startBridge({});
+  ASSERT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")")) << bridge_->errors();
   publish(R"({"state":"online","instance":{"host":"elder","pid":1,"started":1}})", {"-s"},
           kBridgeUser, kStatus);
   EXPECT_EQ(bridge_->waitForExit(), 1);
