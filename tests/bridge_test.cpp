@@ -296,7 +296,7 @@ TEST_F(BridgeTest, HealsAfterLosingTheBrokerOrTheLine) {
 // next request waits: the radio's state is read again, and right.
 TEST_F(BridgeTest, SetterTakenAfterItsTimeoutLeavesTheStateRight) {
   startSim({});
-  startBridge({});
+  startBridge({"--heartbeat", "1"});  // the state is read again on the next beat
   ASSERT_TRUE(broker_.retainedHolds(kState, R"("version":)")) << bridge_->errors();
   sim_->signal(SIGSTOP);
   EXPECT_EQ(codeOf(radioctl({"--json", "set-offset", "-700k"}).out), "timeout");
