@@ -3,12 +3,12 @@
 // and the mosquitto clients as users.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "broker.h"
 
@@ -20,9 +20,9 @@ const std::string kStatus = "radioline/bus/status";
 const std::string kRequest = "radioline/bus/20/request";
 const std::string kState = "radioline/bus/20/state";
 
-// The error code of the JSON reply in `text`, "" when it has none; throws when it is no JSON.
+// The error code of the JSON reply in `text`, "ok" when it has none; throws when it is no JSON.
 std::string codeOf(const std::string &text) {
-  return Json::parse(text).value(Json::json_pointer("/error/code"), "");
+  return Json::parse(text).value(Json::json_pointer("/error/code"), "ok");
 }
 
 // One JSON request a line: COMMAND with the transactions NAME1 to NAMEcount.
@@ -49,10 +49,10 @@ class BridgeTest : public ::testing::Test {
   }
   void startSim(const Words &args) { sim_.emplace(joined({args, {"--link", link_, "--stay"}})); }
   void startBridge(const Words &options) {
-    bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(joined({{"-d", link_}, options})));
+    bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(joined({{"-d", link_, "--name", "bus"}, options})));
   }
   Words bridgeArgs(const Words &options, const std::string &password_user = kBridgeUser) const {
-    return joined({{"--name", "bus"}, credentials(kBridgeUser, password_user), options});
+    return joined({credentials(kBridgeUser, password_user), options});
   }
 
   // mosquitto_pub sends `payload` as `user` to `topic`: as one message
@@ -78,16 +78,12 @@ class BridgeTest : public ::testing::Test {
                      joined({{"--line", line}, credentials(kAlice, password_user), args}), input);
   }
 
-  // The replies so far, in order: each its transaction (if any), a space and
-  // its error code, or "ok".
+  // The replies so far, in order: each its transaction ("-" if none), a
+  // space and its error code, or "ok".
   Words replies() const {
     Words found;
-    for (const std::string &reply : replies_->messages()) {
-      const std::string transaction = Json::parse(reply).value("transaction", "");
-      const std::string code = codeOf(reply);
-      found.push_back((transaction.empty() ? "" : transaction + " ") +
-                      (code.empty() ? "ok" : code));
-    }
+    for (const std::string &reply : replies_->messages())
+      found.push_back(Json::parse(reply).value("transaction", "-") + " " + codeOf(reply));
     return found;
   }
 
@@ -107,7 +103,6 @@ TEST_F(BridgeTest, AnswersEachRequestOnceOnlyWhereItsSenderMayRead) {
   publish(std::string(1 << 20, 'a'));
   publish("get-offset", {"-s", "-D", "publish", "response-topic", kState});
   publish("set-freq 147.52M", {"-s", "-r"});
-  publish("set-freq 147.25M", {"-s"}, kBob);  // bob may not use the plain topic
   // On his own topic bob may not have the reply sent to alice.
   publish(R"({"command":"set-freq 147.25M","transaction":"forged"})",
           {"-s", "-D", "publish", "response-topic", "radioline/bus/reply/alice/4"}, kBob,
@@ -128,13 +123,10 @@ TEST_F(BridgeTest, AnswersEachRequestOnceOnlyWhereItsSenderMayRead) {
           {"-s", "-D", "publish", "message-expiry-interval", "1"});
   publish(R"({"command":"set-freq 147.52M","transaction":"default"})", {"-s", "-V", "311"});
   ASSERT_TRUE(replies_->waitForMessages(14, 20)) << bridge_->errors();
-  Words expected{"usage", "usage", "usage", "forged usage"};
-  expected.insert(expected.end(), 8, "ok");
+  Words expected{"- usage", "- usage", "- usage", "forged usage"};
+  expected.insert(expected.end(), 8, "- ok");
   expected.insert(expected.end(), {"own expired", "default expired"});
   EXPECT_EQ(replies(), expected);
-  // Only the read-back after the last setter shows its value.
-  EXPECT_TRUE(broker_.retainedHolds(kState, R"("offset":-600000)"));
-  EXPECT_TRUE(waitForErrors(*bridge_, "radio 20 set-offset -600k: ok ("));
   EXPECT_EQ(broker_.log().find("exceeded timeout"), std::string::npos) << broker_.log();
 
   for (const char *freq : {"146.52", "147.52", "147.25"})
@@ -147,7 +139,7 @@ TEST_F(BridgeTest, SecondBridgeOnTheLineStopsWithoutPublishing) {
   // the line's name, stop without touching what the first one publishes.
   const std::string status = broker_.retained(kStatus);
   Process same_device(RADIOBRIDGE_PATH, bridgeArgs({"-d", link_}));
-  Process same_name(RADIOBRIDGE_PATH, bridgeArgs({"--simulate", "--keepalive", "5"}));
+  Process same_name(RADIOBRIDGE_PATH, bridgeArgs({"--simulate", "--name", "bus"}));
   EXPECT_EQ(same_device.waitForExit(), 1);
   EXPECT_NE(same_device.errors().find("device busy: " + link_), std::string::npos);
   EXPECT_EQ(same_name.waitForExit(), 1);
@@ -168,23 +160,18 @@ TEST_F(BridgeTest, RadioctlPrintsWhatItPrintsOnALine) {
   }
 }
 
-TEST_F(BridgeTest, RadioctlGetsUsageForARadioTheLineLacks) {
+// A radio the line lacks, a line no bridge serves, a refused login.
+TEST_F(BridgeTest, RadioctlFailingThroughTheBridgeSaysWhy) {
   start();
-  const ClientRun unserved = radioctl({"--radio", "0x21", "--json", "get-offset"});
-  EXPECT_EQ(unserved.status, 1);
-  EXPECT_EQ(codeOf(unserved.out), "usage") << unserved.out;
-}
-
-TEST_F(BridgeTest, RadioctlGetsNoBridgeForALineNoneServes) {
-  const ClientRun nowhere = radioctl({"--json", "get-offset"}, {}, kAlice, "nowhere");
-  EXPECT_EQ(codeOf(nowhere.out), "no-bridge");
-  EXPECT_NE(nowhere.err.find("no bridge serves line nowhere"), std::string::npos) << nowhere.err;
-}
-
-TEST_F(BridgeTest, RadioctlWithARefusedLoginExitsOne) {
-  const ClientRun refused = radioctl({"get-offset"}, {}, kBob);
-  EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.err.find("refused the connection"), std::string::npos) << refused.err;
+  const std::tuple<Words, std::string, std::string, std::string> runs[] = {
+      {{"--radio", "0x21"}, kAlice, "bus", R"("code":"usage")"},
+      {{}, kAlice, "nowhere", "no bridge serves line nowhere"},
+      {{}, kBob, "bus", "refused the connection"}};
+  for (const auto &[args, password_user, line, why] : runs) {
+    const ClientRun run = radioctl(joined({args, {"--json", "get-offset"}}), {}, password_user, line);
+    EXPECT_EQ(run.status, 1) << line;
+    EXPECT_NE((run.out + run.err).find(why), std::string::npos) << run.out << run.err;
+  }
 }
 
 TEST_F(BridgeTest, BridgeWithARefusedLoginExitsOne) {
@@ -209,27 +196,17 @@ TEST_F(BridgeTest, KilledBridgeLeavesItsWillAsStatus) {
 
 TEST_F(BridgeTest, HeartbeatZeroReadsTheRadioOnlyAtStart) {
   start({"--heartbeat", "0"});
-  const auto reads = [this] {
-    const std::string log = sim_->output();
-    std::size_t count = 0;
-    for (std::size_t at = log.find("version read"); at != std::string::npos;
-         at = log.find("version read", at + 1))
-      ++count;
-    return count;
-  };
-  const std::size_t at_start = reads();
   publish("get-offset");  // wakes the worker, which must not beat on its way
   ASSERT_TRUE(replies_->waitForMessages(1)) << bridge_->errors();
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-  EXPECT_EQ(reads(), at_start) << sim_->output();
+  const std::string log = sim_->output();
+  EXPECT_EQ(log.find("version read"), log.rfind("version read")) << log;
 }
 
 TEST_F(BridgeTest, QueueServesRequestersInTurnUntilStopped) {
   // A status a broker kept of a bridge long gone is watched for 1.5 keepalives, then taken over.
-  runClient("mosquitto_pub",
-            joined({broker_.login(kBridgeUser),
-                    {"-r", "-t", kStatus, "-m",
-                     R"({"state":"online","instance":{"host":"ghost","pid":1,"started":1}})"}}));
+  publish(R"({"state":"online","instance":{"host":"ghost","pid":1,"started":1}})", {"-s", "-r"},
+          kBridgeUser, kStatus);
   start({"--queue-size", "12", "--keepalive", "5"}, {"--delay-ms", "700"});
   EXPECT_TRUE(waitForErrors(*bridge_, "ghost pid 1 stayed silent; taking line bus"));
   const std::string bob = kRequest + "/bob";
@@ -243,13 +220,10 @@ TEST_F(BridgeTest, QueueServesRequestersInTurnUntilStopped) {
   publish(requests("b", 8, "get-offset"), {"-l"}, kBob, bob);
   publish(requests("a", 3, "get-offset"), {"-l"}, kAlice, alice);
   ASSERT_TRUE(replies_->waitForMessages(12, 20)) << bridge_->errors();
-  Words served = replies();
-  const auto busy = std::stable_partition(served.begin(), served.end(), [](const std::string &r) {
-    return r.find(" busy") == std::string::npos;
-  });
-  EXPECT_EQ(Words(busy, served.end()),
-            (Words{"b4 busy", "b5 busy", "b6 busy", "b7 busy", "b8 busy"}));
-  served.erase(busy, served.end());
+  Words served, busy;
+  for (const std::string &reply : replies())
+    (reply.find(" busy") == std::string::npos ? served : busy).push_back(reply);
+  EXPECT_EQ(busy, (Words{"b4 busy", "b5 busy", "b6 busy", "b7 busy", "b8 busy"}));
   EXPECT_EQ(served, (Words{"b0 ok", "b1 ok", "a1 ok", "b2 ok", "a2 ok", "b3 ok", "a3 ok"}));
   const std::string log = bridge_->errors();
   EXPECT_EQ(log.find(": busy ("), log.rfind(": busy (")) << log;  // the first busy alone
@@ -295,9 +269,7 @@ TEST_F(BridgeTest, HealsAfterLosingTheBrokerOrTheLine) {
 // The radio takes a setter only after its time-out, while the bridge's
 // next request waits: the radio's state is read again, and right.
 TEST_F(BridgeTest, SetterTakenAfterItsTimeoutLeavesTheStateRight) {
-  startSim({});
-  startBridge({"--heartbeat", "1"});  // the state is read again on the next beat
-  ASSERT_TRUE(broker_.retainedHolds(kState, R"("version":)")) << bridge_->errors();
+  start({"--heartbeat", "1"});  // the state is read again on the next beat
   sim_->signal(SIGSTOP);
   EXPECT_EQ(codeOf(radioctl({"--json", "set-offset", "-700k"}).out), "timeout");
   sim_->signal(SIGCONT);
@@ -306,9 +278,7 @@ TEST_F(BridgeTest, SetterTakenAfterItsTimeoutLeavesTheStateRight) {
 }
 
 TEST_F(BridgeTest, OlderBridgeServingTheLineKeepsIt) {
-  startSim({});
-  startBridge({});
-  ASSERT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")")) << bridge_->errors();
+  start();
   publish(R"({"state":"online","instance":{"host":"elder","pid":1,"started":1}})", {"-s"},
           kBridgeUser, kStatus);
   EXPECT_EQ(bridge_->waitForExit(), 1);
@@ -329,6 +299,125 @@ TEST(Bridge, HelpOrVersionThatCannotBeWrittenExitsOne) {
     Process run("/bin/sh", {"-c", RADIOBRIDGE_PATH + std::string(option) + " >/dev/full"});
     EXPECT_EQ(run.waitForExit(), 1) << option;
   }
+}
+
+// Each entity in a recall's order: its component, the value the hub sends
+// (none for a button or sensor), what radiosim logs then, and what its value
+// template shows before and after.
+const Json kUses = Json::parse(R"([
+  ["store_vfo", "button", null, " stored", null, null],
+  ["recall_mode", "button", null, " recalled", null, null],
+  ["mode_slot", "number", 3.0, "mode 3 selected", "None", "3"],
+  ["frequency", "number", 145500000.0, "VFO set to 145.500000 MHz", "None", "145500000"],
+  ["duplex", "number", 17, "duplex set to 11", "None", "17"],
+  ["tx_tone", "number", 88.5, "tx PL set to 88.5", "None", "88.5"],
+  ["rx_tone", "number", 100, "rx PL set to 100.0", "None", "100.0"],
+  ["tx_offset", "number", -600000.0, "tx offset set to -600000", "0", "-600000"],
+  ["version", "sensor", null, null, "radiosim 1.0", "radiosim 1.0"],
+  ["split", "sensor", null, null, "0 / 0 Hz", "0 / 0 Hz"],
+  ["codeplug", "sensor", null, null, "00000000000000000000000000000000",
+   "00000000000000000000000000000000"]])");
+
+// The bridge's dashboard announcements, rendered by Jinja2 as the hub renders them.
+class DiscoveryTest : public BridgeTest {
+ protected:
+  // The retained configurations under NODE, by topic.
+  Json configs(const std::string &node = "+") const {
+    const Words once{
+        "--retained-only", "-v", "-W", "1", "-t", "homeassistant/+/" + node + "/+/config"};
+    std::istringstream lines(
+        runClient("mosquitto_sub", joined({broker_.login(kAdminUser), once})).out);
+    Json found = Json::object();
+    for (std::string topic, payload; lines >> topic && std::getline(lines, payload);)
+      found[topic] = Json::parse(payload);
+    return found;
+  }
+  // Each template rendered as the hub renders it, with its own variables or
+  // all with the retained JSON on `topic`.
+  Json render(const Json &templates, const Json &variables) const {
+    Json jobs = Json::array();
+    for (std::size_t i = 0; i < templates.size(); ++i)
+      jobs.push_back({templates[i], variables.is_array() ? variables[i] : variables});
+    return Json::parse(runClient("/usr/bin/python3", {HUB_RENDER_PATH}, jobs.dump()).out);
+  }
+  Json rendered(const Json &templates, const std::string &topic) const {
+    return render(templates, {{"value_json", Json::parse(broker_.retained(topic))}});
+  }
+};
+
+TEST_F(DiscoveryTest, AnnouncedEntitiesWorkAsTheHubRendersThem) {
+  start({"--heartbeat", "1"});
+  const std::string node = "radioline_bus_20";
+  ASSERT_TRUE(broker_.retainedHolds(
+      "homeassistant/sensor/" + node + "/version/config",
+      R"("name":"Radio 20 on bus","manufacturer":"radioline","sw_version":"radiosim 1.0","model":"radiosim")"));
+  Json found = configs(node), shown, before, after, commands, values;
+  ASSERT_EQ(found.size(), kUses.size());
+  for (const Json &use : kUses) {
+    const std::string object = use[0], component = use[1];
+    Json &config = found["homeassistant/" + component + "/" + node + "/" + object + "/config"];
+    // What the hub requires: a command topic, or a sensor's state topic.
+    EXPECT_EQ(config[component == "sensor" ? "state_topic" : "command_topic"],
+              component == "sensor" ? kState : kRequest);
+    EXPECT_EQ(config["unique_id"], node + "_" + object);
+    EXPECT_EQ(config["device"]["identifiers"], Json::array({node}));
+    if (config.contains("command_topic")) {
+      commands.push_back(config.value("command_template", config["payload_press"]));
+      values.push_back({{"value", use[2]}});
+    }
+    if (!config.contains("value_template")) continue;
+    shown.push_back(config["value_template"]);
+    before.push_back(use[4]);
+    after.push_back(use[5]);
+  }
+  // Unknown until set, but for the offset and the sensors, which were read.
+  EXPECT_EQ(rendered(shown, kState), before);
+  std::string lines;
+  for (const std::string command : render(commands, values)) lines += command + "\n";
+  publish(lines, {"-l"});
+  for (const Json &use : kUses) EXPECT_TRUE(use[3].is_null() || sim_->waitForOutput(use[3])) << lines;
+  ASSERT_TRUE(broker_.retainedHolds(kState, R"("offset":-600000)"));
+  EXPECT_EQ(rendered(shown, kState), after);
+
+  // The device greys out when the line is lost and when the bridge stops.
+  const Json line = found["homeassistant/sensor/" + node + "/version/config"]["availability"][0];
+  const Json availability = Json::array({line["value_template"]});
+  EXPECT_EQ(rendered(availability, line["topic"]), Json({"online"}));
+  sim_->stop(SIGKILL);
+  ASSERT_TRUE(broker_.retainedHolds(line["topic"], R"("line":"lost")"));
+  EXPECT_EQ(rendered(availability, line["topic"]), Json({"offline"}));
+  bridge_->stop(SIGTERM);
+  EXPECT_EQ(rendered(availability, line["topic"]), Json({"offline"}));
+}
+
+TEST_F(DiscoveryTest, ClearsOnlyAnnouncementsOfItsOwnStaleNodes) {
+  // The line "az-AZ_09ö" keeps the edges of each kept class and makes ö one _.
+  const auto topic = [](const std::string &node_object) {
+    return "homeassistant/sensor/radioline_" + node_object + "/config";
+  };
+  // A radio no longer served, an entity no longer announced, and two that are not the line's.
+  const Words stale{topic("az-AZ_09__22/frequency"), topic("az-AZ_09__20/old")};
+  const Words foreign{topic("az-AZ_09__200/version"), topic("az-AZ_09_/version")};
+  // One the bridge announces again: an earlier run's copy is replaced, not cleared.
+  const std::string current = topic("az-AZ_09__20/version");
+  for (const std::string &planted : joined({stale, foreign, {current}}))
+    publish("{}", {"-s", "-r"}, kBridgeUser, planted);
+  const auto kept = [&](const Json &found) {
+    return found.contains(foreign[0]) && found.contains(foreign[1]);
+  };
+  const Words line{"--simulate", "--name", "az-AZ_09ö"};
+  bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(line));
+  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == kUses.size() + 2; }))
+      << bridge_->errors();
+  const Json found = configs();
+  EXPECT_TRUE(kept(found));
+  EXPECT_FALSE(found.contains(stale[0]) || found.contains(stale[1]));
+  EXPECT_TRUE(found.contains(current) && found[current].contains("unique_id"));
+  bridge_->stop(SIGTERM);
+
+  bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(joined({line, {"--no-discovery"}})));
+  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == 2; })) << bridge_->errors();
+  EXPECT_TRUE(kept(configs()));
 }
 
 }  // namespace
