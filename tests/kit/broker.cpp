@@ -123,13 +123,10 @@ ClientRun runClient(const std::string &program, const Words &args, const std::st
 // Line-buffered, so that the subscription shows as it happens; each payload
 // is marked with '#' to tell it from the client's own debugging lines.
 Subscriber::Subscriber(const Broker &broker, const Words &topics)
-    : Process(findProgram("stdbuf"), [&] {
-        Words args = joined({{"-oL", findProgram("mosquitto_sub")},
-                             broker.login(kAdminUser),
-                             {"-d", "-q", "1", "-F", "#%p"}});
-        for (const std::string &topic : topics) args.insert(args.end(), {"-t", topic});
-        return args;
-      }()) {
+    : Process(findProgram("stdbuf"), joined({{"-oL", findProgram("mosquitto_sub")},
+                                             broker.login(kAdminUser),
+                                             {"-d", "-q", "1", "-F", "#%p"},
+                                             topics})) {
   waitForOutput("Subscribed (mid");
 }
 

@@ -75,8 +75,8 @@ struct ClientRun {
 // its end; the client's own time limit (-W) bounds it.
 ClientRun runClient(const std::string &program, const Words &args, const std::string &input = {});
 
-// mosquitto_sub in the background as the administrator, subscribed to
-// `topics` once constructed.
+// mosquitto_sub in the background as the administrator, subscribed once
+// constructed to the topics in `topics`, each after a "-t".
 class Subscriber : public Process {
  public:
   Subscriber(const Broker &broker, const Words &topics);
