@@ -136,8 +136,9 @@ TEST_F(BridgeTest, AnswersEachRequestOnceOnlyWhereItsSenderMayRead) {
 }
 
 // A second bridge on the line's device or under the line's name, one with a
-// refused login, one at a rate the line cannot take (before it tries the
-// broker): each stops without touching what the first one publishes.
+// refused login or an unreadable password, one at a rate the line cannot
+// take (before it tries the broker): each stops without touching what the
+// first one publishes.
 TEST_F(BridgeTest, BridgeThatCannotServeTheLineExitsOne) {
   start({"--keepalive", "5"});  // its status comes again within the second's watch
   const std::string status = broker_.retained(kStatus);
@@ -145,6 +146,8 @@ TEST_F(BridgeTest, BridgeThatCannotServeTheLineExitsOne) {
       {bridgeArgs({"-d", link_}), "device busy: " + link_},
       {bridgeArgs({"--simulate", "--name", "bus"}), "line bus is served by "},
       {bridgeArgs({"--simulate"}, kBob), "refused the bridge's credentials"},
+      {{"--simulate", "--user", kBridgeUser, "--password-file", dir_.file("none")},
+       "cannot read the password"},
       {{"--simulate", "-b", "19201", "--broker", "127.0.0.1:1"}, "cannot run at 19201 baud"}};
   for (const auto &[args, why] : runs) {
     Process bridge(RADIOBRIDGE_PATH, args);
