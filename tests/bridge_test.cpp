@@ -355,6 +355,7 @@ TEST_F(DiscoveryTest, AnnouncedEntitiesWorkAsTheHubRendersThem) {
               component == "sensor" ? kState : kRequest);
     EXPECT_EQ(config["unique_id"], node + "_" + object);
     EXPECT_EQ(config["device"]["identifiers"], Json::array({node}));
+    EXPECT_EQ(config.value("entity_category", ""), component == "sensor" ? "diagnostic" : "");
     if (config.contains("command_topic")) {
       commands.push_back(config.value("command_template", config["payload_press"]));
       values.push_back({{"value", use[2]}});
