@@ -15,7 +15,7 @@ prefix=$scratch/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 pc=$(find "$prefix" -name radioline.pc)
 libdir=${pc%/pkgconfig/radioline.pc}
-ls "$libdir"/libradioline.a "$prefix/bin/radioprobe" >/dev/null
+ls "$libdir"/libradioline.a "$libdir"/libradioline.so "$prefix/bin/radioprobe" >/dev/null
 for program in "$prefix"/bin/*; do
   env -u LD_LIBRARY_PATH "$program" --version >/dev/null || { echo "$program does not run"; exit 1; }
 done
