@@ -12,15 +12,14 @@ status=0
 # sorted, one a line; computed in a fresh bash with bash-completion loaded
 # when it is installed.
 offers() {
-  bash --norc --noprofile -c '
+  COMPLETION=$completion bash --norc --noprofile -c '
     . /usr/share/bash-completion/bash_completion 2>/dev/null
-    . "$1"
-    shift
+    . "$COMPLETION"
     function=$(complete -p radioctl | sed -n "s/.*-F \([^ ]*\).*/\1/p")
     COMP_WORDS=(radioctl "$@") COMP_CWORD=$#
     COMP_LINE="${COMP_WORDS[*]}" COMP_POINT=${#COMP_LINE}
     "$function" radioctl "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
-    printf "%s\n" "${COMPREPLY[@]}" | sort' bash "$completion" "$@"
+    printf "%s\n" "${COMPREPLY[@]}" | sort' bash "$@"
 }
 
 help=$("$radioctl" --help)

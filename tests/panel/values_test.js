@@ -6,11 +6,10 @@ const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
-const path = require('node:path');
 const vm = require('node:vm');
 
 const { RadioValues } = vm.runInNewContext(
-  `${fs.readFileSync(path.join(__dirname, '../../web/values.js'), 'utf8')}; ({ RadioValues })`);
+  `${fs.readFileSync(`${__dirname}/../../web/values.js`, 'utf8')}; ({ RadioValues })`);
 
 // radioctl's usage message for `args`, or '' when it takes them (it then fails to open the line).
 function radioctlSays(args) {
