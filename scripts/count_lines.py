@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 # SPDX-License-Identifier: MIT
 # The size of the test suite against the code it tests, so the suite stays
-# lean: counts the lines of C, C++, Python and JavaScript that carry code
-# (no blank lines, no comment lines) in the files git tracks. Test lines are
+# lean: counts the lines of C, C++, Python, JavaScript and shell that carry
+# code (no blank lines, no comment lines) in the files git tracks, leaving out
+# other people's files (node_modules/, vendor/, third_party/, minified scripts). Test lines are
 # those in tests/ and fuzz/ folders and in files named *_test.* or
 # test_*.py; code lines are those in every other folder except the
 # benchmarks, examples, build and CI scripts. Prints both counts and their ratio; with --max R it
@@ -13,21 +14,23 @@ import re
 import subprocess
 import sys
 
-SOURCE_SUFFIXES = {".c", ".cc", ".cpp", ".cxx", ".h", ".hh", ".hpp", ".py", ".js"}
+SOURCE_SUFFIXES = {".c", ".cc", ".cpp", ".cxx", ".h", ".hh", ".hpp", ".py", ".sh",
+                   ".js", ".mjs", ".cjs", ".ts", ".tsx", ".jsx"}
+FOREIGN_FOLDERS = {"node_modules", "vendor", "third_party"}
 TEST_FOLDERS = {"tests", "test", "fuzz"}
 NOT_CODE_FOLDERS = {"bench", "examples", "scripts", "cmake", "docs", "doc", ".ci"}
 
 
 def code_lines(path):
     """Lines of `path` that are neither blank nor comments."""
-    python = path.suffix == ".py"
+    hash_comments = path.suffix in (".py", ".sh")
     in_block = False
     total = 0
     for raw in path.read_text(errors="replace").splitlines():
         line = raw.strip()
         if not line:
             continue
-        if python:
+        if hash_comments:
             total += not line.startswith("#")
         elif in_block:
             in_block = "*/" not in line
@@ -40,7 +43,9 @@ def code_lines(path):
 
 def kind(path):
     """'test', 'code' or None for a tracked file."""
-    if path.suffix not in SOURCE_SUFFIXES:
+    if path.suffix not in SOURCE_SUFFIXES or path.name.endswith(".min.js"):
+        return None
+    if FOREIGN_FOLDERS & set(path.parts[:-1]):
         return None
     folders = set(path.parts[:-1])
     if folders & TEST_FOLDERS or re.search(r"_test\.\w+$", path.name) or path.name.startswith("test_"):
