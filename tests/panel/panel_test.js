@@ -68,7 +68,7 @@ async function open(password = 'alice-secret') {
 const shows = (on, selector, text, timeout = 5000) => on.locator(selector, { hasText: text }).first()
   .waitFor({ timeout }).catch(async () => assert.fail(`${selector}: ${await on.locator(selector).first().textContent()}`));
 const field = (on, label) => on.getByRole('group', { name: 'Controls' }).getByLabel(label, { exact: true });
-const latest = (text, timeout) => shows(page, '[role=log] li >> nth=0', text, timeout);
+const latest = text => shows(page, '[role=log] li >> nth=0', text);
 
 async function press(button, fields = {}) {
   for (const [label, value] of Object.entries(fields)) await field(page, label).fill(value);
