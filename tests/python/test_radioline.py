@@ -39,8 +39,9 @@ def test_operations_round_trip_through_the_radio(sim, radio):
 
 BAD_ARGUMENTS = [
     ("set_frequency", (10**10,), ValueError), ("set_frequency", (1.5,), TypeError),
-    ("select_mode", (True,), TypeError), ("set_duplex", (256,), ValueError),
-    ("set_pl_tone", (88.55,), ValueError), ("set_pl_tone", (float("nan"),), ValueError),
+    ("select_mode", (100,), ValueError), ("select_mode", (True,), TypeError),
+    ("set_duplex", (256,), ValueError), ("set_pl_tone", (88.55,), ValueError),
+    ("set_pl_tone", (1000,), ValueError), ("set_pl_tone", (float("nan"),), ValueError),
     ("set_pl_tone", ("88.5",), TypeError), ("set_codeplug", (bytes(15),), ValueError),
     ("set_codeplug", ("0" * 16,), TypeError), ("set_config", (0, -1), ValueError),
     ("set_tx_offset", (2**31,), ValueError), ("set_vco_split", (0, -(2**31) - 1), ValueError),
