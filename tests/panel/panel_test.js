@@ -68,7 +68,7 @@ async function open(password = 'alice-secret') {
 const shows = (on, selector, text, timeout = 5000) => on.locator(selector, { hasText: text }).first()
   .waitFor({ timeout }).catch(async () => assert.fail(`${selector}: ${await on.locator(selector).first().textContent()}`));
 const field = (on, label) => on.getByRole('group', { name: 'Controls' }).getByLabel(label, { exact: true });
-const latest = text => shows(page, '[role=log] li >> nth=0', text);
+const latest = (text, timeout) => shows(page, '[role=log] li >> nth=0', text, timeout);
 
 async function press(button, fields = {}) {
   for (const [label, value] of Object.entries(fields)) await field(page, label).fill(value);
@@ -204,6 +204,14 @@ test('shows each failure the bridge or the line reports', async () => {
   await shows(page, '[role=status]', 'line shack: online', 10000);
   await press('Store VFO');
   await latest(/store-vfo: refused: /);
+  await stop('broker');
+  await shows(page, '[role=status]', 'reconnecting');
+  assert.ok(await page.getByRole('button', { name: 'Store VFO' }).isDisabled());
+  await start('broker', MOSQUITTO, ['-c', file('mosquitto.conf')], ' running');
+  await shows(page, '[role=status]', 'line shack: online', 10000);
+  procs.bridge.kill('SIGSTOP');
+  await press('Recall mode');
+  await latest(/recall-mode: no answer from the bridge \(1\d{4} ms\)$/, 12000);
   await stop('bridge', 'SIGKILL');
   await shows(page, '[role=status]', 'line shack: offline; radio 20 not available');
 });

@@ -103,3 +103,10 @@ def test_threads_sharing_a_radio_get_consistent_results(radio):
     with ThreadPoolExecutor(2) as pool:  # list() re-raises what failed in a thread
         list(pool.map(hammer, (radio.set_vco_split, radio.set_config),
                       (radio.get_vco_split, radio.get_config), ((1000, 2000), (1, 2))))
+
+
+def test_trace_switches_the_library_trace(radio, capfd):
+    for on in (True, False):
+        radioline.trace(on)
+        radio.get_version()
+        assert ("getversion: calling sendcmd\n" in capfd.readouterr().err) == on
