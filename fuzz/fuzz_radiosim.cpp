@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Fuzz: the library against radiosim's own decoder and encoder, on any radio state and line faults.
+// Fuzz: the library against radiosim's own decoder and encoder, on any radio state, line faults
+// and codeplug text.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cerrno>
@@ -97,6 +98,23 @@ void setter(FuzzedDataProvider &in) {
   require(held[which], "radiosim holds the value the setter sent");
 }
 
+// Any text as a codeplug: refused with nothing sent, or sent as a frame that radiosim takes.
+void codeplug(FuzzedDataProvider &in) {
+  std::string text = in.ConsumeRemainingBytesAsString();
+  const Bytes accepted = encodeFrame(kController, kRadio, {kStatusAccepted});
+  FuzzLine line;
+  line.sendLast(accepted);
+  errno = 0;
+  const int rc = setvfocodeplug(kRadio, kController, text.data());
+  if (rc != 0) {
+    require(rc == EINVAL && errno == EINVAL && line.written().empty(),
+            "a refused text sends nothing");
+    return;
+  }
+  Simulator radio({}, Radio{});
+  require(answerTo(radio, line.written()) == accepted, "radiosim takes the sixteen bytes sent");
+}
+
 // Any bytes to radiosim: each answer reads, through the library, as frames
 // ending in the radio's reply to the controller, and a refusal changes nothing.
 void anything(FuzzedDataProvider &in) {
@@ -123,7 +141,7 @@ void anything(FuzzedDataProvider &in) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   FuzzedDataProvider in(data, size);
-  void (*const kinds[])(FuzzedDataProvider &) = {reader, setter, anything};
-  kinds[in.ConsumeIntegralInRange(0, 2)](in);
+  void (*const kinds[])(FuzzedDataProvider &) = {reader, setter, codeplug, anything};
+  kinds[in.ConsumeIntegralInRange(0, 3)](in);
   return 0;
 }

@@ -86,11 +86,13 @@ INSTANTIATE_TEST_SUITE_P(Golden, EveryCommand, ::testing::ValuesIn(kGolden),
 using Commands = LineTest;
 
 // Setters' request bodies beyond the golden table and the trace transcript:
-// the lowest mode, escaping, a negative split, codeplug number forms followed by more text.
+// the lowest frequency and mode, escaping, a negative split, codeplug number
+// forms followed by more text.
 TEST_F(Commands, SettersPutTheirValuesOnTheWire) {
   static char forms[] = "  0x1\t0X2\n\n3   4 5 6 7 8 9 0xA 0xb c d e f 0x10\n11 12 and more";
   static char escaped[] = "1FF fd 0 0 0 0 0 0 0 0 0 0 0 0 0 fe";
   const std::pair<int (*)(), const char *> cases[] = {
+      {[] { return setvfofreq(kRadio, kController, 0); }, "05 00 00 00 00 00"},
       {[] { return setmode(kRadio, kController, 0); }, "08 00"},
       {[] { return setduplex(kRadio, kController, -1); }, "0F FF 0F"},
       {[] { return setvcosplit(kRadio, kController, -2, 3); },

@@ -6,11 +6,10 @@ const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
-const path = require('node:path');
 const vm = require('node:vm');
 
 const { RadioValues } = vm.runInNewContext(
-  `${fs.readFileSync(path.join(__dirname, '../../web/values.js'), 'utf8')}; ({ RadioValues })`);
+  `${fs.readFileSync(`${__dirname}/../../web/values.js`, 'utf8')}; ({ RadioValues })`);
 
 // radioctl's usage message for `args`, or '' when it takes them (it then fails to open the line).
 function radioctlSays(args) {
@@ -30,7 +29,6 @@ const kFields = [
   ['duplex', 'CODE', 'set-duplex', ['17', '0x11', '0XfF', '256', '0x100', '0x', '0xfg']],
   ['byte', 'D1', 'set-config 0', ['52', '0x34', '-1', 'ff', '256']],
   ['codeplug', 'HEX', 'set-codeplug', ['000102030405060708090a0b0c0d0e0f', '0 1 2 3 4 5 6 7 8 9 a b c d e 0xf', '01 02',
-    '0001020304050607 08090a0b0c0d0e0f', '00 01 02 03 04 05 06 07 08 09 0a 0b 0c 0d 0e 0f 10',
     '100 1 2 3 4 5 6 7 8 9 a b c d e f', 'zz 1 2 3 4 5 6 7 8 9 a b c d e f', '00010203040506070809x0b0c0d0e0f']],
 ];
 

@@ -24,15 +24,10 @@ class Sim:
 
 
 @pytest.fixture
-def sim_with():
-    """Starts radiosims with the given options and stops them after the test."""
-    yield Sim
+def sim(request):
+    """A radiosim started with the test's `sim` parameter as options; stopped after the test."""
+    yield Sim(*getattr(request, "param", ()))
     radioline.stop_simulator()
-
-
-@pytest.fixture
-def sim(sim_with):
-    return sim_with()
 
 
 @pytest.fixture
