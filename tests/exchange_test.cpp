@@ -58,13 +58,6 @@ TEST_F(Exchange, DiscardsTheRestOfAnAbandonedReply) {
   EXPECT_EQ(storevfotomode(kRadio, kController), EINVAL);
 }
 
-TEST_F(Exchange, PassesAFailedSendUpUnchanged) {
-  serclose();
-  errno = 0;
-  EXPECT_EQ(storevfotomode(kRadio, kController), EBADF);
-  EXPECT_EQ(errno, EBADF);
-}
-
 // What a stopped radio does to the line: radiosim, stopped until the
 // offset read times out (which is traced), resumes 300 ms after the version
 // read went out and answers both, each 20 ms after its request. The stale

@@ -136,14 +136,6 @@ TEST_F(Line, SercloseClosesOnlyOnce) {
   close(input);
 }
 
-TEST_F(Line, SercloseOfADescriptorNotOpenIsEbadf) {
-  close(serfh);
-  serfh = kBeyondSelectSet;  // not open
-  errno = 0;
-  EXPECT_EQ(serclose(), -1);
-  EXPECT_EQ(errno, EBADF);
-}
-
 // Descriptor kBeyondSelectSet is the line, so only the range check can
 // stop a byte there; a directory fails the write and the read themselves.
 TEST_F(Line, RawBytesRefuseAnUnusableSerfh) {
