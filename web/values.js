@@ -35,12 +35,16 @@ const RadioValues = (() => {
   const kCodeplugBytes = 16;
   const kCompactCodeplug = /^[0-9a-fA-F]{32}$/;
 
-  // `text` as radioctl quotes it: cut to 64 characters, control characters
-  // as \xNN.
+  const printableAscii = byte => byte >= 0x20 && byte < 0x7f;
+
+  // `text` as radioctl quotes it: its UTF-8 bytes cut to 64 ("..." marks
+  // the cut, which may fall inside a character), every byte outside
+  // printable ASCII as \xNN.
   function echoed(text) {
-    const shown = text.slice(0, kMaxEchoed).replace(/[\x00-\x1f\x7f]/g,
-      c => `\\x${c.charCodeAt(0).toString(16).padStart(2, '0')}`);
-    return text.length > kMaxEchoed ? `${shown}...` : shown;
+    const bytes = new TextEncoder().encode(text);
+    const shown = Array.from(bytes.subarray(0, kMaxEchoed), byte => (printableAscii(byte)
+      ? String.fromCharCode(byte) : `\\x${byte.toString(16).padStart(2, '0')}`)).join('');
+    return bytes.length > kMaxEchoed ? `${shown}...` : shown;
   }
 
   // The digits shifted by the exponent, refusing to drop a digit that is not 0.

@@ -9,7 +9,7 @@ const fs = require('node:fs');
 const vm = require('node:vm');
 
 const { RadioValues } = vm.runInNewContext(
-  `${fs.readFileSync(`${__dirname}/../../web/values.js`, 'utf8')}; ({ RadioValues })`);
+  `${fs.readFileSync(`${__dirname}/../../web/values.js`, 'utf8')}; ({ RadioValues })`, { TextEncoder });
 
 // radioctl's usage message for `args`, or '' when it takes them (it then fails to open the line).
 function radioctlSays(args) {
@@ -21,7 +21,8 @@ function radioctlSays(args) {
 // person might type.
 const kFields = [
   ['frequency', 'FREQ', 'set-freq', ['145.5M', '433920k', '1.5G', '145.5MHz', '.5k', '+7', '145.0000005M', '145.5.5',
-    '-5', '99999999999', '12345678901234567890', '1e6', '145,5M', '', '1 2', '1.0001k', '0.0005K', 'M', '.5', '1\x01']],
+    '-5', '99999999999', '12345678901234567890', '1e6', '145,5M', '', '1 2', '1.0001k', '0.0005K', 'M', '.5', '1\x01',
+    '145é', `${'1'.repeat(63)}é`]],
   ['offset', 'HZ', 'set-offset', ['-600k', '+600k', '-0.6M', '3G', '-2147483649', '-0']],
   ['split', 'RX', 'set-split 0', ['-6000', '2.147483647G', '2147483648', 'x']],
   ['tone', 'TONE', 'set-pl', ['88.5', '100', '0.0', '999.9', '88.55', '1000', '88.5k', '88.5Hz']],
