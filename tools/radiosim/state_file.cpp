@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Reading and writing the radio state file. Two tables name the fields, one
 // for the radio as a whole and one for a VFO (used for the VFO and for every
-// mode slot); each entry knows how to print and parse its member.
+// mode slot); each entry knows its member's JSON form and range. Text is
+// parsed with nlohmann-json's non-throwing parser and the document checked
+// field by field, so a bad file becomes a message, never an exception. The
+// "key = value" text older radiosims wrote is first turned into the JSON
+// document it stands for and then checked like any other.
 #include "state_file.h"
 
 #include <fcntl.h>
@@ -9,13 +13,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string_view>
 #include <type_traits>
@@ -23,38 +29,26 @@
 namespace radiosim {
 namespace {
 
-constexpr std::string_view kVfoPrefix = "vfo.";
-constexpr std::string_view kSlotPrefix = "slot.";
-constexpr const char *kWhitespace = " \t\r";
+using Json = nlohmann::ordered_json;
+
+constexpr const char *kVfoKey = "vfo";
+constexpr const char *kSlotsKey = "slots";
+constexpr const char *kOldSlotKey = "slot";  // "slot.N.frequency" in the old text
+constexpr std::string_view kOldSeparator = " = ";
+constexpr int kIndent = 2;
 constexpr mode_t kFileMode = 0644;
 
-template <typename Member>
-struct MemberOf;
-template <typename O, typename T>
-struct MemberOf<T O::*> {
-  using Owner = O;
-};
+// The struct a member pointer points into; only named, never called.
+template <typename Owner, typename T>
+Owner ownerOf(T Owner::*);
 
 template <typename Owner>
 struct Field {
   const char *key;
-  std::string (*format)(const Owner &);
-  bool (*parse)(Owner &, std::string_view);
+  Json (*write)(const Owner &);
+  // "" when the value fits the member and was stored; otherwise what it must be.
+  std::string (*read)(const Json &, Owner &);
 };
-
-template <typename T>
-std::enable_if_t<std::is_integral_v<T>, std::string> formatValue(T value) {
-  return std::to_string(value);
-}
-
-template <std::size_t N>
-std::string formatValue(const std::array<std::uint8_t, N> &bytes) {
-  std::string text;
-  for (std::uint8_t byte : bytes) {
-    text += (text.empty() ? "" : " ") + hexByte(byte);
-  }
-  return text;
-}
 
 template <typename T>
 bool parseNumber(std::string_view text, T &out, int base) {
@@ -63,135 +57,185 @@ bool parseNumber(std::string_view text, T &out, int base) {
 }
 
 template <typename T>
-std::enable_if_t<std::is_integral_v<T>, bool> parseValue(std::string_view text, T &out,
-                                                         std::uint64_t max) {
-  T value{};
-  if (!parseNumber(text, value, 10)) {
-    return false;
+std::enable_if_t<std::is_integral_v<T>, Json> writeValue(T value) {
+  return value;
+}
+
+// Bytes as the tools show them: "00 01 ... 0f".
+template <std::size_t N>
+Json writeValue(const std::array<std::uint8_t, N> &bytes) {
+  std::string text;
+  for (std::uint8_t byte : bytes) text += (text.empty() ? "" : " ") + hexByte(byte);
+  return text;
+}
+
+// An integer from `min` to `max` that the member's type holds.
+template <typename T>
+std::enable_if_t<std::is_integral_v<T>, std::string> readValue(const Json &json, T &out,
+                                                               std::int64_t min, std::int64_t max) {
+  min = std::max<std::int64_t>(min, std::numeric_limits<T>::min());
+  max = static_cast<std::int64_t>(std::min<std::uint64_t>(max, std::numeric_limits<T>::max()));
+  if (!json.is_number_integer() ||
+      (json.is_number_unsigned() && json.get<std::uint64_t>() > static_cast<std::uint64_t>(max)) ||
+      json.get<std::int64_t>() < min || json.get<std::int64_t>() > max) {
+    return "is not an integer from " + std::to_string(min) + " to " + std::to_string(max);
   }
-  if constexpr (std::is_unsigned_v<T>) {
-    if (value > max) {
-      return false;
-    }
-  }
-  out = value;
-  return true;
+  out = static_cast<T>(json.get<std::int64_t>());
+  return {};
 }
 
 template <std::size_t N>
-bool parseValue(std::string_view text, std::array<std::uint8_t, N> &out, std::uint64_t) {
+std::string readValue(const Json &json, std::array<std::uint8_t, N> &out, std::int64_t,
+                      std::int64_t) {
+  std::string problem = "is not " + std::to_string(N) + " hex bytes";
   std::array<std::uint8_t, N> bytes{};
-  std::istringstream words{std::string(text)};
-  std::string word;
+  std::istringstream words(json.is_string() ? json.get<std::string>() : "");
   std::size_t count = 0;
-  while (words >> word) {
-    if (count == N || !parseNumber(std::string_view(word), bytes[count], 16)) {
-      return false;
-    }
-    ++count;
+  for (std::string word; words >> word; ++count) {
+    if (count == N || !parseNumber(std::string_view(word), bytes[count], 16)) return problem;
   }
-  if (count != N) {
-    return false;
-  }
+  if (count != N) return problem;
   out = bytes;
-  return true;
+  return {};
 }
 
-template <auto Member, std::uint64_t Max = std::numeric_limits<std::uint64_t>::max()>
-constexpr Field<typename MemberOf<decltype(Member)>::Owner> field(const char *key) {
-  using Owner = typename MemberOf<decltype(Member)>::Owner;
-  return {key, [](const Owner &owner) { return formatValue(owner.*Member); },
-          [](Owner &owner, std::string_view text) { return parseValue(text, owner.*Member, Max); }};
+template <auto Member, std::int64_t Min = std::numeric_limits<std::int64_t>::min(),
+          std::int64_t Max = std::numeric_limits<std::int64_t>::max()>
+constexpr auto field(const char *key) {
+  using Owner = decltype(ownerOf(Member));
+  return Field<Owner>{
+      key, [](const Owner &owner) { return writeValue(owner.*Member); },
+      [](const Json &json, Owner &owner) { return readValue(json, owner.*Member, Min, Max); }};
 }
 
 constexpr std::array kRadioFields{
-    field<&Radio::mode, kModeSlots - 1>("mode"), field<&Radio::config>("config"),
-    field<&Radio::tx_offset>("tx_offset"),       field<&Radio::rx_split>("rx_split"),
+    field<&Radio::mode, 0, kModeSlots - 1>("mode"),
+    field<&Radio::config>("config"),
+    field<&Radio::tx_offset>("tx_offset"),
+    field<&Radio::rx_split>("rx_split"),
     field<&Radio::tx_split>("tx_split"),
 };
 
 constexpr std::array kVfoFields{
-    field<&Vfo::frequency, kMaxFrequency>("frequency"),
+    field<&Vfo::frequency, 0, kMaxFrequency>("frequency"),
     field<&Vfo::duplex>("duplex"),
-    field<&Vfo::tx_tone, kMaxTone>("tx_tone"),
-    field<&Vfo::rx_tone, kMaxTone>("rx_tone"),
+    field<&Vfo::tx_tone, 0, kMaxTone>("tx_tone"),
+    field<&Vfo::rx_tone, 0, kMaxTone>("rx_tone"),
     field<&Vfo::codeplug>("codeplug"),
 };
 
-enum class Assign { kDone, kUnknownKey, kBadValue };
-
 template <typename Owner, std::size_t N>
-void formatFields(std::string &text, const std::string &prefix,
-                  const std::array<Field<Owner>, N> &fields, const Owner &owner) {
-  for (const Field<Owner> &entry : fields) {
-    text += prefix + entry.key + " = " + entry.format(owner) + "\n";
-  }
+Json writeFields(const std::array<Field<Owner>, N> &fields, const Owner &owner) {
+  Json object = Json::object();
+  for (const Field<Owner> &entry : fields) object[entry.key] = entry.write(owner);
+  return object;
 }
 
+// Reads the member `key`, which messages call `name`, into `owner`; "" when done.
 template <typename Owner, std::size_t N>
-Assign assignField(const std::array<Field<Owner>, N> &fields, Owner &owner, std::string_view key,
-                   std::string_view value) {
+std::string readField(const std::array<Field<Owner>, N> &fields, Owner &owner,
+                      const std::string &key, const Json &value, const std::string &name) {
   for (const Field<Owner> &entry : fields) {
-    if (key == entry.key) {
-      return entry.parse(owner, value) ? Assign::kDone : Assign::kBadValue;
+    if (key != entry.key) continue;
+    std::string problem = entry.read(value, owner);
+    return problem.empty() ? problem : name + " " + problem;
+  }
+  return "unknown key \"" + name + "\"";
+}
+
+std::string readVfo(const Json &json, const std::string &name, Vfo &vfo) {
+  if (!json.is_object()) return name + " is not an object";
+  for (const auto &[key, value] : json.items()) {
+    std::string problem = readField(kVfoFields, vfo, key, value, name + "." + key);
+    if (!problem.empty()) return problem;
+  }
+  return {};
+}
+
+// The mode slots, each under its number.
+std::string readSlots(const Json &json, Radio &radio) {
+  if (!json.is_object()) return std::string(kSlotsKey) + " is not an object";
+  for (const auto &[key, value] : json.items()) {
+    const std::string name = std::string(kSlotsKey) + "." + key;
+    std::size_t slot = 0;
+    if (!parseNumber(std::string_view(key), slot, 10) || slot >= kModeSlots) {
+      return "unknown key \"" + name + "\"";
     }
+    std::string problem = readVfo(value, name, radio.slots[slot]);
+    if (!problem.empty()) return problem;
   }
-  return Assign::kUnknownKey;
+  return {};
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
+std::string readRadio(const Json &json, Radio &radio) {
+  if (!json.is_object()) return "not a JSON object";
+  for (const auto &[key, value] : json.items()) {
+    std::string problem = key == kVfoKey     ? readVfo(value, key, radio.vfo)
+                          : key == kSlotsKey ? readSlots(value, radio)
+                                             : readField(kRadioFields, radio, key, value, key);
+    if (!problem.empty()) return problem;
+  }
+  return {};
 }
 
-// A slot key "slot.N.rest": the slot's VFO and the rest of the key.
-Assign assignSlot(Radio &radio, std::string_view key, std::string_view value) {
-  key.remove_prefix(kSlotPrefix.size());
-  const std::size_t dot = key.find('.');
-  std::size_t slot = 0;
-  if (dot == std::string_view::npos || !parseNumber(key.substr(0, dot), slot, 10) ||
-      slot >= kModeSlots) {
-    return Assign::kUnknownKey;
+// Takes every event and keeps the parser's message on the first syntax
+// error, which the non-throwing parse does not give.
+struct SyntaxErrorFinder : nlohmann::json_sax<Json> {
+  bool null() override { return true; }
+  bool boolean(bool /*value*/) override { return true; }
+  bool number_integer(number_integer_t /*value*/) override { return true; }
+  bool number_unsigned(number_unsigned_t /*value*/) override { return true; }
+  bool number_float(number_float_t /*value*/, const string_t & /*text*/) override { return true; }
+  bool string(string_t & /*value*/) override { return true; }
+  bool binary(binary_t & /*value*/) override { return true; }
+  bool start_object(std::size_t /*size*/) override { return true; }
+  bool key(string_t & /*value*/) override { return true; }
+  bool end_object() override { return true; }
+  bool start_array(std::size_t /*size*/) override { return true; }
+  bool end_array() override { return true; }
+  bool parse_error(std::size_t /*position*/, const std::string & /*token*/,
+                   const nlohmann::detail::exception &error) override {
+    message = error.what();
+    return false;
   }
-  return assignField(kVfoFields, radio.slots[slot], key.substr(dot + 1), value);
+  std::string message;  // "[json.exception...] parse error at line 1, column 2: ..."
+};
+
+std::string parseJson(const std::string &text, Json &document) {
+  document = Json::parse(text, nullptr, false);
+  if (!document.is_discarded()) return {};
+  SyntaxErrorFinder finder;
+  Json::sax_parse(text, &finder);
+  constexpr std::string_view kPrefix = "parse error ";
+  const std::size_t at = finder.message.find(kPrefix);
+  return "bad JSON " +
+         (at == std::string::npos ? finder.message : finder.message.substr(at + kPrefix.size()));
 }
 
-Assign assign(Radio &radio, std::string_view key, std::string_view value) {
-  if (startsWith(key, kVfoPrefix)) {
-    return assignField(kVfoFields, radio.vfo, key.substr(kVfoPrefix.size()), value);
-  }
-  if (startsWith(key, kSlotPrefix)) {
-    return assignSlot(radio, key, value);
-  }
-  return assignField(kRadioFields, radio, key, value);
-}
-
-std::string_view trim(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(kWhitespace);
-  if (first == std::string_view::npos) {
-    return {};
-  }
-  return text.substr(first, text.find_last_not_of(kWhitespace) - first + 1);
-}
-
-// Checks one line and applies it; an empty string when it is fine.
-std::string applyLine(Radio &radio, std::string_view line) {
-  line = trim(line);
-  if (line.empty() || line.front() == '#') {
-    return {};
-  }
-  const std::size_t equals = line.find('=');
-  if (equals == std::string_view::npos) {
-    return "expected \"key = value\"";
-  }
-  const std::string_view key = trim(line.substr(0, equals));
-  const std::string_view value = trim(line.substr(equals + 1));
-  switch (assign(radio, key, value)) {
-    case Assign::kUnknownKey:
-      return "unknown key \"" + std::string(key) + "\"";
-    case Assign::kBadValue:
-      return "bad value \"" + std::string(value) + "\" for " + std::string(key);
-    case Assign::kDone:
-      break;
+// Reads the "key = value" lines older radiosims wrote (and only those: one
+// "#" comment line, then a line per field) into the JSON document they
+// stand for: "vfo.duplex = 17" is {"vfo": {"duplex": 17}}, "slot.N." keys go
+// under "slots", a decimal value is a number and any other ("fd fe") a
+// string. Loading the file rewrites it as JSON, so each file passes here once.
+std::string parseOldLines(const std::string &text, Json &document) {
+  document = Json::object();
+  std::istringstream lines(text);
+  std::string line;
+  for (unsigned number = 1; std::getline(lines, line); ++number) {
+    if (line.empty() || line.front() == '#') continue;
+    const std::size_t separator = line.find(kOldSeparator);
+    std::istringstream keys(line.substr(0, separator));
+    Json *node = &document;
+    for (std::string key; separator != std::string::npos && std::getline(keys, key, '.');) {
+      if (!node->is_null() && !node->is_object()) break;
+      node = &(*node)[node == &document && key == kOldSlotKey ? kSlotsKey : key];
+    }
+    if (separator == std::string::npos || !node->is_null()) {
+      return "line " + std::to_string(number) + ": neither JSON nor \"key = value\"";
+    }
+    const std::string value = line.substr(separator + kOldSeparator.size());
+    std::int64_t integer = 0;
+    *node = parseNumber(std::string_view(value), integer, 10) ? Json(integer) : Json(value);
   }
   return {};
 }
@@ -200,9 +244,7 @@ bool writeAll(int fd, const std::string &text) {
   std::size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno != EINTR) {
-      return false;
-    }
+    if (n < 0 && errno != EINTR) return false;
     done += n < 0 ? 0 : static_cast<std::size_t>(n);
   }
   return true;
@@ -236,43 +278,42 @@ bool sameFile(int fd, const std::string &path) {
 }  // namespace
 
 std::string formatState(const Radio &radio) {
-  std::string text = "# radio state, one \"key = value\" per line\n";
-  formatFields(text, "", kRadioFields, radio);
-  formatFields(text, std::string(kVfoPrefix), kVfoFields, radio.vfo);
+  Json document = writeFields(kRadioFields, radio);
+  document[kVfoKey] = writeFields(kVfoFields, radio.vfo);
+  Json &slots = document[kSlotsKey] = Json::object();
   for (std::size_t slot = 0; slot < kModeSlots; ++slot) {
     if (radio.slots[slot] != Vfo{}) {
-      formatFields(text, std::string(kSlotPrefix) + std::to_string(slot) + ".", kVfoFields,
-                   radio.slots[slot]);
+      slots[std::to_string(slot)] = writeFields(kVfoFields, radio.slots[slot]);
     }
   }
-  return text;
+  return document.dump(kIndent) + "\n";
 }
 
-bool parseState(std::istream &in, const std::string &name, Radio &radio, std::string &error) {
+bool parseState(const std::string &text, const std::string &name, Radio &radio,
+                std::string &error) {
+  const std::size_t first = text.find_first_not_of(" \t\r\n");
+  Json document;
+  std::string problem = first != std::string::npos && text[first] == '{'
+                            ? parseJson(text, document)
+                            : parseOldLines(text, document);
   Radio parsed = radio;
-  std::string line;
-  for (unsigned number = 1; std::getline(in, line); ++number) {
-    const std::string problem = applyLine(parsed, line);
-    if (!problem.empty()) {
-      error = name + ":" + std::to_string(number) + ": " + problem;
-      return false;
-    }
+  if (problem.empty()) problem = readRadio(document, parsed);
+  if (!problem.empty()) {
+    error = name + ": " + problem;
+    return false;
   }
   radio = std::move(parsed);
   return true;
 }
 
-StateLoad loadState(const std::string &path, Radio &radio, std::string &error) {
-  std::error_code missing;
-  if (!std::filesystem::exists(path, missing)) {
-    return StateLoad::kMissing;
-  }
+bool loadState(const std::string &path, Radio &radio, std::string &error) {
   std::ifstream in(path);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   if (!in) {
     error = path + ": cannot be read";
-    return StateLoad::kFailed;
+    return false;
   }
-  return parseState(in, path, radio, error) ? StateLoad::kLoaded : StateLoad::kFailed;
+  return parseState(text, path, radio, error);
 }
 
 StateFile::~StateFile() {
@@ -301,7 +342,7 @@ bool StateFile::open(const std::string &path, Radio &radio, std::string &error) 
       return false;
     }
   } while (!sameFile(lock_, path));
-  return loadState(path, radio, error) == StateLoad::kLoaded && save(radio, error);
+  return loadState(path, radio, error) && save(radio, error);
 }
 
 bool StateFile::save(const Radio &radio, std::string &error) {
