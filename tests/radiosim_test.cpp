@@ -151,12 +151,12 @@ TEST(Radiosim, BadUsageOrStateFileExitsBeforeServing) {
   // names the state file radiosim was given (if any).
   const std::tuple<std::vector<std::string>, std::string, int, std::string> rows[] = {
       {{kOptAddress, "300"}, "", 2, "--address: not a bus address from 0 to 252: 300"},
-      {{kOptState, file}, "mode = 3\nbogus\n", 1, R"(: line 2: neither JSON nor "key = value")"},
+      {{kOptState, file}, "mode = 3\nmode.x = 4", 1, R"(: line 2: neither JSON nor "key = value")"},
       {{kOptState, file},
-       "{\"mode\": 3,\n}",
+       "{\"vfo\": [null, true, 1, -1, 0.5, \"\", {}]\n1}",
        1,
-       ": bad JSON at line 2, column 1: syntax error while parsing object key - unexpected '}'; "
-       "expected string literal"},
+       ": bad JSON at line 2, column 1: syntax error while parsing object - unexpected number "
+       "literal; expected '}'"},
       {{kOptState, file}, R"({"mode": 100})", 1, ": mode is not an integer from 0 to 99"},
       {{kOptState, file}, R"({"slots": {"100": {}}})", 1, R"(: unknown key "slots.100")"},
       {{kOptState, file}, R"({"vfo": {"codeplug": 1}})", 1, ": vfo.codeplug is not 16 hex bytes"},
