@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Reading and writing the radio state file. Two tables name the fields, one
 // for the radio as a whole and one for a VFO (used for the VFO and for every
-// mode slot); each entry knows its member's JSON form and range. Text is
-// parsed with nlohmann-json's non-throwing parser and the document checked
-// field by field, so a bad file becomes a message, never an exception. The
+// mode slot); each entry knows its member's JSON form and range. A syntax
+// error is caught where the text is parsed and the document is then checked
+// field by field, so a bad file becomes a message naming the problem. The
 // "key = value" text older radiosims wrote is first turned into the JSON
 // document it stands for and then checked like any other.
 #include "state_file.h"
@@ -178,38 +178,18 @@ std::string readRadio(const Json &json, Radio &radio) {
   return {};
 }
 
-// Takes every event and keeps the parser's message on the first syntax
-// error, which the non-throwing parse does not give.
-struct SyntaxErrorFinder : nlohmann::json_sax<Json> {
-  bool null() override { return true; }
-  bool boolean(bool /*value*/) override { return true; }
-  bool number_integer(number_integer_t /*value*/) override { return true; }
-  bool number_unsigned(number_unsigned_t /*value*/) override { return true; }
-  bool number_float(number_float_t /*value*/, const string_t & /*text*/) override { return true; }
-  bool string(string_t & /*value*/) override { return true; }
-  bool binary(binary_t & /*value*/) override { return true; }
-  bool start_object(std::size_t /*size*/) override { return true; }
-  bool key(string_t & /*value*/) override { return true; }
-  bool end_object() override { return true; }
-  bool start_array(std::size_t /*size*/) override { return true; }
-  bool end_array() override { return true; }
-  bool parse_error(std::size_t /*position*/, const std::string & /*token*/,
-                   const nlohmann::detail::exception &error) override {
-    message = error.what();
-    return false;
-  }
-  std::string message;  // "[json.exception...] parse error at line 1, column 2: ..."
-};
-
+// Parses `text` into `document`; a syntax error becomes a message naming
+// where it is ("bad JSON at line 2, column 1: ...").
 std::string parseJson(const std::string &text, Json &document) {
-  document = Json::parse(text, nullptr, false);
-  if (!document.is_discarded()) return {};
-  SyntaxErrorFinder finder;
-  Json::sax_parse(text, &finder);
-  constexpr std::string_view kPrefix = "parse error ";
-  const std::size_t at = finder.message.find(kPrefix);
-  return "bad JSON " +
-         (at == std::string::npos ? finder.message : finder.message.substr(at + kPrefix.size()));
+  try {
+    document = Json::parse(text);
+    return {};
+  } catch (const Json::parse_error &error) {
+    const std::string message = error.what();
+    constexpr std::string_view kPrefix = "parse error ";
+    const std::size_t at = message.find(kPrefix);
+    return "bad JSON " + (at == std::string::npos ? message : message.substr(at + kPrefix.size()));
+  }
 }
 
 // Reads the "key = value" lines older radiosims wrote (and only those: one
