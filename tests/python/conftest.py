@@ -31,6 +31,13 @@ def sim(request):
 
 
 @pytest.fixture
+def sims():
+    """Two radiosims; stopped after the test."""
+    yield Sim(), Sim()
+    radioline.stop_simulator()
+
+
+@pytest.fixture
 def radio(sim):
     with radioline.open(sim.path) as line:
         yield line

@@ -1,7 +1,10 @@
 # SPDX-License-Identifier: MIT
 # The Python package: operations round-trip through radiosim, errors map to their classes, arguments are checked before sending.
 import errno
+import logging
 import os
+import subprocess
+import sys
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -54,22 +57,24 @@ def test_bad_calls_raise_before_sending(sim, radio):
             getattr(radio, method)(*args)
     with pytest.raises(ValueError, match="broadcast"):
         radioline.open(sim.path, controller=0)
-    with pytest.raises(RuntimeError, match=sim.path):  # one line per process
-        radioline.open(sim.path)
+    with pytest.raises(ValueError, match="timeout"):
+        radioline.Radio(sim.path, timeout=0)
     radio.get_version()
     assert sim.heard() == "version read"
 
 
-# The hung-up radio's simulator is stopped once the line is open.
+# The hung-up radio's simulator is stopped once the line is open; the silent
+# one is given up on after the line's own time-out.
 @pytest.mark.parametrize("sim, error, code", [
     (["--refuse-every", "1"], radioline.RadioRefused, errno.EINVAL),
     (["--silent-every", "1"], radioline.RadioTimeout, errno.ETIMEDOUT),
     ([], radioline.LineLost, errno.EIO),
-], ids=["refused", "silent_waits_out_the_timeout", "hung_up"], indirect=["sim"])
-def test_line_fault_raises_its_error_class(sim, radio, error, code):
+], ids=["refused", "silent", "hung_up"], indirect=["sim"])
+def test_line_fault_raises_its_error_class(sim, error, code):
+    radio = radioline.Radio(sim.path, timeout=0.3)
     if error is radioline.LineLost:
         radioline.stop_simulator(sim.path)
-    with pytest.raises(error) as raised:
+    with radio, pytest.raises(error) as raised:
         radio.set_frequency(145_500_000)
     assert raised.value.errno == code and isinstance(raised.value, OSError)
     assert str(raised.value) == ("the radio refused set_frequency" if code == errno.EINVAL else
@@ -105,8 +110,27 @@ def test_threads_sharing_a_radio_get_consistent_results(radio):
                       (radio.get_vco_split, radio.get_config), ((1000, 2000), (1, 2))))
 
 
-def test_trace_switches_the_library_trace(radio, capfd):
+def test_two_radios_at_once_each_reach_their_own(sims):
+    with radioline.open(sims[0].path) as first, radioline.open(sims[1].path) as second:
+        with ThreadPoolExecutor(2) as pool:
+            list(pool.map(lambda radio, hertz: radio.set_tx_offset(hertz), (first, second),
+                          (1000, 2000)))
+        assert (first.get_tx_offset(), second.get_tx_offset()) == (1000, 2000)
+    assert [[sim.heard(), sim.heard()] for sim in sims] == [
+        [f"tx offset set to {hertz}", "tx offset read"] for hertz in (1000, 2000)]
+
+
+def test_trace_goes_to_the_logging_module(radio, caplog):
     for on in (True, False):
         radioline.trace(on)
+        caplog.clear()
         radio.get_version()
-        assert ("getversion: calling sendcmd\n" in capfd.readouterr().err) == on
+        assert (("radioline", logging.DEBUG, "getversion: calling sendcmd")
+                in caplog.record_tuples) == on
+
+
+# Where logging is not configured the records go to standard error, a line each.
+def test_trace_without_logging_writes_standard_error(sim):
+    script = "import radioline, sys; radioline.trace(True); radioline.open(sys.argv[1]).get_version()"
+    run = subprocess.run([sys.executable, "-c", script, sim.path], capture_output=True, text=True)
+    assert "\ngetversion: calling sendcmd\n" in run.stderr and run.returncode == 0
