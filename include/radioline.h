@@ -355,21 +355,18 @@ typedef void (*radioline_trace_fn)(void *context, const char *text);
  * itself writes no trace (the line has no callback yet). The handle is
  * allocated here and freed by rl_close().
  * Returns 0, or, with `*line` set to NULL and nothing left open:
- *   EINVAL (errno set) when `path` or `line` is NULL (`line` then untouched),
- *   or `baud` has no speed constant;
+ *   EINVAL (errno set) when `path` or `line` is NULL (`line` then untouched);
  *   ENOMEM (errno set) when the handle cannot be allocated;
- *   the open call's errno (ENOENT, EACCES, ...);
- *   ENOTTY or another errno when the device's settings cannot be read;
- *   the errno of tcsetattr when the settings cannot be applied.
+ *   what seropen() returns for a device it cannot open or set up (the
+ *   open call's errno, ENOTTY, EINVAL for a `baud` without a speed
+ *   constant, ...), with errno set to it.
  * Blocks while the open call does (a serial port waiting for carrier). */
 RADIOLINE_API int rl_open(const char *path, int baud, radioline_line **line);
 
-/* Closes the line's device and frees the handle: `line` is gone, even when
- * the close fails.
- * Returns 0, or:
- *   EINVAL (errno set) when `line` is NULL;
- *   the errno of close when it fails (EBADF: the descriptor was closed
- *   behind the library's back). */
+/* Closes the line's device and frees the handle: `line` is gone.
+ * Returns 0, or EINVAL (errno set) when `line` is NULL. A failure the
+ * system reports while closing is not passed on: the descriptor is
+ * released all the same, and nothing could be done about it. */
 RADIOLINE_API int rl_close(radioline_line *line);
 
 /* Sets how long each byte read on `line` waits, in milliseconds (5000 until

@@ -31,13 +31,6 @@ def sim(request):
 
 
 @pytest.fixture
-def sims():
-    """Two radiosims; stopped after the test."""
-    yield Sim(), Sim()
-    radioline.stop_simulator()
-
-
-@pytest.fixture
 def radio(sim):
-    with radioline.open(sim.path) as line:
+    with radioline.open(sim.path, timeout=1) as line:  # radiosim answers in milliseconds
         yield line
