@@ -35,8 +35,8 @@ static void *run_station(void *context) {
   if (station->traced) rl_settrace(line, show_trace, station);
   station->rc = rl_setvfofreq(line, RADIO, CONTROLLER, station->frequency);
   if (station->rc == 0)
-    station->rc = rl_getversion(line, RADIO, CONTROLLER, station->version,
-                                (int)sizeof station->version - 1);
+    station->rc =
+        rl_getversion(line, RADIO, CONTROLLER, station->version, (int)sizeof station->version - 1);
   rl_close(line);
   return NULL;
 }

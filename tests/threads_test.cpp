@@ -16,8 +16,8 @@ void onThreads(int count, const std::vector<SimProcess *> &sims, Work work) {
   for (std::size_t i = 0; i < sims.size(); i++) {
     ASSERT_EQ(rl_open(sims[i]->slavePath().c_str(), 115200, &lines[i]), 0);
   }
-  std::vector<std::thread> threads;
-  for (int i = 0; i < count; i++) threads.emplace_back(work, lines[i % lines.size()], i);
+  std::vector<std::thread> threads(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; i++) threads[i] = std::thread(work, lines[i % lines.size()], i);
   for (std::thread &thread : threads) thread.join();
   for (radioline_line *line : lines) rl_close(line);
 }
