@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: MIT
 // Benchmark: rate, library CPU time, system calls and serial-line time of one exchange, classic
-// and on a line handle; and two handles' lines driven side by side from two threads.
+// and on a line handle; the two in turns; two handles' lines driven side by side from two threads.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -75,10 +77,14 @@ IoCalls ioCalls() {
   return calls;
 }
 
-double processCpuSeconds() {
+double cpuSeconds(clockid_t clock) {
   timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  clock_gettime(clock, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+double processCpuSeconds() {
+  return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
 }
 
 // radiosim without echo, noise or other stations, and the classic line open to it.
@@ -226,6 +232,50 @@ void BM_HandleDataFormGetversion(benchmark::State &state) {
           [&] { return rl_getversion(handle(), kRadio, kController, text, sizeof text); });
 }
 
+// Each exchange through the classic call and its handle namesake in turn,
+// the order swapped every iteration, so that what the machine does
+// meanwhile weighs on both alike: the thread's CPU time of each call, and
+// the handle's as a share of the classic's (100: the same cost).
+void BM_HandleAgainstClassic(benchmark::State &state) {
+  if (!lineReady() || handle() == nullptr) {
+    fail(state, "radiosim did not start or a line did not open");
+    return;
+  }
+  long offset = 0;
+  unsigned char text[32];
+  using Call = std::function<int()>;
+  const std::array<std::pair<Call, Call>, 3> calls{{
+      {[] { return setmode(kRadio, kController, 12); },
+       [] { return rl_setmode(handle(), kRadio, kController, 12); }},
+      {[&] { return gettxoffset(kRadio, kController, &offset); },
+       [&] { return rl_gettxoffset(handle(), kRadio, kController, &offset); }},
+      {[&] { return getversion(kRadio, kController, text, sizeof text); },
+       [&] { return rl_getversion(handle(), kRadio, kController, text, sizeof text); }},
+  }};
+  std::array<double, 3> classic{}, handled{};
+  bool handle_first = false;
+  for (auto _ : state) {
+    for (std::size_t k = 0; k < calls.size(); k++) {
+      for (const bool on_handle : {handle_first, !handle_first}) {
+        const double start = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        if ((on_handle ? calls[k].second : calls[k].first)() != 0) {
+          fail(state, "the exchange failed");
+          return;
+        }
+        (on_handle ? handled : classic)[k] += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start;
+      }
+    }
+    handle_first = !handle_first;
+  }
+  const auto n = static_cast<double>(state.iterations());
+  const char *names[] = {"setmode", "gettxoffset", "getversion"};
+  for (std::size_t k = 0; k < calls.size(); k++) {
+    state.counters[std::string(names[k]) + "_classic_us"] = classic[k] / n * kMicro;
+    state.counters[std::string(names[k]) + "_handle_us"] = handled[k] / n * kMicro;
+    state.counters[std::string(names[k]) + "_handle_pct"] = 100 * handled[k] / classic[k];
+  }
+}
+
 // setmode on paced lines, each benchmark thread on a line of its own: with
 // two threads the exchanges per second are those of both lines together.
 void BM_PacedLinesSetmode(benchmark::State &state) {
@@ -249,6 +299,7 @@ BENCHMARK(BM_DataFormGetversion)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_HandleStatusFormSetmode)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_HandleDataFormGettxoffset)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_HandleDataFormGetversion)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_HandleAgainstClassic)->UseRealTime();
 BENCHMARK(BM_PacedLinesSetmode)->UseRealTime()->Threads(1)->Threads(kPacedLines);
 
 }  // namespace

@@ -387,8 +387,9 @@ RADIOLINE_API int rl_settrace(radioline_line *line, radioline_trace_fn fn, void 
  * declaration above, with three differences: a byte read waits the line's
  * time-out instead of 5 seconds, the trace goes to the line's callback, and
  * a NULL `line` is refused with EINVAL (errno set) before anything is sent
- * or read or stored. A handle's descriptor is open until rl_close(), so the
- * codes for a line without a device do not arise on it. */
+ * or read or stored. A handle's device is open until rl_close(), so EBADF
+ * comes only from a descriptor of 1024 or above, which select() cannot
+ * watch (a process with that many files open). */
 
 /* rawcharout() on `line`: writes the one byte `c` as it is. */
 RADIOLINE_API int rl_rawcharout(radioline_line *line, unsigned char c);
