@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
-// Benchmark: rate, library CPU time, system calls and serial-line time of one exchange.
+// Benchmark: rate, library CPU time, system calls and serial-line time of one exchange, classic
+// and on a line handle; the two in turns; two handles' lines driven side by side from two threads.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,13 +77,17 @@ IoCalls ioCalls() {
   return calls;
 }
 
-double processCpuSeconds() {
+double cpuSeconds(clockid_t clock) {
   timespec now{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  clock_gettime(clock, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
-// radiosim without echo, noise or other stations, and the line open to it.
+double processCpuSeconds() {
+  return cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+// radiosim without echo, noise or other stations, and the classic line open to it.
 class Line {
  public:
   Line() : sim_({"--version-text", kVersionText}) {
@@ -104,6 +111,41 @@ bool lineReady() {
   return line.opened();
 }
 
+// A radiosim of its own with `options`, and a line handle open to it.
+class HandleLine {
+ public:
+  explicit HandleLine(const std::vector<std::string> &options) : sim_(options) {
+    if (sim_.started() && rl_open(sim_.slavePath().c_str(), 115200, &line_) != 0) line_ = nullptr;
+    if (line_ != nullptr && rl_settxoffset(line_, kRadio, kController, kOffset) != 0) {
+      rl_close(line_);
+      line_ = nullptr;
+    }
+  }
+  ~HandleLine() { rl_close(line_); }
+  HandleLine(const HandleLine &) = delete;
+  HandleLine &operator=(const HandleLine &) = delete;
+
+  radioline_line *get() const { return line_; }
+
+ private:
+  SimProcess sim_;
+  radioline_line *line_ = nullptr;
+};
+
+// The handle's line for the single exchanges: as the classic one.
+radioline_line *handle() {
+  static HandleLine line({"--version-text", kVersionText});
+  return line.get();
+}
+
+// Lines paced like a 19200-baud line, one per benchmark thread.
+constexpr int kPacedLines = 2;
+radioline_line *pacedLine(int thread) {
+  static HandleLine lines[kPacedLines] = {HandleLine({"--wire-baud", "19200"}),
+                                          HandleLine({"--wire-baud", "19200"})};
+  return lines[thread % kPacedLines].get();
+}
+
 // The request and reply bodies of one exchange, as the design puts them on
 // the wire.
 struct Exchange {
@@ -113,8 +155,8 @@ struct Exchange {
 
 // Runs `call` once per iteration and reports the counters.
 template <typename Call>
-void measure(benchmark::State &state, const Exchange &design, Call call) {
-  if (!lineReady()) {
+void measure(benchmark::State &state, bool ready, const Exchange &design, Call call) {
+  if (!ready) {
     fail(state, "radiosim did not start or the line did not open");
     return;
   }
@@ -152,26 +194,113 @@ void measure(benchmark::State &state, const Exchange &design, Call call) {
   }
 }
 
+const Exchange kSetmode{{0x08, 0x12}, {0xFB}};
+const Exchange kGettxoffset{{0xAA, 0x05}, with({0xAA, 0x85}, le32(kOffset))};
+const Exchange kGetversion{
+    {0xAA, 0x02}, with({0xAA, 0x82}, Bytes(kVersionText, kVersionText + sizeof kVersionText - 1))};
+
 void BM_StatusFormSetmode(benchmark::State &state) {
-  measure(state, {{0x08, 0x12}, {0xFB}}, [] { return setmode(kRadio, kController, 12); });
+  measure(state, lineReady(), kSetmode, [] { return setmode(kRadio, kController, 12); });
 }
 
 void BM_DataFormGettxoffset(benchmark::State &state) {
   long offset = 0;
-  measure(state, {{0xAA, 0x05}, with({0xAA, 0x85}, le32(kOffset))},
+  measure(state, lineReady(), kGettxoffset,
           [&] { return gettxoffset(kRadio, kController, &offset); });
 }
 
 void BM_DataFormGetversion(benchmark::State &state) {
   unsigned char text[32];
-  const std::string version = kVersionText;
-  measure(state, {{0xAA, 0x02}, with({0xAA, 0x82}, Bytes(version.begin(), version.end()))},
+  measure(state, lineReady(), kGetversion,
           [&] { return getversion(kRadio, kController, text, sizeof text); });
+}
+
+void BM_HandleStatusFormSetmode(benchmark::State &state) {
+  measure(state, handle() != nullptr, kSetmode,
+          [] { return rl_setmode(handle(), kRadio, kController, 12); });
+}
+
+void BM_HandleDataFormGettxoffset(benchmark::State &state) {
+  long offset = 0;
+  measure(state, handle() != nullptr, kGettxoffset,
+          [&] { return rl_gettxoffset(handle(), kRadio, kController, &offset); });
+}
+
+void BM_HandleDataFormGetversion(benchmark::State &state) {
+  unsigned char text[32];
+  measure(state, handle() != nullptr, kGetversion,
+          [&] { return rl_getversion(handle(), kRadio, kController, text, sizeof text); });
+}
+
+// Each exchange through the classic call and its handle namesake in turn,
+// the order swapped every iteration, so that what the machine does
+// meanwhile weighs on both alike: the thread's CPU time of each call, and
+// the handle's as a share of the classic's (100: the same cost).
+void BM_HandleAgainstClassic(benchmark::State &state) {
+  if (!lineReady() || handle() == nullptr) {
+    fail(state, "radiosim did not start or a line did not open");
+    return;
+  }
+  long offset = 0;
+  unsigned char text[32];
+  using Call = std::function<int()>;
+  const std::array<std::pair<Call, Call>, 3> calls{{
+      {[] { return setmode(kRadio, kController, 12); },
+       [] { return rl_setmode(handle(), kRadio, kController, 12); }},
+      {[&] { return gettxoffset(kRadio, kController, &offset); },
+       [&] { return rl_gettxoffset(handle(), kRadio, kController, &offset); }},
+      {[&] { return getversion(kRadio, kController, text, sizeof text); },
+       [&] { return rl_getversion(handle(), kRadio, kController, text, sizeof text); }},
+  }};
+  std::array<double, 3> classic{}, handled{};
+  bool handle_first = false;
+  for (auto _ : state) {
+    for (std::size_t k = 0; k < calls.size(); k++) {
+      for (const bool on_handle : {handle_first, !handle_first}) {
+        const double start = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+        if ((on_handle ? calls[k].second : calls[k].first)() != 0) {
+          fail(state, "the exchange failed");
+          return;
+        }
+        (on_handle ? handled : classic)[k] += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - start;
+      }
+    }
+    handle_first = !handle_first;
+  }
+  const auto n = static_cast<double>(state.iterations());
+  const char *names[] = {"setmode", "gettxoffset", "getversion"};
+  for (std::size_t k = 0; k < calls.size(); k++) {
+    state.counters[std::string(names[k]) + "_classic_us"] = classic[k] / n * kMicro;
+    state.counters[std::string(names[k]) + "_handle_us"] = handled[k] / n * kMicro;
+    state.counters[std::string(names[k]) + "_handle_pct"] = 100 * handled[k] / classic[k];
+  }
+}
+
+// setmode on paced lines, each benchmark thread on a line of its own: with
+// two threads the exchanges per second are those of both lines together.
+void BM_PacedLinesSetmode(benchmark::State &state) {
+  radioline_line *line = pacedLine(state.thread_index());
+  if (line == nullptr) {
+    fail(state, "a paced radiosim did not start or its line did not open");
+    return;
+  }
+  for (auto _ : state) {
+    if (rl_setmode(line, kRadio, kController, 12) != 0) {
+      fail(state, "the exchange failed");
+      return;
+    }
+  }
+  state.SetItemsProcessed(state.iterations());
 }
 
 BENCHMARK(BM_StatusFormSetmode)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_DataFormGettxoffset)->UseRealTime()->MeasureProcessCPUTime();
 BENCHMARK(BM_DataFormGetversion)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_HandleStatusFormSetmode)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_HandleDataFormGettxoffset)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_HandleDataFormGetversion)->UseRealTime()->MeasureProcessCPUTime();
+BENCHMARK(BM_HandleAgainstClassic)->UseRealTime();
+BENCHMARK(BM_PacedLinesSetmode)->UseRealTime()->Threads(1)->Threads(kPacedLines);
 
 }  // namespace
 

@@ -1,40 +1,65 @@
 /* SPDX-License-Identifier: MIT */
 /*
- * radioline: control a two-way radio over a serial line.
+ * radioline: control two-way radios over serial lines.
  *
- * Lifecycle: call seropen() once with the device path and baud rate, then any
- * number of operations one after another, then serclose(). Every operation
- * sends one frame FE FE <to> <from> <body> FD to the radio and, for the radio
- * commands, waits for the one reply frame that concerns it: a frame sent by
- * the radio to the controller.
+ * Two APIs run the same code: the same frames, exchange, result codes and
+ * trace lines. They differ in where the line lives, how long a byte is
+ * waited for and where the trace goes.
+ *
+ * The classic API keeps one line per process. Call seropen() once with the
+ * device path and baud rate, then any number of operations one after
+ * another, then serclose(). The descriptor is the global `serfh`, the trace
+ * switch the global `debug`, and every byte read waits at most 5 seconds.
+ * Both globals are process-wide, so the classic calls are not reentrant:
+ * call them from one thread at a time. It suits a program that drives one
+ * radio from one thread, and programs written against it before the
+ * handles came.
+ *
+ * The handle API (the rl_ calls at the end of this header) keeps each line
+ * in a handle: rl_open() a line per device, then the same operations with
+ * the handle first (rl_setvfofreq(line, to, from, freq), ...), then
+ * rl_close(). Each handle has its own reply time-out (rl_settimeout()) and
+ * trace callback (rl_settrace()). Any number of lines may be open at once,
+ * each usable from any thread: the library holds a line's lock for each
+ * call on it, a radio command's whole exchange (its request and its reply)
+ * included, so two threads sharing a line never take each other's replies,
+ * and calls on different lines run in parallel. Use it for several radios,
+ * several threads, a trace of your own or a time-out of your own. The two
+ * APIs never share a line: a handle's line is not `serfh`, and `debug`
+ * does not trace it.
+ *
+ * Every operation sends one frame FE FE <to> <from> <body> FD to the radio
+ * and, for the radio commands, waits for the one reply frame that concerns
+ * it: a frame sent by the radio to the controller.
  *
  * Result codes: every call that can fail returns 0 on success or a positive
  * errno value of the platform (EINVAL, ENOSPC, ETIMEDOUT, EPIPE, EBADF, or
  * whatever a failing system call left in errno), so strerror() and perror()
  * name every code. serclose() alone differs: it returns 0, -1, or the
- * negative `serfh` when no device is open. Where the library makes a code up itself it also sets
- * errno to it, unless the function's comment says otherwise. The first
- * failure of a lower layer ends the operation and is returned unchanged;
- * nothing is retried.
+ * negative `serfh` when no device is open. Where the library makes a code up
+ * itself it also sets errno to it, unless the function's comment says
+ * otherwise. The first failure of a lower layer ends the operation and is
+ * returned unchanged; nothing is retried.
  *
  * Addresses: `to` is the radio's bus address, `from` the controller's; both
  * are one byte, 0 to 252 (0xFC). Address 0 is a broadcast: the request is
  * sent but no reply is awaited.
  *
- * Time-out: every byte read waits at most 5 seconds, separately for each
- * byte, so a call returns ETIMEDOUT 5 seconds after the line falls silent.
+ * Time-out: every byte read waits at most 5 seconds (a handle: its line's
+ * time-out), separately for each byte, so a call returns ETIMEDOUT that
+ * long after the line falls silent.
  *
- * Tracing: set the global `debug` to non-zero and every layer writes a
- * line-by-line account of its work to standard error, each line beginning
- * with the name of the function that writes it, with two exceptions:
- * seropen()'s "tcgetattr returned" and "tcsetattr returned" lines begin with
- * the name of the call they report, and getvcosplitfreq() writes under the
- * name "getvcosplit". With `debug` zero the library writes nothing.
+ * Tracing: set the global `debug` to non-zero and every classic call writes
+ * a line-by-line account of its work to standard error; give a handle a
+ * callback with rl_settrace() and it gets the same lines, one call each.
+ * Each line begins with the name of the function that writes it, with two
+ * exceptions: seropen()'s "tcgetattr returned" and "tcsetattr returned"
+ * lines begin with the name of the call they report, and getvcosplitfreq()
+ * writes under the name "getvcosplit". With `debug` zero (and no callback)
+ * the library writes nothing.
  *
- * Threads: the open descriptor (`serfh`) and `debug` are process-wide, so the
- * operations are not reentrant: call them from one thread at a time.
- *
- * The library allocates no memory and starts nothing in the background.
+ * The library starts nothing in the background and allocates no memory,
+ * but for the handle rl_open() allocates and rl_close() frees.
  */
 #ifndef RADIOLINE_H
 #define RADIOLINE_H
@@ -291,6 +316,151 @@ RADIOLINE_API int getvcosplitfreq(int to, int from, long *txsplit, long *rxsplit
 /* Writes the VCO split pair: sends AA 08, `rxvcosplit` and then
  * `txvcosplit`, each as a 32-bit little-endian two's-complement integer. */
 RADIOLINE_API int setvcosplit(int to, int from, long txvcosplit, long rxvcosplit);
+
+/* ------------------------------------------------------------------------
+ * Line handles: any number of lines, each usable from any thread.
+ *
+ * A radioline_line is one open serial line with its own descriptor, reply
+ * time-out (5000 ms until rl_settimeout()) and trace callback (none until
+ * rl_settrace()). Every call below takes it first. A call holds the line's
+ * lock from its start to its return: a radio command for its whole
+ * exchange (the discard of an abandoned reply, its request and its reply),
+ * a frame or byte call for that frame or byte. So threads may share a line
+ * and each gets its own command's reply; calls on different lines do not
+ * wait for each other. Two calls of the frame layer (rl_sendcmd(), then
+ * rl_rcvresp()) are two calls: another thread's call may come between
+ * them; use a radio command, or one thread, where that matters.
+ * A line must not be used after rl_close(), nor closed while a call on it
+ * is running.
+ * ------------------------------------------------------------------------ */
+
+/* An open line; only the library sees inside it. */
+typedef struct radioline_line radioline_line;
+
+/* Receives one trace line of a handle's line: `text` is the line without
+ * its newline, valid only during the call; `context` is what
+ * rl_settrace() was given. It runs on the thread that made the call, while
+ * that call holds the line's lock: it must not call radioline on the same
+ * line (that call would wait for itself forever), and the line waits for
+ * it, so it should be quick. A line longer than 1023 bytes (only a long
+ * codeplug text given to rl_setvfocodeplug() makes one) comes cut to its
+ * first 1023 bytes. A failed system call's line reads "name: system text",
+ * as perror() writes it. */
+typedef void (*radioline_trace_fn)(void *context, const char *text);
+
+/* Opens `path` as seropen() opens a device (read-write, blocking, raw 8-bit
+ * mode at `baud` bits per second, low latency where the driver offers it,
+ * waiting input discarded) on a line of its own, and stores the new line in
+ * `*line`. `serfh`, `debug` and the default line are untouched; the open
+ * itself writes no trace (the line has no callback yet). The handle is
+ * allocated here and freed by rl_close().
+ * Returns 0, or, with `*line` set to NULL and nothing left open:
+ *   EINVAL (errno set) when `path` or `line` is NULL (`line` then untouched);
+ *   ENOMEM (errno set) when the handle cannot be allocated;
+ *   what seropen() returns for a device it cannot open or set up (the
+ *   open call's errno, ENOTTY, EINVAL for a `baud` without a speed
+ *   constant, ...), with errno set to it.
+ * Blocks while the open call does (a serial port waiting for carrier). */
+RADIOLINE_API int rl_open(const char *path, int baud, radioline_line **line);
+
+/* Closes the line's device and frees the handle: `line` is gone.
+ * Returns 0, or EINVAL (errno set) when `line` is NULL. A failure the
+ * system reports while closing is not passed on: the descriptor is
+ * released all the same, and nothing could be done about it. */
+RADIOLINE_API int rl_close(radioline_line *line);
+
+/* Sets how long each byte read on `line` waits, in milliseconds (5000 until
+ * it is set); a call then fails with ETIMEDOUT that long after the line
+ * falls silent. Waits for a call running on the line to end.
+ * Returns 0, or EINVAL (errno set, nothing changed) when `line` is NULL or
+ * `ms` is 0 or negative. */
+RADIOLINE_API int rl_settimeout(radioline_line *line, int ms);
+
+/* Sends the line's trace to `fn`, one call per line with `context` (see
+ * radioline_trace_fn); NULL `fn` switches the trace off. `debug` has no
+ * say over a handle's trace. Waits for a call running on the line to end.
+ * Returns 0, or EINVAL (errno set, nothing changed) when `line` is NULL. */
+RADIOLINE_API int rl_settrace(radioline_line *line, radioline_trace_fn fn, void *context);
+
+/* Each call below is its classic namesake on `line`: the same bytes, result
+ * codes and errno rules and trace lines, documented at the classic
+ * declaration above, with three differences: a byte read waits the line's
+ * time-out instead of 5 seconds, the trace goes to the line's callback, and
+ * a NULL `line` is refused with EINVAL (errno set) before anything is sent
+ * or read or stored. A handle's device is open until rl_close(), so EBADF
+ * comes only from a descriptor of 1024 or above, which select() cannot
+ * watch (a process with that many files open). */
+
+/* rawcharout() on `line`: writes the one byte `c` as it is. */
+RADIOLINE_API int rl_rawcharout(radioline_line *line, unsigned char c);
+
+/* rawcharin() on `line`: waits up to the line's time-out for one byte. */
+RADIOLINE_API int rl_rawcharin(radioline_line *line, unsigned char *c);
+
+/* charout() on `line`: sends one body byte, escaped when it must be. */
+RADIOLINE_API int rl_charout(radioline_line *line, unsigned char c);
+
+/* charin() on `line`: receives one body byte, unescaped. */
+RADIOLINE_API int rl_charin(radioline_line *line, unsigned char *c);
+
+/* sendcmd() on `line`: sends the frame FE FE <to> <from> <cmd> FD. */
+RADIOLINE_API int rl_sendcmd(radioline_line *line, int to, int from, unsigned char *cmd,
+                             int cmdlen);
+
+/* rcvresp() on `line`: receives the next frame on the line. */
+RADIOLINE_API int rl_rcvresp(radioline_line *line, int *to, int *from, unsigned char *resp,
+                             int bufsize, int *resplen);
+
+/* setvfofreq() on `line`: tunes the VFO. */
+RADIOLINE_API int rl_setvfofreq(radioline_line *line, int to, int from, long freq);
+
+/* setmode() on `line`: selects a mode slot. */
+RADIOLINE_API int rl_setmode(radioline_line *line, int to, int from, long mode);
+
+/* storevfotomode() on `line`: stores the VFO into the current mode slot. */
+RADIOLINE_API int rl_storevfotomode(radioline_line *line, int to, int from);
+
+/* storemodetovfo() on `line`: recalls the current mode slot into the VFO. */
+RADIOLINE_API int rl_storemodetovfo(radioline_line *line, int to, int from);
+
+/* setduplex() on `line`: sets the duplex code. */
+RADIOLINE_API int rl_setduplex(radioline_line *line, int to, int from, long duplex);
+
+/* setpl() on `line`: sets the transmit or the receive PL tone. */
+RADIOLINE_API int rl_setpl(radioline_line *line, int to, int from, long pl, int txrx);
+
+/* getvfocodeplug() on `line`: reads the 16-byte VFO codeplug. */
+RADIOLINE_API int rl_getvfocodeplug(radioline_line *line, int to, int from, unsigned char *retbuf,
+                                    int buflen);
+
+/* setvfocodeplug() on `line`: writes the VFO codeplug given as text. */
+RADIOLINE_API int rl_setvfocodeplug(radioline_line *line, int to, int from, char *plug);
+
+/* getversion() on `line`: reads the firmware version text. */
+RADIOLINE_API int rl_getversion(radioline_line *line, int to, int from, unsigned char *retbuf,
+                                int buflen);
+
+/* getconfig() on `line`: reads the two configuration bytes. */
+RADIOLINE_API int rl_getconfig(radioline_line *line, int to, int from, unsigned char *retbuf,
+                               int buflen);
+
+/* setconfig() on `line`: writes the two configuration bytes. */
+RADIOLINE_API int rl_setconfig(radioline_line *line, int to, int from, unsigned char data0,
+                               unsigned char data1);
+
+/* gettxoffset() on `line`: reads the transmit offset. */
+RADIOLINE_API int rl_gettxoffset(radioline_line *line, int to, int from, long *offset);
+
+/* settxoffset() on `line`: writes the transmit offset. */
+RADIOLINE_API int rl_settxoffset(radioline_line *line, int to, int from, long offset);
+
+/* getvcosplitfreq() on `line`: reads the VCO split pair. */
+RADIOLINE_API int rl_getvcosplitfreq(radioline_line *line, int to, int from, long *txsplit,
+                                     long *rxsplit);
+
+/* setvcosplit() on `line`: writes the VCO split pair. */
+RADIOLINE_API int rl_setvcosplit(radioline_line *line, int to, int from, long txvcosplit,
+                                 long rxvcosplit);
 
 #ifdef __cplusplus
 }

@@ -2,14 +2,16 @@
 // The radio commands. In order: the command exchange that every radio
 // command runs (clear a late answer to an abandoned request off the line,
 // send the request, skip frames that do not concern it, judge the reply in
-// its form) with the one piece of state it keeps, the mark of an abandoned
-// reply; the reply decoders; the command table; and the fifteen commands,
-// each a few lines that check its own arguments, build its body and hand its
-// row to the exchange. Frames go out and come in through sendcmd() and
-// rcvresp() in frame.cpp; the line is cleared through io.cpp's
+// its form) with the one piece of state it keeps, the line's mark of an
+// abandoned reply; the reply decoders; the command table; and the fifteen
+// commands, each a few lines that check its own arguments, build its body
+// and hand its row to the exchange, on a handle's line with that line's
+// lock held for the whole exchange; each classic command is its handle
+// namesake on the default line. Frames go out and come in through
+// sendcmd() and rcvresp() in frame.cpp; the line is cleared through io.cpp's
 // discardUntilQuiet(); BCD comes from bcd.cpp. Request and reply buffers
 // are fixed-size locals: nothing here allocates, and nothing survives a call
-// but what a reader copies out.
+// but what a reader copies out and the line's mark.
 #include <array>
 #include <cerrno>
 #include <cstdint>
@@ -84,10 +86,10 @@ enum class ReplyForm {
 enum class SendTrace { kAnnounced, kUnannounced };
 
 // Turns the data of an accepted data-form reply (the body after its command
-// and subcommand bytes, `length` of them) into the caller's storage at `out`.
-// Returns 0, or EINVAL (errno set) when the data is too short; it writes to
-// `out` only when it returns 0.
-using Decoder = int (*)(const unsigned char *data, int length, void *out);
+// and subcommand bytes, `length` of them) into the caller's storage at `out`,
+// tracing it on `line`. Returns 0, or EINVAL (errno set) when the data is
+// too short; it writes to `out` only when it returns 0.
+using Decoder = int (*)(const Line &line, const unsigned char *data, int length, void *out);
 
 // Everything that sets one radio command apart: one row of kCommands. The
 // request body is the command byte, the subcommand when there is one, then
@@ -125,42 +127,34 @@ struct Request {
   int cmdlen = 0;
 };
 
-// The line on which an exchange gave up on its reply (a time-out, a broken
-// frame start) or rejected the frame it took for it (a refusal, another form
-// or command): its own answer, or the rest of it, may still arrive there.
-// 0 while no reply is abandoned; a line opened since holds no such answer.
-unsigned long abandoned_on_line = 0;
-
-// Marks the reply of the exchange under way as abandoned on the open line.
-void abandonReply() {
-  abandoned_on_line = linesOpened();
-}
-
-// When a reply was abandoned on the open line: drops what arrives on it
-// until it falls quiet, so that the late answer is not taken for the answer
-// to the next request. Returns at once otherwise; errno is left as it was.
-void discardAbandonedReply() {
-  if (abandoned_on_line == 0 || abandoned_on_line != linesOpened()) return;
-  discardUntilQuiet();
-  abandoned_on_line = 0;
+// When a reply was abandoned on the line (a wait that failed, a reply
+// judged wrong): drops what arrives on it until it falls quiet, so that the
+// late answer is not taken for the answer to the next request. Returns at
+// once otherwise; errno is left as it was.
+void discardAbandonedReply(Line &line) {
+  if (!line.reply_abandoned) return;
+  discardUntilQuiet(line);
+  line.reply_abandoned = false;
 }
 
 // Status form: the first body byte must be the status FB.
-int judgeStatus(const CommandRow &row, const unsigned char *inbuf, int resplen) {
-  trace("%s: found our message; status %02x\n", row.name, inbuf[0]);
+int judgeStatus(const Line &line, const CommandRow &row, const unsigned char *inbuf, int resplen) {
+  trace(line, "%s: found our message; status %02x\n", row.name, inbuf[0]);
   if (resplen < 1 || inbuf[0] != kStatusOk) return failWith(EINVAL);
   return 0;
 }
 
 // Data form: the body must echo the command and the subcommand with its top
 // bit set; the row's decoder then takes the data that follows.
-int judgeData(const CommandRow &row, const unsigned char *inbuf, int resplen, void *out) {
-  trace("%s: found our message; command %02x subcommand %02x\n", row.name, inbuf[0], inbuf[1]);
+int judgeData(const Line &line, const CommandRow &row, const unsigned char *inbuf, int resplen,
+              void *out) {
+  trace(line, "%s: found our message; command %02x subcommand %02x\n", row.name, inbuf[0],
+        inbuf[1]);
   const auto expected = static_cast<unsigned char>(*row.subcommand | kSubReply);
   if (resplen < kDataReplyHeader || inbuf[0] != row.command || inbuf[1] != expected) {
     return failWith(EINVAL);
   }
-  return row.decode(inbuf + kDataReplyHeader, resplen - kDataReplyHeader, out);
+  return row.decode(line, inbuf + kDataReplyHeader, resplen - kDataReplyHeader, out);
 }
 
 // Sends the request, waits for the first frame sent by `to` to `from`
@@ -170,18 +164,18 @@ int judgeData(const CommandRow &row, const unsigned char *inbuf, int resplen, vo
 // reply: a status-form command has then succeeded, a data-form one has
 // nothing to decode. A wait that failed and a reply judged wrong both
 // abandon the exchange: the next one clears the line before it sends.
-int exchange(int to, int from, Request &request, void *out) {
+int exchange(Line &line, int to, int from, Request &request, void *out) {
   const CommandRow &row = request.row;
   int rto = 0;
   int rfrom = 0;
-  discardAbandonedReply();  // a late answer to an earlier request is no reply
+  discardAbandonedReply(line);  // a late answer to an earlier request is no reply
   if (row.send_trace == SendTrace::kAnnounced) {
-    trace("%s: calling sendcmd\n", row.name);
+    trace(line, "%s: calling sendcmd\n", row.name);
   }
-  int rc = sendcmd(to, from, request.outbuf, request.cmdlen);
-  trace("%s: sendcmd returned %d\n", row.name, rc);
+  int rc = sendcmd(line, to, from, request.outbuf, request.cmdlen);
+  trace(line, "%s: sendcmd returned %d\n", row.name, rc);
   if (rc != 0) {
-    tracePerror(row.name, rc);  // errno stays as the failure left it
+    tracePerror(line, row.name, rc);  // errno stays as the failure left it
     return rc;
   }
   if (to == kBroadcast || from == kBroadcast) {
@@ -191,22 +185,22 @@ int exchange(int to, int from, Request &request, void *out) {
   unsigned char inbuf[kReplyBufferSize] = {};
   int resplen = 0;
   while (rto != from || rfrom != to) {
-    trace("%s: eating messages to/from other ids\n", row.name);
-    rc = rcvresp(&rto, &rfrom, inbuf, row.bufsize, &resplen);
-    trace("%s: rcvresp returned to %02x from %02x rc %d\n", row.name, rto, rfrom, rc);
+    trace(line, "%s: eating messages to/from other ids\n", row.name);
+    rc = rcvresp(line, &rto, &rfrom, inbuf, row.bufsize, &resplen);
+    trace(line, "%s: rcvresp returned to %02x from %02x rc %d\n", row.name, rto, rfrom, rc);
     if (rc != 0) {
-      tracePerror(row.name, rc);  // errno stays as the failure left it
+      tracePerror(line, row.name, rc);  // errno stays as the failure left it
       // The radio may still answer after a wait that failed (a time-out, a
       // broken start, a signal); that answer must not answer the next request.
-      abandonReply();
+      line.reply_abandoned = true;
       return rc;
     }
   }
-  rc = row.form == ReplyForm::kStatus ? judgeStatus(row, inbuf, resplen)
-                                      : judgeData(row, inbuf, resplen, out);
+  rc = row.form == ReplyForm::kStatus ? judgeStatus(line, row, inbuf, resplen)
+                                      : judgeData(line, row, inbuf, resplen, out);
   // A reply judged wrong may be an earlier request's late answer, with this
   // request's own answer still on its way: it must not answer the next one.
-  if (rc != 0) abandonReply();
+  if (rc != 0) line.reply_abandoned = true;
   return rc;
 }
 
@@ -249,27 +243,28 @@ struct SplitPair {
 
 // Accepts `size` bytes of reply data, traced under `label`: 0, or EINVAL
 // (errno set) when fewer than `size` bytes arrived.
-int acceptData(const char *label, const unsigned char *data, int length, int size) {
+int acceptData(const Line &line, const char *label, const unsigned char *data, int length,
+               int size) {
   if (length < size) return failWith(EINVAL);
-  traceBytes(label, data, size);
+  traceBytes(line, label, data, size);
   return 0;
 }
 
 // getvfocodeplug: 16 codeplug bytes into an unsigned char[16].
-int decodeCodeplug(const unsigned char *data, int length, void *out) {
-  const int rc = acceptData("getvfocodeplug: plugdata ", data, length, kPlugBytes);
+int decodeCodeplug(const Line &line, const unsigned char *data, int length, void *out) {
+  const int rc = acceptData(line, "getvfocodeplug: plugdata ", data, length, kPlugBytes);
   if (rc == 0) std::memcpy(out, data, kPlugBytes);
   return rc;
 }
 
 // getversion: the text up to its first zero byte or the end of the data,
 // into a VersionField, zero-padded, without a terminator when it fills it.
-int decodeVersion(const unsigned char *data, int length, void *out) {
+int decodeVersion(const Line &line, const unsigned char *data, int length, void *out) {
   const auto *field = static_cast<VersionField *>(out);
   const void *zero = std::memchr(data, 0, static_cast<size_t>(length));
   const int textlen =
       zero ? static_cast<int>(static_cast<const unsigned char *>(zero) - data) : length;
-  traceBytes("getversion: data ", data, textlen);
+  traceBytes(line, "getversion: data ", data, textlen);
   const int copied = textlen < field->buflen ? textlen : field->buflen;
   std::memcpy(field->retbuf, data, static_cast<size_t>(copied));
   std::memset(field->retbuf + copied, 0, static_cast<size_t>(field->buflen - copied));
@@ -277,22 +272,22 @@ int decodeVersion(const unsigned char *data, int length, void *out) {
 }
 
 // getconfig: data0 and data1 into an unsigned char[2].
-int decodeConfig(const unsigned char *data, int length, void *out) {
-  const int rc = acceptData("getconfig: data ", data, length, kConfigBytes);
+int decodeConfig(const Line &line, const unsigned char *data, int length, void *out) {
+  const int rc = acceptData(line, "getconfig: data ", data, length, kConfigBytes);
   if (rc == 0) std::memcpy(out, data, kConfigBytes);
   return rc;
 }
 
 // gettxoffset: one signed 32-bit little-endian integer into a long.
-int decodeOffset(const unsigned char *data, int length, void *out) {
-  const int rc = acceptData("gettxoffset: data ", data, length, kLe32Bytes);
+int decodeOffset(const Line &line, const unsigned char *data, int length, void *out) {
+  const int rc = acceptData(line, "gettxoffset: data ", data, length, kLe32Bytes);
   if (rc == 0) *static_cast<long *>(out) = getLe32(data);
   return rc;
 }
 
 // getvcosplitfreq: the rx split, then the tx split, into a SplitPair.
-int decodeSplit(const unsigned char *data, int length, void *out) {
-  const int rc = acceptData("getvcosplit: data ", data, length, kSplitBytes);
+int decodeSplit(const Line &line, const unsigned char *data, int length, void *out) {
+  const int rc = acceptData(line, "getvcosplit: data ", data, length, kSplitBytes);
   if (rc != 0) return rc;
   const auto *pair = static_cast<SplitPair *>(out);
   *pair->rxsplit = getLe32(data);
@@ -387,138 +382,229 @@ static_assert(tableIsSound(), "every row fits the exchange's buffers");
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// The fifteen radio commands.
+// The fifteen radio commands, each holding its line's lock for its whole
+// exchange, and their classic namesakes on the default line.
 // ---------------------------------------------------------------------------
 
+int rl_setvfofreq(radioline_line *line, int to, int from, long freq) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "setvfofreq: setting freq %ld\n", freq);
+    if (freq < 0) return failWith(EINVAL);
+    Request request(kCommands[kSetVfoFreq]);
+    tobcdrev(freq, request.data(), kFreqBytes);
+    traceBytes(held, "setvfofreq: bcd ", request.outbuf, request.cmdlen);
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_setmode(radioline_line *line, int to, int from, long mode) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "setmode: selecting mode %ld\n", mode);
+    if (mode < 0) return failWith(EINVAL);
+    Request request(kCommands[kSetMode]);
+    tobcd(held, mode, request.data(), kModeBytes);
+    traceBytes(held, "setmode: bcd ", request.outbuf, request.cmdlen);
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_storevfotomode(radioline_line *line, int to, int from) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "storevfotomode: entering\n");
+    Request request(kCommands[kStoreVfoToMode]);
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_storemodetovfo(radioline_line *line, int to, int from) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "storemodetovfo: entering\n");
+    Request request(kCommands[kStoreModeToVfo]);
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_setduplex(radioline_line *line, int to, int from, long duplex) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "setduplex: setting duplex to %02lx\n", duplex);
+    Request request(kCommands[kSetDuplex]);
+    request.data()[0] = static_cast<unsigned char>(duplex);
+    traceBytes(held, "setduplex: bcd ", request.outbuf, request.cmdlen);
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_setpl(radioline_line *line, int to, int from, long pl, int txrx) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "setpl: setting %s pl to %5.1f\n", txrx ? "rx" : "tx",
+          static_cast<double>(static_cast<float>(pl) / kTenthsPerHertz));
+    if (pl < 0) return failWith(EINVAL);
+    Request request(kCommands[kSetPl]);
+    request.data()[0] = static_cast<unsigned char>(txrx);
+    tobcd(held, pl, request.data() + 1, kToneBytes);
+    traceBytes(held, "setpl: bcd ", request.outbuf, request.cmdlen);
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_getvfocodeplug(radioline_line *line, int to, int from, unsigned char *retbuf, int buflen) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "getvfocodeplug: entering\n");
+    if (buflen < kPlugBytes) return ENOSPC;  // errno untouched, as it has been
+    if (retbuf == nullptr) return failWith(EINVAL);
+    trace(held, "getvfocodeplug: adequate buffer space is available\n");
+    Request request(kCommands[kGetVfoCodeplug]);
+    return exchange(held, to, from, request, retbuf);
+  });
+}
+
+int rl_setvfocodeplug(radioline_line *line, int to, int from, char *plug) {
+  return onLine(line, [&](Line &held) {
+    if (plug == nullptr) return failWith(EINVAL);
+    trace(held, "setvfocodeplug: plug to send [%s]\n", plug);
+    unsigned hexbuf[kPlugBytes] = {};
+    const int got = std::sscanf(plug, "%x %x %x %x %x %x %x %x %x %x %x %x %x %x %x %x", &hexbuf[0],
+                                &hexbuf[1], &hexbuf[2], &hexbuf[3], &hexbuf[4], &hexbuf[5],
+                                &hexbuf[6], &hexbuf[7], &hexbuf[8], &hexbuf[9], &hexbuf[10],
+                                &hexbuf[11], &hexbuf[12], &hexbuf[13], &hexbuf[14], &hexbuf[15]);
+    if (got != kPlugBytes) {
+      trace(held, "setvfocodeplug: only got %d of 16 plug bytes\n", got);
+      return failWith(EINVAL);
+    }
+    Request request(kCommands[kSetVfoCodeplug]);
+    for (int i = 0; i < kPlugBytes; i++) {
+      request.data()[i] = static_cast<unsigned char>(hexbuf[i] & kLowByte);
+    }
+    traceBytes(held, "setvfocodeplug: parsed plug ", request.data(), kPlugBytes);
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_getversion(radioline_line *line, int to, int from, unsigned char *retbuf, int buflen) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "getversion: entering\n");
+    if (retbuf == nullptr || buflen < 0) return failWith(EINVAL);
+    VersionField field{retbuf, buflen};
+    Request request(kCommands[kGetVersion]);
+    return exchange(held, to, from, request, &field);
+  });
+}
+
+int rl_getconfig(radioline_line *line, int to, int from, unsigned char *retbuf, int buflen) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "getconfig: entering\n");
+    if (buflen < kConfigBytes) return failWith(ENOSPC);
+    if (retbuf == nullptr) return failWith(EINVAL);
+    trace(held, "getconfig: adequate buffer space is available\n");
+    Request request(kCommands[kGetConfig]);
+    return exchange(held, to, from, request, retbuf);
+  });
+}
+
+int rl_setconfig(radioline_line *line, int to, int from, unsigned char data0, unsigned char data1) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "setconfig: config data0 %02x data1 %02x\n", data0, data1);
+    Request request(kCommands[kSetConfig]);
+    request.data()[0] = data0;
+    request.data()[1] = data1;
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_gettxoffset(radioline_line *line, int to, int from, long *offset) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "gettxoffset: entering\n");
+    if (offset == nullptr) return failWith(EINVAL);
+    Request request(kCommands[kGetTxOffset]);
+    return exchange(held, to, from, request, offset);
+  });
+}
+
+int rl_settxoffset(radioline_line *line, int to, int from, long offset) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "settxoffset: offset %d\n", low32(offset));
+    Request request(kCommands[kSetTxOffset]);
+    putLe32(offset, request.data());
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
+int rl_getvcosplitfreq(radioline_line *line, int to, int from, long *txsplit, long *rxsplit) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "getvcosplit: entering\n");
+    if (txsplit == nullptr || rxsplit == nullptr) return failWith(EINVAL);
+    SplitPair pair{txsplit, rxsplit};
+    Request request(kCommands[kGetVcoSplitFreq]);
+    return exchange(held, to, from, request, &pair);
+  });
+}
+
+int rl_setvcosplit(radioline_line *line, int to, int from, long txvcosplit, long rxvcosplit) {
+  return onLine(line, [&](Line &held) {
+    trace(held, "setvcosplit: txsplit %d rxsplit %d\n", low32(txvcosplit), low32(rxvcosplit));
+    Request request(kCommands[kSetVcoSplit]);
+    putLe32(rxvcosplit, request.data());
+    putLe32(txvcosplit, request.data() + kLe32Bytes);
+    return exchange(held, to, from, request, nullptr);
+  });
+}
+
 int setvfofreq(int to, int from, long freq) {
-  trace("setvfofreq: setting freq %ld\n", freq);
-  if (freq < 0) return failWith(EINVAL);
-  Request request(kCommands[kSetVfoFreq]);
-  tobcdrev(freq, request.data(), kFreqBytes);
-  traceBytes("setvfofreq: bcd ", request.outbuf, request.cmdlen);
-  return exchange(to, from, request, nullptr);
+  return rl_setvfofreq(&defaultLine(), to, from, freq);
 }
 
 int setmode(int to, int from, long mode) {
-  trace("setmode: selecting mode %ld\n", mode);
-  if (mode < 0) return failWith(EINVAL);
-  Request request(kCommands[kSetMode]);
-  tobcd(mode, request.data(), kModeBytes);
-  traceBytes("setmode: bcd ", request.outbuf, request.cmdlen);
-  return exchange(to, from, request, nullptr);
+  return rl_setmode(&defaultLine(), to, from, mode);
 }
 
 int storevfotomode(int to, int from) {
-  trace("storevfotomode: entering\n");
-  Request request(kCommands[kStoreVfoToMode]);
-  return exchange(to, from, request, nullptr);
+  return rl_storevfotomode(&defaultLine(), to, from);
 }
 
 int storemodetovfo(int to, int from) {
-  trace("storemodetovfo: entering\n");
-  Request request(kCommands[kStoreModeToVfo]);
-  return exchange(to, from, request, nullptr);
+  return rl_storemodetovfo(&defaultLine(), to, from);
 }
 
 int setduplex(int to, int from, long duplex) {
-  trace("setduplex: setting duplex to %02lx\n", duplex);
-  Request request(kCommands[kSetDuplex]);
-  request.data()[0] = static_cast<unsigned char>(duplex);
-  traceBytes("setduplex: bcd ", request.outbuf, request.cmdlen);
-  return exchange(to, from, request, nullptr);
+  return rl_setduplex(&defaultLine(), to, from, duplex);
 }
 
 int setpl(int to, int from, long pl, int txrx) {
-  trace("setpl: setting %s pl to %5.1f\n", txrx ? "rx" : "tx",
-        static_cast<double>(static_cast<float>(pl) / kTenthsPerHertz));
-  if (pl < 0) return failWith(EINVAL);
-  Request request(kCommands[kSetPl]);
-  request.data()[0] = static_cast<unsigned char>(txrx);
-  tobcd(pl, request.data() + 1, kToneBytes);
-  traceBytes("setpl: bcd ", request.outbuf, request.cmdlen);
-  return exchange(to, from, request, nullptr);
+  return rl_setpl(&defaultLine(), to, from, pl, txrx);
 }
 
 int getvfocodeplug(int to, int from, unsigned char *retbuf, int buflen) {
-  trace("getvfocodeplug: entering\n");
-  if (buflen < kPlugBytes) return ENOSPC;  // errno untouched, as it has been
-  if (retbuf == nullptr) return failWith(EINVAL);
-  trace("getvfocodeplug: adequate buffer space is available\n");
-  Request request(kCommands[kGetVfoCodeplug]);
-  return exchange(to, from, request, retbuf);
+  return rl_getvfocodeplug(&defaultLine(), to, from, retbuf, buflen);
 }
 
 int setvfocodeplug(int to, int from, char *plug) {
-  if (plug == nullptr) return failWith(EINVAL);
-  trace("setvfocodeplug: plug to send [%s]\n", plug);
-  unsigned hexbuf[kPlugBytes] = {};
-  const int got = std::sscanf(plug, "%x %x %x %x %x %x %x %x %x %x %x %x %x %x %x %x", &hexbuf[0],
-                              &hexbuf[1], &hexbuf[2], &hexbuf[3], &hexbuf[4], &hexbuf[5],
-                              &hexbuf[6], &hexbuf[7], &hexbuf[8], &hexbuf[9], &hexbuf[10],
-                              &hexbuf[11], &hexbuf[12], &hexbuf[13], &hexbuf[14], &hexbuf[15]);
-  if (got != kPlugBytes) {
-    trace("setvfocodeplug: only got %d of 16 plug bytes\n", got);
-    return failWith(EINVAL);
-  }
-  Request request(kCommands[kSetVfoCodeplug]);
-  for (int i = 0; i < kPlugBytes; i++) {
-    request.data()[i] = static_cast<unsigned char>(hexbuf[i] & kLowByte);
-  }
-  traceBytes("setvfocodeplug: parsed plug ", request.data(), kPlugBytes);
-  return exchange(to, from, request, nullptr);
+  return rl_setvfocodeplug(&defaultLine(), to, from, plug);
 }
 
 int getversion(int to, int from, unsigned char *retbuf, int buflen) {
-  trace("getversion: entering\n");
-  if (retbuf == nullptr || buflen < 0) return failWith(EINVAL);
-  VersionField field{retbuf, buflen};
-  Request request(kCommands[kGetVersion]);
-  return exchange(to, from, request, &field);
+  return rl_getversion(&defaultLine(), to, from, retbuf, buflen);
 }
 
 int getconfig(int to, int from, unsigned char *retbuf, int buflen) {
-  trace("getconfig: entering\n");
-  if (buflen < kConfigBytes) return failWith(ENOSPC);
-  if (retbuf == nullptr) return failWith(EINVAL);
-  trace("getconfig: adequate buffer space is available\n");
-  Request request(kCommands[kGetConfig]);
-  return exchange(to, from, request, retbuf);
+  return rl_getconfig(&defaultLine(), to, from, retbuf, buflen);
 }
 
 int setconfig(int to, int from, unsigned char data0, unsigned char data1) {
-  trace("setconfig: config data0 %02x data1 %02x\n", data0, data1);
-  Request request(kCommands[kSetConfig]);
-  request.data()[0] = data0;
-  request.data()[1] = data1;
-  return exchange(to, from, request, nullptr);
+  return rl_setconfig(&defaultLine(), to, from, data0, data1);
 }
 
 int gettxoffset(int to, int from, long *offset) {
-  trace("gettxoffset: entering\n");
-  if (offset == nullptr) return failWith(EINVAL);
-  Request request(kCommands[kGetTxOffset]);
-  return exchange(to, from, request, offset);
+  return rl_gettxoffset(&defaultLine(), to, from, offset);
 }
 
 int settxoffset(int to, int from, long offset) {
-  trace("settxoffset: offset %d\n", low32(offset));
-  Request request(kCommands[kSetTxOffset]);
-  putLe32(offset, request.data());
-  return exchange(to, from, request, nullptr);
+  return rl_settxoffset(&defaultLine(), to, from, offset);
 }
 
 int getvcosplitfreq(int to, int from, long *txsplit, long *rxsplit) {
-  trace("getvcosplit: entering\n");
-  if (txsplit == nullptr || rxsplit == nullptr) return failWith(EINVAL);
-  SplitPair pair{txsplit, rxsplit};
-  Request request(kCommands[kGetVcoSplitFreq]);
-  return exchange(to, from, request, &pair);
+  return rl_getvcosplitfreq(&defaultLine(), to, from, txsplit, rxsplit);
 }
 
 int setvcosplit(int to, int from, long txvcosplit, long rxvcosplit) {
-  trace("setvcosplit: txsplit %d rxsplit %d\n", low32(txvcosplit), low32(rxvcosplit));
-  Request request(kCommands[kSetVcoSplit]);
-  putLe32(rxvcosplit, request.data());
-  putLe32(txvcosplit, request.data() + kLe32Bytes);
-  return exchange(to, from, request, nullptr);
+  return rl_setvcosplit(&defaultLine(), to, from, txvcosplit, rxvcosplit);
 }

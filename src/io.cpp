@@ -1,16 +1,17 @@
 // SPDX-License-Identifier: MIT
-// The serial line: the one open device and the bytes that cross it. This file
-// owns the global `serfh` and is the only one that calls open, close, ioctl,
-// the termios functions, select, read and write. seropen() puts the device
-// into raw 8-bit mode at the requested speed, asks the driver for low latency
-// and discards what was waiting; rawcharout() and rawcharin() move one
-// unescaped byte per call, the reader waiting at most five seconds for it.
-// The frame layer in frame.cpp sends and receives through these two. For the
-// command exchange in cmd.cpp, discardUntilQuiet() drops what arrives until
-// the line falls quiet (timed by the speed seropen() set), and
-// linesOpened() counts the lines seropen() has opened, so that a mark the
-// exchange made on one line is not taken for the next. Nothing above this
-// file touches the descriptor itself.
+// The serial line: the device and the bytes that cross it. This file owns
+// the global `serfh` and the process's default line built on it, opens and
+// closes lines (seropen() and serclose() the default one, rl_open() and
+// rl_close() a handle's), sets a handle's time-out, and is the only one
+// that calls open, close, ioctl, the termios functions, select, read and
+// write. Opening puts the device into raw 8-bit mode at the requested
+// speed, asks the driver for low latency and discards what was waiting;
+// rawcharout() and rawcharin() move one unescaped byte per call, the reader
+// waiting at most the line's time-out for it. The frame layer in frame.cpp
+// sends and receives through these two. For the command exchange in
+// cmd.cpp, discardUntilQuiet() drops what arrives until the line falls
+// quiet (timed by the speed the line was opened at). Nothing above this
+// file touches a descriptor itself.
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/select.h>
@@ -24,28 +25,23 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <new>
 
 #include "internal.h"
 
-int serfh = -2;
+int serfh = radioline::kNoDevice;
 
 namespace radioline {
 namespace {
 
-// No descriptor was ever opened, or serclose() has closed it.
-constexpr int kNoDevice = -2;
-
-// Every byte read waits this long; the radio answers well within it.
-constexpr long kReadTimeoutSeconds = 5;
-
-// How many lines seropen() has opened; see linesOpened().
-unsigned long lines_opened = 0;
+// The line the classic calls run on: its descriptor is serfh.
+Line default_line{&serfh};
 
 using Clock = std::chrono::steady_clock;
 using Micros = std::chrono::microseconds;
 
-// The speed seropen() set, in bits per second; 0 before any seropen().
-long line_baudrate = 0;
+constexpr int kMillisPerSecond = 1000;
+constexpr int kMicrosPerMilli = 1000;
 
 // The line counts as quiet once no byte has come for the longer of
 // kQuietFloor and kQuietCharacters character times (10 bits each: start,
@@ -103,13 +99,13 @@ void makeRaw(termios *settings) {
 // received bytes for its latency timer (up to 16 ms on USB serial adapters).
 // A driver without the request (a pseudo-terminal) refuses it and the line
 // works as it is, so a refusal is no failure and errno stays as it was.
-void requestLowLatency() {
+void requestLowLatency(int fh) {
 #if defined(TIOCGSERIAL) && defined(TIOCSSERIAL) && defined(ASYNC_LOW_LATENCY)
   const int saved = errno;
   serial_struct serial{};
-  if (ioctl(serfh, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
+  if (ioctl(fh, TIOCGSERIAL, &serial) == 0 && (serial.flags & ASYNC_LOW_LATENCY) == 0) {
     serial.flags |= ASYNC_LOW_LATENCY;
-    ioctl(serfh, TIOCSSERIAL, &serial);
+    ioctl(fh, TIOCSSERIAL, &serial);
   }
   errno = saved;
 #endif
@@ -117,60 +113,154 @@ void requestLowLatency() {
 
 // Drops the bytes waiting on the line unread: a terminal's input queue (a
 // descriptor that is no terminal keeps them). errno stays as it was.
-void discardWaitingInput() {
+void discardWaitingInput(int fh) {
   const int saved = errno;
-  tcflush(serfh, TCIFLUSH);
+  tcflush(fh, TCIFLUSH);
   errno = saved;
 }
 
 // select() can only watch descriptors below FD_SETSIZE; a negative one means
 // no device is open.
-bool deviceUsable() {
-  return serfh >= 0 && serfh < FD_SETSIZE;
+bool deviceUsable(const Line &line) {
+  return *line.fh >= 0 && *line.fh < FD_SETSIZE;
 }
 
 // Waits up to `timeout` for a byte to read on the line: select()'s result,
 // 1 when one is ready, 0 when none came, -1 with errno set when it failed.
-int waitReadable(timeval timeout) {
+int waitReadable(const Line &line, timeval timeout) {
   fd_set readable;
   FD_ZERO(&readable);
-  FD_SET(serfh, &readable);
-  return select(serfh + 1, &readable, nullptr, nullptr, &timeout);
+  FD_SET(*line.fh, &readable);
+  return select(*line.fh + 1, &readable, nullptr, nullptr, &timeout);
+}
+
+// The line's time-out for one byte, as select() takes it.
+timeval byteTimeout(const Line &line) {
+  return {static_cast<time_t>(line.timeout_ms / kMillisPerSecond),
+          static_cast<suseconds_t>(line.timeout_ms % kMillisPerSecond * kMicrosPerMilli)};
 }
 
 // How long the line must stay without a byte to count as quiet.
-Micros quietTime() {
-  if (line_baudrate <= 0) return kQuietFloor;
-  const Micros characters{kQuietCharacters * kBitsPerCharacter * kMicrosPerSecond / line_baudrate};
+Micros quietTime(const Line &line) {
+  if (line.baudrate <= 0) return kQuietFloor;
+  const Micros characters{kQuietCharacters * kBitsPerCharacter * kMicrosPerSecond / line.baudrate};
   return std::max(kQuietFloor, characters);
 }
 
 // Whether a byte came within `wait`, ready to be read: false too when the
 // line only signals a hang-up or the wait failed, where nothing can be dropped.
-bool byteArrivesWithin(Micros wait) {
+bool byteArrivesWithin(const Line &line, Micros wait) {
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait);
   const timeval timeout{static_cast<time_t>(seconds.count()),
                         static_cast<suseconds_t>((wait - seconds).count())};
   int waiting = 0;
-  return waitReadable(timeout) == 1 && ioctl(serfh, FIONREAD, &waiting) == 0 && waiting > 0;
+  return waitReadable(line, timeout) == 1 && ioctl(*line.fh, FIONREAD, &waiting) == 0 &&
+         waiting > 0;
+}
+
+// Closes a handle's descriptor, if it has one, and frees the handle.
+void closeHandle(Line *line) {
+  if (*line->fh >= 0) close(*line->fh);  // released even when close reports a failure
+  delete line;
 }
 
 }  // namespace
 
-void discardUntilQuiet() {
-  if (!deviceUsable()) return;
+Line &defaultLine() {
+  return default_line;
+}
+
+int openDevice(Line &line, const char *devname, int baudrate) {
+  int &fh = *line.fh;
+  if (fh >= 0) close(fh);  // one device per line: the old one goes first
+  trace(line, "seropen: opening device %s\n", devname);
+  fh = open(devname, O_RDWR);
+  const int open_error = errno;
+  trace(line, "seropen: open returned fh %d\n", fh);
+  if (fh == -1) {
+    tracePerror(line, "seropen", open_error);
+    return failWith(open_error);
+  }
+
+  termios settings{};
+  trace(line, "seropen: getting current serial device attributes\n");
+  int rc = tcgetattr(fh, &settings);
+  const int get_error = errno;
+  trace(line, "tcgetattr returned %d\n", rc);
+  if (rc != 0) return failWith(get_error);
+
+  makeRaw(&settings);
+  rc = setSpeed(&settings, baudrate);
+  if (rc != 0) return rc;
+
+  trace(line, "seropen: setting serial device attributes\n");
+  rc = tcsetattr(fh, TCSANOW, &settings);
+  const int set_error = errno;
+  trace(line, "tcsetattr returned %d\n", rc);
+  if (rc == -1) {
+    tracePerror(line, "seropen", set_error);
+    return failWith(set_error);
+  }
+  requestLowLatency(fh);
+  discardWaitingInput(fh);       // no byte from before the open is read as a reply
+  line.reply_abandoned = false;  // whatever was abandoned, it was on another device
+  line.baudrate = baudrate;
+  return 0;
+}
+
+void discardUntilQuiet(Line &line) {
+  if (!deviceUsable(line)) return;
   const int saved = errno;
   const Clock::time_point deadline = Clock::now() + kDiscardLimit;
-  const Micros quiet = quietTime();
-  while (tcflush(serfh, TCIFLUSH) == 0) {
+  const Micros quiet = quietTime(line);
+  while (tcflush(*line.fh, TCIFLUSH) == 0) {
     const auto left = std::chrono::duration_cast<Micros>(deadline - Clock::now());
-    if (left <= Micros::zero() || !byteArrivesWithin(std::min(quiet, left))) break;
+    if (left <= Micros::zero() || !byteArrivesWithin(line, std::min(quiet, left))) break;
   }
   errno = saved;
 }
 
-unsigned long linesOpened() {
-  return lines_opened;
+int rawcharout(Line &line, unsigned char c) {
+  if (!deviceUsable(line)) {
+    tracePerror(line, "rawcharout", EBADF);
+    return failWith(EBADF);
+  }
+  trace(line, "rawcharout: writing %02x\n", c);
+  const ssize_t written = write(*line.fh, &c, 1);
+  const int write_error = errno;
+  trace(line, "rawcharout: write returned %d\n", static_cast<int>(written));
+  if (written == 1) return 0;
+  if (written == 0) return failWith(EIO);  // nothing moved and no errno
+  tracePerror(line, "rawcharout", write_error);
+  return failWith(write_error);
+}
+
+int rawcharin(Line &line, unsigned char *c) {
+  if (c == nullptr) return failWith(EINVAL);
+  if (!deviceUsable(line)) {
+    tracePerror(line, "rawcharin", EBADF);
+    return failWith(EBADF);
+  }
+  trace(line, "rawcharin: calling select\n");
+  const int ready = waitReadable(line, byteTimeout(line));
+  const int select_error = errno;
+  trace(line, "rawcharin: select returned %d\n", ready);
+  if (ready == -1) {
+    tracePerror(line, "rawcharin", select_error);
+    return failWith(select_error);
+  }
+  if (ready == 0) return failWith(ETIMEDOUT);
+
+  trace(line, "rawcharin: reading a character\n");
+  const ssize_t got = read(*line.fh, c, 1);
+  const int read_error = errno;
+  trace(line, "rawcharin: read returned %d\n", static_cast<int>(got));
+  if (got == -1) {
+    tracePerror(line, "rawcharin", read_error);
+    return failWith(read_error);
+  }
+  if (got == 0) return failWith(EPIPE);
+  return 0;
 }
 
 }  // namespace radioline
@@ -178,89 +268,60 @@ unsigned long linesOpened() {
 using namespace radioline;
 
 int seropen(char *devname, int baudrate) {
-  if (serfh >= 0) close(serfh);  // one line at a time: the old one goes first
-  trace("seropen: opening device %s\n", devname);
-  serfh = open(devname, O_RDWR);
-  const int open_error = errno;
-  trace("seropen: open returned fh %d\n", serfh);
-  if (serfh == -1) {
-    tracePerror("seropen", open_error);
-    return failWith(open_error);
-  }
-
-  termios settings{};
-  trace("seropen: getting current serial device attributes\n");
-  int rc = tcgetattr(serfh, &settings);
-  const int get_error = errno;
-  trace("tcgetattr returned %d\n", rc);
-  if (rc != 0) return failWith(get_error);
-
-  makeRaw(&settings);
-  rc = setSpeed(&settings, baudrate);
-  if (rc != 0) return rc;
-
-  trace("seropen: setting serial device attributes\n");
-  rc = tcsetattr(serfh, TCSANOW, &settings);
-  const int set_error = errno;
-  trace("tcsetattr returned %d\n", rc);
-  if (rc == -1) {
-    tracePerror("seropen", set_error);
-    return failWith(set_error);
-  }
-  requestLowLatency();
-  discardWaitingInput();  // no byte from before the open is read as a reply
-  lines_opened++;
-  line_baudrate = baudrate;
-  return 0;
+  return onLine(&defaultLine(), [&](Line &line) { return openDevice(line, devname, baudrate); });
 }
 
 int serclose(void) {
-  if (serfh < 0) return serfh;
-  trace("serclose: closing serial device\n");
-  const int rc = close(serfh);
-  serfh = kNoDevice;
-  return rc;
+  return onLine(&defaultLine(), [](Line &line) {
+    if (*line.fh < 0) return *line.fh;
+    trace(line, "serclose: closing serial device\n");
+    const int rc = close(*line.fh);
+    *line.fh = kNoDevice;
+    return rc;
+  });
 }
 
 int rawcharout(unsigned char c) {
-  if (!deviceUsable()) {
-    tracePerror("rawcharout", EBADF);
-    return failWith(EBADF);
-  }
-  trace("rawcharout: writing %02x\n", c);
-  const ssize_t written = write(serfh, &c, 1);
-  const int write_error = errno;
-  trace("rawcharout: write returned %d\n", static_cast<int>(written));
-  if (written == 1) return 0;
-  if (written == 0) return failWith(EIO);  // nothing moved and no errno
-  tracePerror("rawcharout", write_error);
-  return failWith(write_error);
+  return rl_rawcharout(&defaultLine(), c);
 }
 
 int rawcharin(unsigned char *c) {
-  if (c == nullptr) return failWith(EINVAL);
-  if (!deviceUsable()) {
-    tracePerror("rawcharin", EBADF);
-    return failWith(EBADF);
-  }
-  trace("rawcharin: calling select\n");
-  const int ready = waitReadable({kReadTimeoutSeconds, 0});
-  const int select_error = errno;
-  trace("rawcharin: select returned %d\n", ready);
-  if (ready == -1) {
-    tracePerror("rawcharin", select_error);
-    return failWith(select_error);
-  }
-  if (ready == 0) return failWith(ETIMEDOUT);
+  return rl_rawcharin(&defaultLine(), c);
+}
 
-  trace("rawcharin: reading a character\n");
-  const ssize_t got = read(serfh, c, 1);
-  const int read_error = errno;
-  trace("rawcharin: read returned %d\n", static_cast<int>(got));
-  if (got == -1) {
-    tracePerror("rawcharin", read_error);
-    return failWith(read_error);
+int rl_open(const char *path, int baud, radioline_line **line) {
+  if (line == nullptr) return failWith(EINVAL);
+  *line = nullptr;
+  if (path == nullptr) return failWith(EINVAL);
+  auto *opened = new (std::nothrow) Line;
+  if (opened == nullptr) return failWith(ENOMEM);
+  const int rc = openDevice(*opened, path, baud);
+  if (rc != 0) {
+    closeHandle(opened);
+    return failWith(rc);
   }
-  if (got == 0) return failWith(EPIPE);
+  *line = opened;
   return 0;
+}
+
+int rl_close(radioline_line *line) {
+  if (line == nullptr) return failWith(EINVAL);
+  closeHandle(line);
+  return 0;
+}
+
+int rl_settimeout(radioline_line *line, int ms) {
+  return onLine(line, [ms](Line &held) {
+    if (ms <= 0) return failWith(EINVAL);
+    held.timeout_ms = ms;
+    return 0;
+  });
+}
+
+int rl_rawcharout(radioline_line *line, unsigned char c) {
+  return onLine(line, [c](Line &held) { return rawcharout(held, c); });
+}
+
+int rl_rawcharin(radioline_line *line, unsigned char *c) {
+  return onLine(line, [c](Line &held) { return rawcharin(held, c); });
 }

@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -269,12 +270,15 @@ TEST_F(BridgeTest, HealsAfterLosingTheBrokerOrTheLine) {
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("version":"second")"));
 }
 
-// The radio takes a setter only after its time-out, while the bridge's
-// next request waits: the radio's state is read again, and right.
+// The radio takes a setter only after its time-out (the bridge's own, a
+// short one), while the bridge's next request waits: the radio's state is
+// read again, and right.
 TEST_F(BridgeTest, SetterTakenAfterItsTimeoutLeavesTheStateRight) {
-  start({"--heartbeat", "1"});  // the state is read again on the next beat
+  start({"--heartbeat", "1", "--timeout", "300"});  // the state is read again on the next beat
   sim_->signal(SIGSTOP);
   EXPECT_EQ(codeOf(radioctl({"--json", "set-offset", "-700k"}).out), "timeout");
+  EXPECT_TRUE(waitForErrors(*bridge_, "set-offset -700k: timeout ("));
+  EXPECT_TRUE(std::regex_search(bridge_->errors(), std::regex(R"(: timeout \(\d{3} ms\))")));
   sim_->signal(SIGCONT);
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("offset":-700000)")) << bridge_->errors();
   EXPECT_EQ(radioctl({"get-offset"}).out, "offset: -700000 Hz\n");

@@ -54,6 +54,7 @@ TEST(ToolValues, EachTextGivesTheLibrarysNumberOrAPhraseSayingWhy) {
     {K::kAddress, refused("is not a bus address"), {"0x"}},
     {K::kBaud, is(19200), {"19200"}}, {K::kBaud, is(4000000), {"4000000"}},
     {K::kBaud, refused("is out of range (50 to 4000000)"), {"49", "4000001"}},
+    {K::kTimeout, refused("is out of range (1 to 3600000 ms)"), {"0", "3600001"}},
   };
   // clang-format on
   for (const Row &row : rows) {

@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # The installed tree serves hosts: installs the build into a scratch prefix,
 # runs every installed program from there as it is (no library path set),
-# builds the C++ example through the CMake package and the C example through
-# pkg-config, and runs both against radiosim.
+# builds the C++ and the two-radio examples through the CMake package and the
+# C example through pkg-config, and runs the C and C++ ones against radiosim.
 # Usage: install_test.sh BUILD_DIR SOURCE_DIR RADIOSIM
 set -euo pipefail
 build=$1 source=$2 radiosim=$3
@@ -20,7 +20,7 @@ for program in "$prefix"/bin/*; do
 done
 
 cmake -S "$source/examples" -B "$scratch/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
-cmake --build "$scratch/cmake-build" --target host_cpp >/dev/null
+cmake --build "$scratch/cmake-build" --target host_cpp two_radios >/dev/null
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 # shellcheck disable=SC2046
 cc -std=c99 -Wall -Wextra -Wpedantic -Werror -o "$scratch/host_c" "$source/examples/host.c" \

@@ -6,9 +6,9 @@
 # Usage: library_page_test.sh PAGE HEADER
 set -euo pipefail
 page=$1 header=$2
-declared=$(grep -oE '^RADIOLINE_API [^(]*\(' "$header" | grep -oE '[a-z]+\($' | tr -d '(' | sort -u)
-synopsis=$(sed -n '/^\.SH SYNOPSIS/,/^\.fi/p' "$page" | grep -oE '[a-z]+\(' | tr -d '(' | sort -u)
-referred=$(grep -oE '^\.R?BR? (\( )?[a-z]+ \(\)' "$page" | grep -oE '[a-z]+ \(\)' | cut -d' ' -f1 | sort -u)
+declared=$(grep -oE '^RADIOLINE_API [^(]*\(' "$header" | grep -oE '[a-z_]+\($' | tr -d '(' | sort -u)
+synopsis=$(sed -n '/^\.SH SYNOPSIS/,/^\.fi/p' "$page" | grep -oE '[a-z_]+\(' | tr -d '(' | sort -u)
+referred=$(grep -oE '^\.R?BR? (\( )?[a-z_]+ \(\)' "$page" | grep -oE '[a-z_]+ \(\)' | cut -d' ' -f1 | sort -u)
 unknown=$(comm -23 <(sort -u <<<"$synopsis"$'\n'"$referred") <(echo "$declared"))
 [ -n "$declared" ] && [ -z "$unknown" ] && [ "$synopsis" = "$declared" ] && exit 0
 echo "FAIL: the page names what the header does not declare: $unknown" \

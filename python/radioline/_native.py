@@ -3,15 +3,16 @@
 RADIOLINE_LIBRARY, else the library this package was installed with (its
 place relative to the package is recorded in _paths at install time), else
 whatever the dynamic loader finds under the soname. Loads it once, on first
-use, so that importing the package never fails; declares the argument types
-of every operation it binds and gives access to the globals `debug` and
-`serfh`. Knows nothing about radios: checks and errors are radio.py's."""
+use, so that importing the package never fails, and declares the argument
+types of the line-handle calls it binds: rl_open, rl_close, rl_settimeout,
+rl_settrace and the radio commands, each taking the line first. Knows
+nothing about radios: checks and errors are radio.py's."""
 from __future__ import annotations
 
 import ctypes
 import os
 import threading
-from ctypes import POINTER, c_char_p, c_int, c_long, c_ubyte
+from ctypes import POINTER, c_char_p, c_int, c_long, c_ubyte, c_void_p
 from typing import Optional
 
 try:
@@ -22,10 +23,12 @@ except ImportError:  # not installed: only the environment or the loader's searc
 LIBRARY_VARIABLE = "RADIOLINE_LIBRARY"
 SONAME = "libradioline.so.0"
 
+# A trace callback: the context given to rl_settrace and one line of text.
+TRACE_FUNCTION = ctypes.CFUNCTYPE(None, c_void_p, c_char_p)
+
 # Argument types of each bound function; every one of them returns an int.
-_PROTOTYPES = {
-    "seropen": (c_char_p, c_int),
-    "serclose": (),
+# The radio commands take the line (a radioline_line *) before these.
+_COMMANDS = {
     "setvfofreq": (c_int, c_int, c_long),
     "setmode": (c_int, c_int, c_long),
     "storevfotomode": (c_int, c_int),
@@ -41,6 +44,13 @@ _PROTOTYPES = {
     "settxoffset": (c_int, c_int, c_long),
     "getvcosplitfreq": (c_int, c_int, POINTER(c_long), POINTER(c_long)),
     "setvcosplit": (c_int, c_int, c_long, c_long),
+}
+_PROTOTYPES = {
+    "rl_open": (c_char_p, c_int, POINTER(c_void_p)),
+    "rl_close": (c_void_p,),
+    "rl_settimeout": (c_void_p, c_int),
+    "rl_settrace": (c_void_p, TRACE_FUNCTION, c_void_p),
+    **{"rl_" + name: (c_void_p, *arguments) for name, arguments in _COMMANDS.items()},
 }
 
 _loaded: Optional[ctypes.CDLL] = None
@@ -73,8 +83,3 @@ def library() -> ctypes.CDLL:
                 function.restype = c_int
             _loaded = lib
         return _loaded
-
-
-def global_int(name: str) -> c_int:
-    """The library's global int `name` (debug or serfh), read and written in place."""
-    return c_int.in_dll(library(), name)

@@ -1,19 +1,26 @@
 # SPDX-License-Identifier: MIT
-"""The Radio object and open(). The library keeps one open line per process
-in its global `serfh`, so this module keeps the one Radio that owns it and a
-lock that every call holds from its check of the line to the library's
-return, which lets threads share a Radio. Arguments are checked here, before
-the library is called, so a bad one raises ValueError or TypeError and puts
-nothing on the line; a non-zero result becomes an exception from errors.py.
-The library itself is loaded by _native.py."""
+"""The Radio object, open() and trace(). Each Radio owns a line handle of
+the library (rl_open), so a process may open as many lines as it has
+devices. Threads may share a Radio: the library holds the line's lock for
+each whole exchange, so calls from several threads take turns on the wire
+and each gets its own reply; the Radio only keeps count of the calls in
+flight, so that close() waits for them before it frees the handle. The
+trace goes to the logging module's logger "radioline", one DEBUG record per
+line, once trace(True) has switched it on. Arguments are checked here,
+before the library is called, so a bad one raises ValueError or TypeError
+and puts nothing on the line; a non-zero result becomes an exception from
+errors.py. The library itself is loaded by _native.py."""
 from __future__ import annotations
 
 import ctypes
+import logging
 import math
 import numbers
 import operator
 import os
+import sys
 import threading
+import weakref
 from typing import Any, Optional, Tuple, Union
 
 from . import _native
@@ -22,6 +29,8 @@ from .errors import error_for
 DEFAULT_BAUD = 19200
 DEFAULT_RADIO = 0x20
 DEFAULT_CONTROLLER = 0x91
+DEFAULT_TIMEOUT = 5.0  # seconds each byte of a reply is waited for
+MAX_TIMEOUT_MS = 2**31 - 1  # the library takes milliseconds as an int
 MAX_ADDRESS = 252  # addresses are one byte; FD, FE and FF frame the wire
 MAX_FREQUENCY = 9_999_999_999  # ten BCD digits
 MAX_MODE = 99  # one BCD byte
@@ -30,8 +39,11 @@ INT32 = (-(2**31), 2**31 - 1)  # offset and split travel as signed 32-bit intege
 CODEPLUG_LENGTH = 16
 VERSION_LENGTH = 253  # longest text a version reply carries
 
-_lock = threading.Lock()
-_current: Optional[Radio] = None
+logger = logging.getLogger("radioline")
+
+_tracing_lock = threading.Lock()
+_tracing = False
+_open_radios: "weakref.WeakSet[Radio]" = weakref.WeakSet()
 
 PathArg = Union[str, bytes, os.PathLike]
 
@@ -49,6 +61,23 @@ def _integer(name: str, value: Any, low: int, high: int) -> int:
     return number
 
 
+def _timeout_ms(seconds: Any) -> int:
+    """A time-out in seconds as whole milliseconds, 0.001 s and up."""
+    if isinstance(seconds, bool) or not isinstance(seconds, numbers.Real):
+        raise TypeError(f"timeout must be a number of seconds, not {type(seconds).__name__}")
+    scaled = float(seconds) * 1000
+    milliseconds = round(scaled) if math.isfinite(scaled) else 0
+    if not 1 <= milliseconds <= MAX_TIMEOUT_MS:
+        raise ValueError(f"timeout must be 0.001 to {MAX_TIMEOUT_MS // 1000} s, not {seconds!r}")
+    return milliseconds
+
+
+@_native.TRACE_FUNCTION
+def _log_trace(_context: Optional[int], text: bytes) -> None:
+    """Passes one line of a line's trace to the logger, as one DEBUG record."""
+    logger.debug("%s", text.decode("utf-8", "backslashreplace"))
+
+
 def _tone_tenths(hertz: Any) -> int:
     """A PL tone in Hz as whole tenths of a hertz, 0.0 to 999.9."""
     if isinstance(hertz, bool) or not isinstance(hertz, numbers.Real):
@@ -61,22 +90,56 @@ def _tone_tenths(hertz: Any) -> int:
 
 
 class Radio:
-    """An open serial line to one radio; get one from radioline.open().
+    """An open serial line to one radio: Radio(device, ...) or radioline.open(device, ...).
 
     Every method sends one request and waits for the radio's reply, at most
-    5 seconds for each byte, and raises RadioError (or a subclass) when the
-    radio is silent, refuses or the line goes away. Methods check their
-    arguments first and raise ValueError or TypeError without sending
-    anything. A lock serialises the calls, so threads may share the object.
-    Use it as a context manager, or call close() when done.
+    `timeout` seconds for each byte, and raises RadioError (or a subclass)
+    when the radio is silent, refuses or the line goes away. Methods check
+    their arguments first and raise ValueError or TypeError without sending
+    anything. Threads may share the object: the library lets one exchange
+    at a time onto the line, and each caller gets its own reply. Use it as
+    a context manager, or call close() when done.
     """
 
-    def __init__(self, device: str, radio: int, controller: int) -> None:
-        """Wraps a line open() has opened; not meant to be called directly."""
-        self.device: str = device
-        self.radio: int = radio
-        self.controller: int = controller
+    def __init__(self, device: PathArg, baud: int = DEFAULT_BAUD, radio: int = DEFAULT_RADIO,
+                 controller: int = DEFAULT_CONTROLLER, timeout: float = DEFAULT_TIMEOUT) -> None:
+        """Opens the serial line `device` at `baud` bits per second.
+
+        `radio` and `controller` are the bus addresses (radio 0 to 252, where
+        0 is a broadcast, which setters may use but readers cannot;
+        controller 1 to 252, as a broadcast address would await no reply).
+        `timeout` is how long each byte of a reply is waited for, in seconds
+        (0.001 and up). Each Radio is a line of its own: open as many as
+        there are devices. A device that cannot be opened, or a speed the
+        system does not know, raises RadioError with the system's errno, and
+        leaves nothing open.
+        """
+        path = os.fsencode(device)
+        if not path or b"\0" in path:
+            raise ValueError(f"not a device path: {device!r}")
+        rate = _integer("baud", baud, 1, 2**31 - 1)
+        self.device: str = os.fsdecode(path)
+        self.radio: int = _integer("radio address", radio, 0, MAX_ADDRESS)
+        self.controller: int = _integer("controller address", controller, 0, MAX_ADDRESS)
+        if self.controller == 0:
+            raise ValueError("controller address 0 is the broadcast address; "
+                             "the controller needs an address of its own")
+        milliseconds = _timeout_ms(timeout)
+        self.timeout: float = milliseconds / 1000
+        self._lib = _native.library()
+        self._line = ctypes.c_void_p()
+        self._guard = threading.Condition()
+        self._calls = 0  # library calls running on the line
+        self._closed = True
+        code = self._lib.rl_open(path, rate, ctypes.byref(self._line))
+        if code:
+            raise error_for(code, "open", self.device, exchange=False)
         self._closed = False
+        self._lib.rl_settimeout(self._line, milliseconds)
+        with _tracing_lock:
+            _open_radios.add(self)
+            if _tracing:
+                self._trace(True)
 
     def __repr__(self) -> str:
         state = "closed" if self._closed else "open"
@@ -91,31 +154,51 @@ class Radio:
         """Closes the line at the end of the `with` block."""
         self.close()
 
+    def __del__(self) -> None:
+        """Closes a line nobody closed, so that its device is not left open."""
+        if not getattr(self, "_closed", True):  # no call runs: none holds the Radio
+            self._closed = True
+            self._lib.rl_close(self._line)
+
     @property
     def closed(self) -> bool:
         """True once close() has been called."""
         return self._closed
 
     def close(self) -> None:
-        """Closes the line; closing a closed Radio does nothing."""
-        global _current
-        with _lock:
+        """Closes the line once the calls running on it have returned.
+
+        Closing a closed Radio does nothing.
+        """
+        with self._guard:
             if self._closed:
                 return
             self._closed = True
-            _current = None
-            failed = _native.library().serclose() != 0
-            code = ctypes.get_errno()
-        if failed:
+            self._guard.wait_for(lambda: self._calls == 0)
+        code = self._lib.rl_close(self._line)
+        if code:
             raise error_for(code, "close", self.device, exchange=False)
 
-    def _call(self, operation: str, function: str, *arguments: Any) -> None:
-        """Runs one library operation on this line and raises on a non-zero result."""
-        lib = _native.library()
-        with _lock:
+    def _trace(self, on: bool) -> None:
+        """Sends the line's trace to the logger, or nowhere."""
+        self._run("trace", "rl_settrace", _log_trace if on else _native.TRACE_FUNCTION(), None)
+
+    def _run(self, operation: str, function: str, *arguments: Any) -> int:
+        """Runs the library's `function` on this line; its result code."""
+        with self._guard:
             if self._closed:
                 raise ValueError(f"{operation} on a closed radio ({self.device})")
-            code = getattr(lib, function)(self.radio, self.controller, *arguments)
+            self._calls += 1
+        try:
+            return getattr(self._lib, function)(self._line, *arguments)
+        finally:
+            with self._guard:
+                self._calls -= 1
+                self._guard.notify_all()
+
+    def _call(self, operation: str, function: str, *arguments: Any) -> None:
+        """Runs one radio command on this line and raises on a non-zero result."""
+        code = self._run(operation, "rl_" + function, self.radio, self.controller, *arguments)
         if code:
             raise error_for(code, operation, self.device)
 
@@ -206,45 +289,29 @@ class Radio:
 
 
 def open(device: PathArg, baud: int = DEFAULT_BAUD, radio: int = DEFAULT_RADIO,
-         controller: int = DEFAULT_CONTROLLER) -> Radio:
-    """Opens the serial line `device` at `baud` bits per second and returns its Radio.
-
-    `radio` and `controller` are the bus addresses (radio 0 to 252, where 0
-    is a broadcast, which setters may use but readers cannot; controller 1 to
-    252, as a broadcast address would await no reply). Only one line can
-    be open per process: while one is, this raises RuntimeError naming it.
-    A device that cannot be opened, or a speed the system does not know,
-    raises RadioError with the system's errno, and leaves no line open.
-    """
-    global _current
-    path = os.fsencode(device)
-    if not path or b"\0" in path:
-        raise ValueError(f"not a device path: {device!r}")
-    name = os.fsdecode(path)
-    rate = _integer("baud", baud, 1, 2**31 - 1)
-    to = _integer("radio address", radio, 0, MAX_ADDRESS)
-    by = _integer("controller address", controller, 0, MAX_ADDRESS)
-    if by == 0:
-        raise ValueError("controller address 0 is the broadcast address; "
-                         "the controller needs an address of its own")
-    lib = _native.library()
-    with _lock:
-        if _current is not None:
-            raise RuntimeError(f"{_current.device} is already open; close it first "
-                               "(one line per process)")
-        if _native.global_int("serfh").value >= 0:
-            raise RuntimeError("a line opened outside radioline.open() is already open")
-        code = lib.seropen(ctypes.create_string_buffer(path), rate)
-        if code:
-            if _native.global_int("serfh").value >= 0:
-                lib.serclose()  # the device opened but would not take the settings
-            raise error_for(code, "open", name, exchange=False)
-        _current = Radio(name, to, by)
-        return _current
+         controller: int = DEFAULT_CONTROLLER, timeout: float = DEFAULT_TIMEOUT) -> Radio:
+    """Opens the serial line `device` and returns its Radio: Radio(device, ...)."""
+    return Radio(device, baud, radio, controller, timeout)
 
 
 def trace(on: bool = True) -> None:
-    """Switches the library's line-by-line trace on standard error on or off."""
-    with _lock:
-        _native.global_int("debug").value = 1 if on else 0
+    """Switches the library's line-by-line trace of every Radio on or off.
 
+    Each trace line becomes one DEBUG record of the logger "radioline",
+    whose level this sets to DEBUG (and back to unset when switched off).
+    When no handler would show them (logging is not configured), the
+    records go to standard error, one line each, as the trace always has.
+    """
+    global _tracing
+    with _tracing_lock:
+        _tracing = on
+        logger.setLevel(logging.DEBUG if on else logging.NOTSET)
+        if on and not logger.hasHandlers():
+            handler = logging.StreamHandler(sys.stderr)
+            handler.setFormatter(logging.Formatter("%(message)s"))
+            logger.addHandler(handler)
+        for radio in list(_open_radios):
+            try:
+                radio._trace(on)
+            except ValueError:
+                pass  # closed: it traces nothing any more

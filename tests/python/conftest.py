@@ -32,5 +32,5 @@ def sim(request):
 
 @pytest.fixture
 def radio(sim):
-    with radioline.open(sim.path) as line:
+    with radioline.open(sim.path, timeout=1) as line:  # radiosim answers in milliseconds
         yield line

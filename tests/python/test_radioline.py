@@ -1,7 +1,10 @@
 # SPDX-License-Identifier: MIT
 # The Python package: operations round-trip through radiosim, errors map to their classes, arguments are checked before sending.
 import errno
+import logging
 import os
+import subprocess
+import sys
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
@@ -54,18 +57,19 @@ def test_bad_calls_raise_before_sending(sim, radio):
             getattr(radio, method)(*args)
     with pytest.raises(ValueError, match="broadcast"):
         radioline.open(sim.path, controller=0)
-    with pytest.raises(RuntimeError, match=sim.path):  # one line per process
-        radioline.open(sim.path)
+    with pytest.raises(ValueError, match="timeout"):
+        radioline.Radio(sim.path, timeout=0)
     radio.get_version()
     assert sim.heard() == "version read"
 
 
-# The hung-up radio's simulator is stopped once the line is open.
+# The hung-up radio's simulator is stopped once the line is open; the silent
+# one is given up on after the line's own time-out.
 @pytest.mark.parametrize("sim, error, code", [
     (["--refuse-every", "1"], radioline.RadioRefused, errno.EINVAL),
     (["--silent-every", "1"], radioline.RadioTimeout, errno.ETIMEDOUT),
     ([], radioline.LineLost, errno.EIO),
-], ids=["refused", "silent_waits_out_the_timeout", "hung_up"], indirect=["sim"])
+], ids=["refused", "silent", "hung_up"], indirect=["sim"])
 def test_line_fault_raises_its_error_class(sim, radio, error, code):
     if error is radioline.LineLost:
         radioline.stop_simulator(sim.path)
@@ -94,19 +98,28 @@ def test_failed_open_leaves_no_line_open(sim, device, baud, code):
     radioline.open(sim.path).close()
 
 
-def test_threads_sharing_a_radio_get_consistent_results(radio):
+# Two threads share one radio while a third drives a second radio.
+def test_threads_and_radios_side_by_side_get_consistent_results(radio):
     def hammer(write, read, value):
         for _ in range(100):
             write(*value)
             assert read() == value
 
-    with ThreadPoolExecutor(2) as pool:  # list() re-raises what failed in a thread
-        list(pool.map(hammer, (radio.set_vco_split, radio.set_config),
-                      (radio.get_vco_split, radio.get_config), ((1000, 2000), (1, 2))))
+    with radioline.open(radioline.simulate()) as other, ThreadPoolExecutor(3) as pool:
+        list(pool.map(hammer, (radio.set_vco_split, radio.set_config, other.set_config),  # re-raises
+                      (radio.get_vco_split, radio.get_config, other.get_config), [(1, 2)] * 3))
 
 
-def test_trace_switches_the_library_trace(radio, capfd):
+def test_trace_goes_to_the_logging_module(radio, caplog):
     for on in (True, False):
         radioline.trace(on)
+        caplog.clear()
         radio.get_version()
-        assert ("getversion: calling sendcmd\n" in capfd.readouterr().err) == on
+        assert (("radioline", logging.DEBUG, "getversion: calling sendcmd") in caplog.record_tuples) == on
+
+
+# Where logging is not configured the records go to standard error, a line each.
+def test_trace_without_logging_writes_standard_error(sim):
+    script = f"import radioline; radioline.trace(); radioline.open({sim.path!r}).get_version()"
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
+    assert "\ngetversion: calling sendcmd\n" in run.stderr

@@ -4,8 +4,9 @@
 // a reader's reply gives and the readable line made from those fields. The
 // probe row is the one place that builds a request body of its own and
 // reads frames itself, skipping them as the library's exchange does; every
-// other row is a call of the library. runInvocation() runs one row on the
-// open line into the object radioctl --json prints; reading commands is
+// other row is a call of the library on the line handle it is given.
+// runInvocation() runs one row on an open line into the object radioctl
+// --json prints; reading commands is
 // plan.cpp's job and reporting results results.cpp's.
 #include "command_table.h"
 
@@ -104,9 +105,9 @@ std::string codeplugArgument(const Values &values) {
   return hexList(Bytes(values.begin(), values.end()), "");
 }
 
-int readVersion(Addresses to, Reply &reply) {
+int readVersion(radioline_line *line, Addresses to, Reply &reply) {
   std::array<unsigned char, kMaxVersion + 1> text{};
-  const int rc = getversion(to.radio, to.controller, text.data(), kMaxVersion);
+  const int rc = rl_getversion(line, to.radio, to.controller, text.data(), kMaxVersion);
   reply.text = reinterpret_cast<const char *>(text.data());
   return rc;
 }
@@ -115,13 +116,14 @@ int readVersion(Addresses to, Reply &reply) {
 // the controller, skipping every other frame as the exchange does: the
 // echo of the request, other stations' traffic, the radio's frames to other
 // controllers and other stations' frames to the controller.
-int probe(Addresses to, Reply &reply) {
+int probe(radioline_line *line, Addresses to, Reply &reply) {
   std::array<unsigned char, kProbeRequest.size()> request = kProbeRequest;
-  int rc = sendcmd(to.radio, to.controller, request.data(), static_cast<int>(request.size()));
+  int rc =
+      rl_sendcmd(line, to.radio, to.controller, request.data(), static_cast<int>(request.size()));
   reply.bytes.resize(kMaxBody);
   int length = 0;
   while (rc == 0 && !(reply.to == to.controller && reply.from == to.radio)) {
-    rc = rcvresp(&reply.to, &reply.from, reply.bytes.data(), kMaxBody, &length);
+    rc = rl_rcvresp(line, &reply.to, &reply.from, reply.bytes.data(), kMaxBody, &length);
   }
   reply.bytes.resize(rc == 0 ? static_cast<std::size_t>(length) : 0);
   return rc;
@@ -135,74 +137,84 @@ const std::vector<Command> &commands() {
       {"set-freq",
        {{"FREQ", K::kFrequency, 1, "frequency in Hz; k, M and G multiply: 145.5M"}},
        "tune the VFO",
-       [](Addresses a, const Values &v, Reply &) {
-         return setvfofreq(a.radio, a.controller, v[0]);
+       [](radioline_line *l, Addresses a, const Values &v, Reply &) {
+         return rl_setvfofreq(l, a.radio, a.controller, v[0]);
        },
        nullptr,
        nullptr},
       {"set-mode",
        {{"MODE", K::kMode, 1, "mode slot"}},
        "select a mode slot",
-       [](Addresses a, const Values &v, Reply &) { return setmode(a.radio, a.controller, v[0]); },
+       [](radioline_line *l, Addresses a, const Values &v, Reply &) {
+         return rl_setmode(l, a.radio, a.controller, v[0]);
+       },
        nullptr,
        nullptr},
       {"store-vfo",
        {},
        "store the VFO into the current mode slot",
-       [](Addresses a, const Values &, Reply &) { return storevfotomode(a.radio, a.controller); },
+       [](radioline_line *l, Addresses a, const Values &, Reply &) {
+         return rl_storevfotomode(l, a.radio, a.controller);
+       },
        nullptr,
        nullptr},
       {"recall-mode",
        {},
        "recall the current mode slot into the VFO",
-       [](Addresses a, const Values &, Reply &) { return storemodetovfo(a.radio, a.controller); },
+       [](radioline_line *l, Addresses a, const Values &, Reply &) {
+         return rl_storemodetovfo(l, a.radio, a.controller);
+       },
        nullptr,
        nullptr},
       {"set-duplex",
        {{"CODE", K::kDuplex, 1, "duplex code, decimal or 0x hex"}},
        "set the duplex code",
-       [](Addresses a, const Values &v, Reply &) { return setduplex(a.radio, a.controller, v[0]); },
+       [](radioline_line *l, Addresses a, const Values &v, Reply &) {
+         return rl_setduplex(l, a.radio, a.controller, v[0]);
+       },
        nullptr,
        nullptr},
       {"set-pl",
        {{"TONE", K::kTone, 1, "PL tone in Hz, one decimal: 88.5"},
         {"--rx", {}, kSwitch, "set the receive tone instead of the transmit tone"}},
        "set the transmit or receive PL tone",
-       [](Addresses a, const Values &v, Reply &) {
-         return setpl(a.radio, a.controller, v[0], static_cast<int>(v[1]));
+       [](radioline_line *l, Addresses a, const Values &v, Reply &) {
+         return rl_setpl(l, a.radio, a.controller, v[0], static_cast<int>(v[1]));
        },
        nullptr,
        nullptr},
       {"get-codeplug",
        {},
        "read the 16-byte VFO codeplug",
-       [](Addresses a, const Values &, Reply &r) {
+       [](radioline_line *l, Addresses a, const Values &, Reply &r) {
          r.bytes.resize(kCodeplugLength);
-         return getvfocodeplug(a.radio, a.controller, r.bytes.data(), kCodeplugLength);
+         return rl_getvfocodeplug(l, a.radio, a.controller, r.bytes.data(), kCodeplugLength);
        },
        codeplugFields,
        codeplugText},
       {"set-codeplug",
        {{"HEX", K::kHexByte, kCodeplugLength, "the 16 codeplug bytes in hex: 01 02 ... 10"}},
        "write the 16-byte VFO codeplug",
-       [](Addresses a, const Values &v, Reply &) {
+       [](radioline_line *l, Addresses a, const Values &v, Reply &) {
          std::string text = codeplugArgument(v);
-         return setvfocodeplug(a.radio, a.controller, text.data());
+         return rl_setvfocodeplug(l, a.radio, a.controller, text.data());
        },
        nullptr,
        nullptr},
       {"version",
        {},
        "read the radio's firmware version",
-       [](Addresses a, const Values &, Reply &r) { return readVersion(a, r); },
+       [](radioline_line *l, Addresses a, const Values &, Reply &r) {
+         return readVersion(l, a, r);
+       },
        versionFields,
        versionText},
       {"get-config",
        {},
        "read the two configuration bytes",
-       [](Addresses a, const Values &, Reply &r) {
+       [](radioline_line *l, Addresses a, const Values &, Reply &r) {
          r.bytes.resize(kConfigLength);
-         return getconfig(a.radio, a.controller, r.bytes.data(), kConfigLength);
+         return rl_getconfig(l, a.radio, a.controller, r.bytes.data(), kConfigLength);
        },
        configFields,
        configText},
@@ -210,33 +222,33 @@ const std::vector<Command> &commands() {
        {{"D0", K::kByte, 1, "first configuration byte"},
         {"D1", K::kByte, 1, "second configuration byte"}},
        "write the two configuration bytes",
-       [](Addresses a, const Values &v, Reply &) {
-         return setconfig(a.radio, a.controller, static_cast<unsigned char>(v[0]),
-                          static_cast<unsigned char>(v[1]));
+       [](radioline_line *l, Addresses a, const Values &v, Reply &) {
+         return rl_setconfig(l, a.radio, a.controller, static_cast<unsigned char>(v[0]),
+                             static_cast<unsigned char>(v[1]));
        },
        nullptr,
        nullptr},
       {"get-offset",
        {},
        "read the transmit offset",
-       [](Addresses a, const Values &, Reply &r) {
-         return gettxoffset(a.radio, a.controller, &r.first);
+       [](radioline_line *l, Addresses a, const Values &, Reply &r) {
+         return rl_gettxoffset(l, a.radio, a.controller, &r.first);
        },
        offsetFields,
        offsetText},
       {"set-offset",
        {{"HZ", K::kOffset, 1, "transmit offset in Hz, signed: -600k"}},
        "write the transmit offset",
-       [](Addresses a, const Values &v, Reply &) {
-         return settxoffset(a.radio, a.controller, v[0]);
+       [](radioline_line *l, Addresses a, const Values &v, Reply &) {
+         return rl_settxoffset(l, a.radio, a.controller, v[0]);
        },
        nullptr,
        nullptr},
       {"get-split",
        {},
        "read the transmit and receive VCO split",
-       [](Addresses a, const Values &, Reply &r) {
-         return getvcosplitfreq(a.radio, a.controller, &r.first, &r.second);
+       [](radioline_line *l, Addresses a, const Values &, Reply &r) {
+         return rl_getvcosplitfreq(l, a.radio, a.controller, &r.first, &r.second);
        },
        splitFields,
        splitText},
@@ -244,15 +256,15 @@ const std::vector<Command> &commands() {
        {{"TX", K::kSplit, 1, "transmit VCO split in Hz"},
         {"RX", K::kSplit, 1, "receive VCO split in Hz"}},
        "write the transmit and receive VCO split",
-       [](Addresses a, const Values &v, Reply &) {
-         return setvcosplit(a.radio, a.controller, v[0], v[1]);
+       [](radioline_line *l, Addresses a, const Values &v, Reply &) {
+         return rl_setvcosplit(l, a.radio, a.controller, v[0], v[1]);
        },
        nullptr,
        nullptr},
       {"probe",
        {},
        "send the firmware-version request and print the radio's reply frame",
-       [](Addresses a, const Values &, Reply &r) { return probe(a, r); },
+       [](radioline_line *l, Addresses a, const Values &, Reply &r) { return probe(l, a, r); },
        frameFields,
        frameText},
   };
@@ -266,7 +278,8 @@ const Command *findCommand(const std::string &name) {
   return row == table.end() ? nullptr : &*row;
 }
 
-int runInvocation(const Invocation &invocation, Addresses addresses, Json &result) {
+int runInvocation(radioline_line *line, const Invocation &invocation, Addresses addresses,
+                  Json &result) {
   const Command &command = *invocation.command;
   const std::string problem = addressProblem(invocation, addresses);
   if (!problem.empty()) {
@@ -275,7 +288,7 @@ int runInvocation(const Invocation &invocation, Addresses addresses, Json &resul
   }
   Reply reply;
   // To the broadcast address the library sends a setter and awaits nothing.
-  const int rc = command.call(addresses, invocation.values, reply);
+  const int rc = command.call(line, addresses, invocation.values, reply);
   if (rc != 0) {
     result = resultFailure(invocation, rc);
     return rc;

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The rows of the subcommand table, shared by the files that read, run and
 // print commands: a name, the arguments with their value kinds, a help
-// line, the library call that runs it, the JSON fields a reader's reply
-// gives and the readable line made from them (setters have neither).
+// line, the library call that runs it on a line handle, the JSON fields a
+// reader's reply gives and the readable line made from them (setters have
+// neither).
 #ifndef RADIOLINE_TOOLS_COMMAND_TABLE_H
 #define RADIOLINE_TOOLS_COMMAND_TABLE_H
 
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "radioline.h"
 #include "values.h"
 
 namespace common {
@@ -40,7 +42,7 @@ struct Command {
   const char *name;
   std::vector<Arg> args;
   const char *help;
-  int (*call)(Addresses, const Values &, Reply &);
+  int (*call)(radioline_line *, Addresses, const Values &, Reply &);
   Json (*fields)(const Reply &);      // a reader's result fields; nullptr for a setter
   std::string (*text)(const Json &);  // the readable line made from those fields
 };

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+struct radioline_line;
+
 namespace common {
 
 using Json = nlohmann::ordered_json;
@@ -108,13 +110,14 @@ Json successObject(const Invocation &invocation);
 // The failure object of an invocation that the library ended with `rc`.
 Json resultFailure(const Invocation &invocation, int rc);
 
-// Runs one invocation on the open line: returns the library's result code
+// Runs one invocation on the open line `line`: returns the library's result code
 // (0 ok; EINVAL for an address problem, which sends nothing) and sets
 // `result` to exactly the object `radioctl --json` prints for it: the
 // success fields, {"command":…,["line":N,]"ok":true,…}, or the failure
 // shape. A setter sent to the broadcast address awaits no reply and reports
 // "broadcast":true.
-int runInvocation(const Invocation &invocation, Addresses addresses, Json &result);
+int runInvocation(radioline_line *line, const Invocation &invocation, Addresses addresses,
+                  Json &result);
 
 }  // namespace common
 

@@ -18,6 +18,9 @@ void describeLineOptions(CLI::App &app, LineTexts &texts, const std::string &pro
   app.add_option("--controller", texts.controller, "bus address of " + program)
       ->type_name("ADDR")
       ->capture_default_str();
+  app.add_option("--timeout", texts.timeout, "how long each byte of a reply is waited for, in ms")
+      ->type_name("MS")
+      ->capture_default_str();
   app.add_flag("--simulate", texts.simulate, "run against radiosim on a pseudo-terminal")
       ->excludes(device);
   app.add_flag("-v,--trace", texts.trace, "trace the library's work on standard error");
@@ -39,6 +42,7 @@ bool readLineOptions(const LineTexts &texts, LineSettings &line, int &controller
   line.device = texts.device;
   line.simulate = texts.simulate;
   return readOption("--baud", texts.baud, ValueKind::kBaud, line.baud, error) &&
+         readOption("--timeout", texts.timeout, ValueKind::kTimeout, line.timeout_ms, error) &&
          readOption("--controller", texts.controller, ValueKind::kAddress, controller, error);
 }
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The options that say which serial line to use and how, as radioctl and
 // radiobridge both take them: -d/--device DEVICE, -b/--baud BAUD,
-// --controller ADDR, --simulate and -v/--trace, with one set of
-// placeholders and help lines, and their checks.
+// --controller ADDR, --timeout MS, --simulate and -v/--trace, with one set
+// of placeholders and help lines, and their checks.
 #ifndef RADIOLINE_TOOLS_LINE_OPTIONS_H
 #define RADIOLINE_TOOLS_LINE_OPTIONS_H
 
@@ -22,14 +22,15 @@ struct LineTexts {
   std::string device;
   std::string baud = "19200";
   std::string controller = "0x91";
+  std::string timeout = std::to_string(kDefaultTimeoutMs);
   bool simulate = false;
   bool trace = false;
 };
 
 // The long names of the line options, for a program that refuses them in
 // some mode.
-constexpr const char *kLineOptionNames[] = {"--device", "--baud", "--controller", "--simulate",
-                                            "--trace"};
+constexpr const char *kLineOptionNames[] = {"--device",  "--baud",     "--controller",
+                                            "--timeout", "--simulate", "--trace"};
 
 // Adds the line options bound to `texts`; `program` is the controller
 // ("radioctl") named in --controller's help line.
@@ -40,8 +41,8 @@ void describeLineOptions(CLI::App &app, LineTexts &texts, const std::string &pro
 bool readOption(const char *option, const std::string &text, ValueKind kind, int &number,
                 std::string &error);
 
-// Reads the device, the baud rate and the controller's address into `line`
-// and `controller`. A problem goes to `error`.
+// Reads the device, the baud rate, the time-out and the controller's address
+// into `line` and `controller`. A problem goes to `error`.
 bool readLineOptions(const LineTexts &texts, LineSettings &line, int &controller,
                      std::string &error);
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Opening and closing a tool's line. The lock is flock(LOCK_EX | LOCK_NB)
-// on a descriptor of the line's own, taken before seropen() touches the
-// device's settings and held until after serclose(). The simulator is
+// on a descriptor of the line's own, taken before rl_open() touches the
+// device's settings and held until after rl_close(). The simulator is
 // radiosim, found beside this executable or else on PATH, started with its
 // standard output in an unlinked temporary file from which the device path,
 // its first line, is read; the rest of its log goes there unread, so it
@@ -75,7 +75,8 @@ LockedLine::~LockedLine() {
 }
 
 void LockedLine::release() {
-  serclose();
+  if (line_ != nullptr) rl_close(line_);
+  line_ = nullptr;
   if (lock_ >= 0) ::close(lock_);
   lock_ = -1;
   if (simulator_ > 0 && ::kill(simulator_, SIGTERM) == 0) ::waitpid(simulator_, nullptr, 0);
@@ -86,8 +87,12 @@ bool LockedLine::open(const LineSettings &settings, std::string &error) {
   std::string path = settings.device.empty() ? kDefaultDevice : settings.device;
   if (settings.simulate && !startSimulator(settings.radio, path, error)) return false;
   if (!lock(path, settings.simulate || !settings.device.empty(), error)) return false;
-  const int rc = seropen(path.data(), settings.baud);
-  if (rc == EINVAL) {
+  const int rc = rl_open(path.c_str(), settings.baud, &line_);
+  if (rc == 0) {
+    rl_settimeout(line_, settings.timeout_ms);
+    rl_settrace(line_, settings.trace, nullptr);
+    device_ = path;
+  } else if (rc == EINVAL) {
     error = path + ": cannot run at " + std::to_string(settings.baud) + " baud (" +
             std::strerror(rc) + ")";
   } else if (rc != 0) {

@@ -2,8 +2,9 @@
 // The serial line a tool works on: the device named with -d, the default
 // device, or a radiosim that the tool starts on a pseudo-terminal. Opening
 // takes an exclusive advisory lock on the device, so that two programs never
-// interleave frames on one line, before the library opens and configures it;
-// closing releases the library's descriptor, the lock and the simulator.
+// interleave frames on one line, before the library opens and configures it
+// as a line handle with the tool's reply time-out and trace callback;
+// closing releases the handle, the lock and the simulator.
 #ifndef RADIOLINE_TOOLS_LOCKED_LINE_H
 #define RADIOLINE_TOOLS_LOCKED_LINE_H
 
@@ -12,17 +13,22 @@
 #include <string>
 
 #include "commands.h"
+#include "radioline.h"
 
 namespace common {
 
 // Taken when neither a device nor --simulate is given, if it exists.
 constexpr const char *kDefaultDevice = "/dev/ttyUSB0";
+// How long each byte of a reply is waited for, unless --timeout says.
+constexpr int kDefaultTimeoutMs = 5000;
 
 struct LineSettings {
   std::string device;  // empty: the default device
   bool simulate = false;
   int baud = 0;
   int radio = 0;  // the simulator answers at this address
+  int timeout_ms = kDefaultTimeoutMs;
+  radioline_trace_fn trace = nullptr;  // takes the library's trace lines; nullptr: none
 };
 
 class LockedLine {
@@ -41,6 +47,11 @@ class LockedLine {
   const char *failureCode() const { return failure_code_; }
   int failureErrno() const { return failure_errno_; }
 
+  // The open line for the library's calls, nullptr while none is open, and
+  // the device it is open on (with --simulate the simulator's).
+  radioline_line *handle() const { return line_; }
+  const std::string &device() const { return device_; }
+
  private:
   bool startSimulator(int radio, std::string &path, std::string &error);
   bool lock(const std::string &path, bool named, std::string &error);
@@ -49,6 +60,8 @@ class LockedLine {
 
   pid_t simulator_ = -1;
   int lock_ = -1;
+  radioline_line *line_ = nullptr;
+  std::string device_;
   const char *failure_code_ = "";
   int failure_errno_ = 0;
 };

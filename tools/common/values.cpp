@@ -40,8 +40,9 @@ struct Kind {
 constexpr long kTenDigits = 9999999999L;
 constexpr long kInt32Min = std::numeric_limits<std::int32_t>::min();
 constexpr long kInt32Max = std::numeric_limits<std::int32_t>::max();
+constexpr long kHourMs = 3600000;  // longer waits for one byte are mistakes
 
-constexpr std::array<Kind, 10> kKinds{{
+constexpr std::array<Kind, 11> kKinds{{
     {ValueKind::kFrequency, Syntax::kScaled, 0, true, 0, kTenDigits, "a frequency in Hz", " Hz"},
     {ValueKind::kOffset, Syntax::kScaled, 0, true, kInt32Min, kInt32Max, "an offset in Hz", " Hz"},
     {ValueKind::kSplit, Syntax::kScaled, 0, true, kInt32Min, kInt32Max, "a VCO split in Hz", " Hz"},
@@ -52,6 +53,7 @@ constexpr std::array<Kind, 10> kKinds{{
     {ValueKind::kHexByte, Syntax::kHex, 0, false, 0, 255, "a hex byte", ""},
     {ValueKind::kAddress, Syntax::kDecimalOrHex, 0, false, 0, 252, "a bus address", ""},
     {ValueKind::kBaud, Syntax::kDecimal, 0, false, 50, 4000000, "a baud rate", ""},
+    {ValueKind::kTimeout, Syntax::kDecimal, 0, false, 1, kHourMs, "a time-out in ms", " ms"},
 }};
 
 struct Multiplier {

@@ -2,7 +2,7 @@
 // Reading command-line values as users write them: frequencies and offsets
 // and VCO splits in hertz with k, M and G suffixes and decimals, PL tones in
 // hertz with one decimal, mode numbers, duplex codes, bytes, hex bytes, bus
-// addresses and baud rates. Each kind of value has its syntax, its range and
+// addresses, baud rates and time-outs. Each kind of value has its syntax, its range and
 // its unit in one table; reading is exact (no floating point) and a value
 // that is finer than the unit, out of range or not a number at all is
 // refused with a short phrase saying which. Pure functions, no I/O; a
@@ -28,6 +28,7 @@ enum class ValueKind {
   kHexByte,    // hex with or without 0x, 0 to ff
   kAddress,    // bus address, decimal or 0x hex, 0 to 252
   kBaud,       // bits per second, decimal, 50 to 4000000
+  kTimeout,    // milliseconds, decimal, 1 to 3600000
 };
 
 // The number read, in the unit the library takes, or the reason it was

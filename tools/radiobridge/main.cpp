@@ -26,7 +26,6 @@
 #include "log.h"
 #include "options.h"
 #include "queue.h"
-#include "radioline.h"
 #include "session.h"
 #include "worker.h"
 
@@ -70,12 +69,18 @@ SessionSettings sessionSettings(const Options &options) {
   return settings;
 }
 
+// Adds one line of the library's trace, with -v, to the log.
+void traceToLog(void * /*context*/, const char *text) {
+  logLine(text);
+}
+
 WorkerSettings workerSettings(const Options &options) {
   WorkerSettings settings;
   settings.line = options.line;
   settings.radios = options.radios;
   settings.controller = options.controller;
   settings.heartbeat = std::chrono::seconds(options.heartbeat);
+  settings.line.trace = options.trace ? traceToLog : nullptr;
   return settings;
 }
 
@@ -106,7 +111,6 @@ int run(int argc, char **argv) {
   for (int signal : {SIGINT, SIGTERM, SIGUSR1}) sigaddset(&signals, signal);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
-  debug = options.trace ? 1 : 0;
 
   const Topics topics(common::lineTopic(options.broker), options.reply_prefix, options.radios);
   RequestQueue queue(static_cast<std::size_t>(options.queue_size));

@@ -15,9 +15,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-
-#include "radioline.h"
 
 namespace radiobridge {
 namespace {
@@ -27,15 +24,6 @@ constexpr auto kLastReopen = std::chrono::seconds(30);
 constexpr int kHeartbeatFailures = 3;  // failed heartbeats in a row that make a radio unavailable
 constexpr auto kIdleWake = std::chrono::hours(1);
 constexpr const char *kVersionReader = "version";
-
-// The path of the device the library has open: the simulator's
-// pseudo-terminal, which only the system can name.
-std::string openDevice() {
-  std::error_code error;
-  const std::filesystem::path path =
-      std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(serfh), error);
-  return error ? std::string() : path.string();
-}
 
 std::chrono::milliseconds since(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
@@ -117,7 +105,7 @@ bool Worker::openLine(std::string &error, int &code) {
     return false;
   }
   line_open_ = true;
-  if (settings_.line.simulate) device_ = openDevice();
+  if (settings_.line.simulate) device_ = line_->device();
   backoff_.reset();
   line_log_.change("line open");
   publishStatus();
@@ -202,8 +190,8 @@ void Worker::serve(const Request &request) {
 // what it changed.
 Json Worker::execute(Radio &radio, const Request &request, const char *&read_back) {
   Json result;
-  const int rc =
-      common::runInvocation(request.invocation, {radio.address, settings_.controller}, result);
+  const int rc = common::runInvocation(line_->handle(), request.invocation,
+                                       {radio.address, settings_.controller}, result);
   if (rc == 0) read_back = noteSuccess(radio.state, request.invocation, result);
   if (rc != 0) radio.read = false;
   if (common::meansLineLost(rc)) loseLine(rc);
@@ -213,7 +201,8 @@ Json Worker::execute(Radio &radio, const Request &request, const char *&read_bac
 int Worker::readInto(Radio &radio, const std::string &reader) {
   Json result;
   const common::Invocation &invocation = readers_.at(reader);
-  const int rc = common::runInvocation(invocation, {radio.address, settings_.controller}, result);
+  const int rc = common::runInvocation(line_->handle(), invocation,
+                                       {radio.address, settings_.controller}, result);
   if (rc == 0) noteSuccess(radio.state, invocation, result);
   if (rc != 0) radio.read = false;
   if (common::meansLineLost(rc)) loseLine(rc);

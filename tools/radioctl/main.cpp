@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <iterator>
@@ -25,7 +26,6 @@
 #include "line_options.h"
 #include "locked_line.h"
 #include "output.h"
-#include "radioline.h"
 #include "remote.h"
 #include "text.h"
 #include "values.h"
@@ -97,6 +97,11 @@ void describeOptions(CLI::App &app, Options &options) {
   line->needs(broker);
 }
 
+// Writes one line of the library's trace, with -v, to standard error.
+void traceLine(void * /*context*/, const char *text) {
+  std::fprintf(stderr, "%s\n", text);
+}
+
 // A usage problem that concerns no command.
 Json usage(const std::string &message) {
   return common::failureObject("", common::kCodeUsage, EINVAL, message);
@@ -123,6 +128,7 @@ std::optional<Settings> readSettings(Options &options, const CLI::App &app, Json
     return std::nullopt;
   }
   settings.line.radio = settings.addresses.radio;
+  settings.line.trace = options.line.trace ? traceLine : nullptr;
   if (app.count("--device") > 0 && options.line.device.empty()) {
     failure = usage("--device '' names no device");
     return std::nullopt;
@@ -196,14 +202,13 @@ int run(int argc, char **argv) {
     return radioctl::runRemotePlan(plan, radioctl::requestTexts(plan, words, input), remote, json);
   }
 
-  debug = options.line.trace ? 1 : 0;
   common::LockedLine line;
   std::string error;
   if (!line.open(settings->line, error)) {
     return report(common::failureObject("", line.failureCode(), line.failureErrno(), error), json,
                   common::kExitFailed);
   }
-  return radioctl::runPlan(plan.invocations, settings->addresses, json);
+  return radioctl::runPlan(line.handle(), plan.invocations, settings->addresses, json);
 }
 
 }  // namespace

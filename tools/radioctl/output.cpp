@@ -71,10 +71,11 @@ bool printOutput(const std::string &text, const std::string &failure) {
   return written;
 }
 
-int runPlan(const std::vector<common::Invocation> &plan, common::Addresses addresses, bool json) {
+int runPlan(radioline_line *line, const std::vector<common::Invocation> &plan,
+            common::Addresses addresses, bool json) {
   for (const common::Invocation &invocation : plan) {
     Json result;
-    const int rc = common::runInvocation(invocation, addresses, result);
+    const int rc = common::runInvocation(line, invocation, addresses, result);
     if (!printResult(result, json)) return common::kExitFailed;
     if (rc != 0) return common::kExitFailed;
   }

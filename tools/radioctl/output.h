@@ -24,9 +24,10 @@ bool printResult(const common::Json &result, bool json);
 // output fails it says so on standard error and returns false.
 bool printOutput(const std::string &text, const std::string &failure = {});
 
-// Runs the plan in order on the open line and prints each result; stops at
-// the first failure. Returns the exit status.
-int runPlan(const std::vector<common::Invocation> &plan, common::Addresses addresses, bool json);
+// Runs the plan in order on the open line `line` and prints each result;
+// stops at the first failure. Returns the exit status.
+int runPlan(radioline_line *line, const std::vector<common::Invocation> &plan,
+            common::Addresses addresses, bool json);
 
 }  // namespace radioctl
 
