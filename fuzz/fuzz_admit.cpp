@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
   in.payload_size = in.payload.size();
   in.received = Clock::now();
   RequestQueue queue(4);
-  const Intake intake = take(in, kTopics, std::chrono::seconds(30), queue);
+  const Intake intake = take(in, in.received, kTopics, std::chrono::seconds(30), queue);
   const std::vector<Request> queued = queue.drain();
   const bool is_queued = intake.outcome == Intake::Outcome::kQueued;
   const bool replied = !intake.reply.is_null();

@@ -74,6 +74,7 @@ void fillDigits(unsigned long magnitude, unsigned char *outbuf, int buflen, Trac
 using namespace radioline;
 
 void bufrev(unsigned char *a, int buflen) {
+  if (a == nullptr) return;
   for (int i = 0, j = buflen - 1; i < j; i++, j--) {
     const unsigned char c = a[i];
     a[i] = a[j];
