@@ -4,9 +4,11 @@
 // Every entity shares the device block and the availability, which takes
 // both the line's status (online with the line open) and the radio's own
 // "available", so the hub greys the radio out when the bridge stops, the
-// line is lost or the radio misses its heartbeats. Numbers send a command
+// line is lost or the radio stops answering. Numbers send a command
 // line to the radio's plain request topic through a command template,
 // buttons a fixed command; states are read from the radio's retained state.
+// An entity that shows what a reader reads is left out for a radio that
+// does not support that reader.
 // The hub renders templates with Jinja2, so they use only its standard
 // filters: a command template gives exactly what radioctl accepts (an
 // integer, or a tone with one decimal), and a value template gives "None",
@@ -88,7 +90,7 @@ constexpr std::array<Entity, 11> kEntities{{
 // clang-format on
 
 // The line's status counts as available while the bridge is online with
-// the line open; the radio's state while it answers its heartbeats.
+// the line open; the radio's state while it answers.
 constexpr const char *kLineAvailable =
     "{{ 'online' if value_json['state'] == 'online' and value_json['line'] == 'open' "
     "else 'offline' }}";

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Announcements for home-automation dashboards: the retained configuration
 // messages from which a Home Assistant hub builds the entities of each
-// radio (frequency, mode slot, tones, buttons, diagnostic sensors), and the
+// radio (frequency, mode slot, tones, buttons, diagnostic sensors; those
+// that show a reader the radio does not support left out), the nodes they
+// hang under (one for each base, line and radio), and the
 // rule for which retained configurations under the discovery prefix are
 // this bridge's own and no longer announced, so that the session clears
 // them. Pure, with no I/O: the worker publishes what comes out when it
