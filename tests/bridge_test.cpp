@@ -443,12 +443,12 @@ TEST_F(DiscoveryTest, ClearsOnlyAnnouncementsOfItsOwnStaleNodes) {
   Process other(RADIOBRIDGE_PATH,
                 bridgeArgs({"--simulate", "--name", "shack_1", "--radio", "0x21"}));
   const auto others = [&] { return configs("radioline_shack-5f1_21").size() == kUses.size(); };
-  ASSERT_TRUE(pollFor(10, others)) << other.errors();
+  ASSERT_TRUE(pollFor(10, others)) << other.errors();  // announced before this line clears
   const Words line{"--simulate", "--name", "shack 1"};
   bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(line));
   // Its own announcements, the other line's and the two foreign ones, no stale one.
   EXPECT_TRUE(pollFor(10, [&] { return configs().size() == 2 * kUses.size() + 2; }))
-      << bridge_->errors();
+      << bridge_->errors() << other.errors();
   const Json found = configs();
   EXPECT_FALSE(found.contains(stale[0]) || found.contains(stale[1]));
   EXPECT_TRUE(found.value(current, Json()).contains("unique_id"));

@@ -78,22 +78,28 @@ TEST(BridgeState, RecalledModeForgetsWhatWasSet) {
 using O = Upkeep::Outcome;
 
 // After the exchanges of each row (following a whole read of the state, when the row says so):
-// what is due, whether the radio is available and which readers it lacks.
+// what is due, whether the radio is available, whether its requests are refused at once while
+// a heartbeat watches it, and which readers it lacks.
 TEST(BridgeUpkeep, ReadsWhatIsDueOnceTheRadioAnswers) {
-  const std::vector<std::string> all = stateReaders();
+  const std::vector<std::string> &all = stateReaders();
   using Steps = std::vector<std::pair<std::string, O>>;
   using Names = std::vector<std::string>;
-  const std::tuple<bool, Steps, Names, bool, Names> rows[] = {
-      {false, {{"version", O::kSilent}}, {}, false, {}},  // it never answered
-      {true, {{"get-offset", O::kSilent}}, {}, true, {}},
-      {true, {{"set-offset", O::kSilent}, {"version", O::kAnswered}}, {"get-offset"}, true, {}},
-      {true, Steps(3, {"set-freq", O::kSilent}), {}, false, {}},
-      {true, Steps(3, {"get-split", O::kRefused}), {}, true, {"get-split"}},
-      {true, {{"get-split", O::kRefused}, {"get-split", O::kAnswered}}, {}, true, {}},
-      {true, {{"set-config", O::kRefused}}, {"get-config"}, true, {}},
-      {true, {{"set-freq", O::kLineLost}}, {}, true, {}},
+  const std::tuple<bool, Steps, Names, bool, bool, Names> rows[] = {
+      {false, {{"version", O::kSilent}}, {}, false, false, {}},  // it never answered
+      {true, {{"get-offset", O::kSilent}}, {}, true, false, {}},
+      {true,
+       {{"set-offset", O::kSilent}, {"version", O::kAnswered}},
+       {"get-offset"},
+       true,
+       false,
+       {}},
+      {true, Steps(3, {"set-freq", O::kSilent}), {}, false, true, {}},
+      {true, Steps(3, {"get-split", O::kRefused}), {}, true, false, {"get-split"}},
+      {true, {{"get-split", O::kRefused}, {"get-split", O::kAnswered}}, {}, true, false, {}},
+      {true, {{"set-config", O::kRefused}}, {"get-config"}, true, false, {}},
+      {true, {{"set-freq", O::kLineLost}}, {}, true, false, {}},
   };
-  for (const auto &[whole, steps, due, available, lacks] : rows) {
+  for (const auto &[whole, steps, due, available, refused, lacks] : rows) {
     Upkeep upkeep(all);
     for (const std::string &reader : whole ? all : Names{}) upkeep.exchanged(reader, O::kAnswered);
     for (const auto &[command, outcome] : steps)
@@ -101,7 +107,7 @@ TEST(BridgeUpkeep, ReadsWhatIsDueOnceTheRadioAnswers) {
     SCOPED_TRACE(steps.empty() ? "none" : steps.back().first);
     EXPECT_EQ(upkeep.due(), due);
     EXPECT_EQ(upkeep.available(), available);
-    EXPECT_EQ(upkeep.refuses(true), !available);
+    EXPECT_EQ(upkeep.refuses(true), refused);
     EXPECT_FALSE(upkeep.refuses(false));  // with no heartbeat, nothing else would try it
     EXPECT_EQ(upkeep.unsupported(), lacks);
   }

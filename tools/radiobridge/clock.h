@@ -13,11 +13,14 @@
 namespace radiobridge {
 
 struct BootClock {
+  // The names the standard library's clocks have.
+  // NOLINTBEGIN(readability-identifier-naming)
   using duration = std::chrono::nanoseconds;
   using rep = duration::rep;
   using period = duration::period;
   using time_point = std::chrono::time_point<BootClock>;
   static constexpr bool is_steady = true;
+  // NOLINTEND(readability-identifier-naming)
 
   static time_point now() noexcept {
     timespec now{};

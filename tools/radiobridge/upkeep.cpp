@@ -67,6 +67,10 @@ std::string Upkeep::exchanged(const std::string &command, Outcome outcome,
   return available_ ? "available" : "unavailable";
 }
 
+bool Upkeep::refuses(bool heartbeat) const {
+  return heartbeat && missed_ >= kMissesUnavailable;
+}
+
 std::vector<std::string> Upkeep::due() const {
   std::vector<std::string> due;
   if (!available_ || missed_ > 0) return due;

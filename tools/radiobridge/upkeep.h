@@ -2,9 +2,12 @@
 // What the bridge knows of one radio's health, and which of its readings
 // are due: a pure state machine fed with the outcome of every exchange
 // with the radio (a client's request, a reading, a heartbeat).
-// - A radio that leaves three exchanges in a row unanswered, or has not
-//   answered once since the line opened, is unavailable; any answer makes
-//   it available again.
+// - A radio that has not answered once since the line opened, or leaves
+//   three exchanges in a row unanswered, is unavailable; any answer makes
+//   it available again. Only after three silences are its requests refused
+//   without being sent (while a heartbeat watches it): a radio that never
+//   answered may be one that answers slowly, and its client is told the
+//   radio's time-out.
 // - Readings are due when the line opens, when the radio's version text
 //   changes, and for what a failed exchange may have changed (a setter's
 //   read-back, a failed reader). While the radio is silent nothing is due:
@@ -51,9 +54,10 @@ class Upkeep {
   // The readers to run before the state is next published, in order.
   std::vector<std::string> due() const;
   bool available() const { return available_; }
-  // Whether a request is answered "unavailable" without being sent: only
-  // while a heartbeat watches the radio, which will bring it back.
-  bool refuses(bool heartbeat) const { return heartbeat && !available_; }
+  // Whether a request is answered "unavailable" without being sent: after
+  // three silences in a row, and only while a heartbeat watches the radio,
+  // which will bring it back.
+  bool refuses(bool heartbeat) const;
   // The readers the radio does not support, in reading order.
   std::vector<std::string> unsupported() const;
 

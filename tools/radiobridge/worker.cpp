@@ -203,7 +203,7 @@ void Worker::serve(const Request &request) {
         failure(request, common::kCodeLineLost, line_code_, "the line is lost: " + line_problem_);
   } else if (radio.upkeep.refuses(settings_.heartbeat.count() > 0)) {
     result = failure(request, kCodeUnavailable, 0,
-                     "radio " + radioName(radio.address) + " does not answer");
+                     "radio " + radioName(radio.address) + " left 3 exchanges in a row unanswered");
   } else {
     exchange(radio, request.invocation, result, read_back);
     result = reply(request, std::move(result));

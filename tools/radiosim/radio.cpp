@@ -227,7 +227,8 @@ std::string hexByte(std::uint8_t byte) {
 }
 
 std::string toolName(const Bytes &body) {
-  const Command *command = body.empty() ? nullptr : findCommand(body);
+  const bool whole = !body.empty() && (body[0] != kCmdExtended || body.size() >= 2);
+  const Command *command = whole ? findCommand(body) : nullptr;
   return command == nullptr ? std::string() : command->tool_name;
 }
 
