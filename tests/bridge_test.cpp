@@ -306,6 +306,8 @@ TEST_F(BridgeTest, HealsAfterLosingTheBrokerOrTheLine) {
   ASSERT_TRUE(broker_.start());
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")")) << bridge_->errors();
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("version":"second")"));
+  EXPECT_TRUE(broker_.retainedHolds("homeassistant/sensor/radioline_bus_20/version/config",
+                                    R"("sw_version":"second")"));
 }
 
 // The radio falls silent: each request costs one time-out, none is spent re-reading the state,

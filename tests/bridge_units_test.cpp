@@ -113,6 +113,15 @@ TEST(BridgeUpkeep, ReadsWhatIsDueOnceTheRadioAnswers) {
   }
 }
 
+// The log says when the radio went or came back, and only then.
+TEST(BridgeUpkeep, TellsEachChangeOfAvailabilityOnce) {
+  Upkeep upkeep(stateReaders());
+  std::string told;
+  for (const O outcome : {O::kSilent, O::kSilent, O::kRefused, O::kAnswered})
+    told += upkeep.exchanged("version", outcome) + ";";
+  EXPECT_EQ(told, "unavailable;;available;;");
+}
+
 TEST(BridgeUpkeep, NewVersionForgetsWhatTheRadioLacked) {
   Upkeep upkeep(stateReaders());
   for (int refusal = 0; refusal < 2; ++refusal) upkeep.exchanged("get-split", O::kRefused);
