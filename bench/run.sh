@@ -7,7 +7,8 @@
 # its share of the 19200-baud wire time, read and write system calls per
 # exchange, and the wire time at 19200 and 115200 baud. Bridge columns:
 # median time from a set-freq request to its reply (a tuned libmosquitto
-# client and a stock python3-paho-mqtt one) and its excess over the
+# client, on a radio with every reader and on one that lacks one, and a
+# stock python3-paho-mqtt client) and its excess over the
 # exchange's wire time on radiosim paced at 19200 baud (through radiobridge
 # and a broker, and directly with the library and with radioctl), and with
 # four clients the share of the run the line is busy. Extra arguments go to

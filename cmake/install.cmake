@@ -2,8 +2,9 @@
 # Installs what belongs to the whole tree rather than to one folder's
 # build (each folder's CMakeLists installs what it builds): a CMake package
 # (find_package(radioline) gives radioline::radioline), a pkg-config file
-# (radioline.pc), radioctl's bash completion and the bridge's systemd unit,
-# and sets where the installed programs find the library. The programs and
+# (radioline.pc), radioctl's bash completion, the README with the example
+# broker files and the bridge's systemd unit, and sets where the installed
+# programs find the library. The programs and
 # radioline.pc find the rest of the tree relative to themselves, so a tree
 # installed into any prefix, or moved as a whole, works as it is.
 include(CMakePackageConfigHelpers)
@@ -41,6 +42,13 @@ if(RADIOLINE_TOOLS)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/radioctl
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
+
+# The README, and beside it the broker's configuration and ACL that it
+# shows, ready to copy to /etc/mosquitto.
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/examples/mosquitto/radioline.conf
+  ${PROJECT_SOURCE_DIR}/examples/mosquitto/radioline.acl
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # radiobridge@.service: one bridge per serial line. The directory is
 # relative to the prefix unless given as an absolute path

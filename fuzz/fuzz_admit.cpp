@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
   in.payload_size = in.payload.size();
   in.received = Clock::now();
   RequestQueue queue(4);
-  const Intake intake = take(in, kTopics, std::chrono::seconds(30), queue);
+  const Intake intake = take(in, in.received, kTopics, std::chrono::seconds(30), queue);
   const std::vector<Request> queued = queue.drain();
   const bool is_queued = intake.outcome == Intake::Outcome::kQueued;
   const bool replied = !intake.reply.is_null();
@@ -71,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
   require(!replied ||
               (!intake.reply.value("ok", true) && readable(intake.request.route.topic, in.topic)),
           "a message answered at once failed, and its reply goes where its sender reads");
+  require(intake.interim.is_null() || is_queued, "an interim message goes with a queued request");
   if (!is_queued) return 0;
   const Request &request = queued.front();
   require(decodes(in.payload), "queued text is UTF-8 to the C library too");

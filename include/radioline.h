@@ -188,7 +188,8 @@ RADIOLINE_API int rcvresp(int *to, int *from, unsigned char *resp, int bufsize, 
  * A `buflen` of 0 or less writes nothing.
  * ------------------------------------------------------------------------ */
 
-/* Reverses a[0 .. buflen-1] in place; 0 or 1 bytes are left as they are. */
+/* Reverses a[0 .. buflen-1] in place; 0 or 1 bytes, or a NULL `a`, are left
+ * as they are. */
 RADIOLINE_API void bufrev(unsigned char *a, int buflen);
 
 /* Writes `value` into outbuf[0 .. buflen-1] as big-endian BCD (most

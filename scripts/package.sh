@@ -48,7 +48,9 @@ must_runtime=(
   usr/share/radioline/panel/index.html usr/share/radioline/panel/panel.css
   usr/share/radioline/panel/values.js usr/share/radioline/panel/panel.js
   usr/share/radioline/panel/favicon.png usr/share/radioline/panel/mqtt.min.js
-  usr/share/doc/radioline/copyright usr/share/doc/radioline/changelog.gz)
+  usr/share/doc/radioline/copyright usr/share/doc/radioline/changelog.gz
+  usr/share/doc/radioline/README.md usr/share/doc/radioline/examples/radioline.conf
+  usr/share/doc/radioline/examples/radioline.acl)
 must_dev=(
   usr/include/radioline.h "$lib/libradioline\.a" "$lib/libradioline\.so"
   "$lib/pkgconfig/radioline\.pc" "$lib/cmake/radioline/radiolineConfig\.cmake"

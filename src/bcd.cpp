@@ -78,6 +78,7 @@ void tobcd(const Line &line, long value, unsigned char *outbuf, int buflen) {
 using namespace radioline;
 
 void bufrev(unsigned char *a, int buflen) {
+  if (a == nullptr) return;
   for (int i = 0, j = buflen - 1; i < j; i++, j--) {
     const unsigned char c = a[i];
     a[i] = a[j];

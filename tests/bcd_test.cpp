@@ -46,6 +46,7 @@ TEST(Bcd, BufrevReversesInPlaceLeavingAMiddleByte) {
     bufrev(bytes.data(), buflen);
     EXPECT_EQ(bytes, hex(after)) << before << " / " << buflen;
   }
+  bufrev(nullptr, 4);  // no buffer: nothing is touched, and nothing crashes
 }
 
 }  // namespace

@@ -193,14 +193,58 @@ TEST_F(BridgeTest, ReplacesAStatusThatReplacedItsOwn) {
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")"));
 }
 
-TEST_F(BridgeTest, KilledBridgeLeavesItsWillAsStatus) {
+// Killed after it took radioctl's request: its will says offline, and radioctl that the bridge
+// was lost with the request, not that none took it.
+TEST_F(BridgeTest, KilledBridgeLeavesItsWillAndItsClientTold) {
   start();
+  sim_->signal(SIGSTOP);  // the request waits on the radio
+  Process client(
+      RADIOCTL_PATH,
+      joined({{"--line", "bus"}, credentials(kAlice, kAlice), {"--json", "get-offset"}}));
+  ASSERT_TRUE(replies_->waitForMessages(1)) << "no interim message";
   bridge_->stop(SIGKILL);
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"({"state":"offline")"));
+  EXPECT_EQ(client.waitForExit(), 1);
+  EXPECT_EQ(codeOf(client.output()), "bridge-lost") << client.output();
+  sim_->signal(SIGCONT);
 }
 
+// Bridge A stalls past 1.5 keepalives with radioctl's request unread; B takes the line; A
+// resumes. The request, given up on, never runs; A yields; once B stops, the status is offline.
+TEST_F(BridgeTest, StalledBridgeRunsNothingLateAndLeavesNoGhost) {
+  start({"--keepalive", "5"});
+  bridge_->signal(SIGSTOP);
+  Process other(RADIOBRIDGE_PATH, bridgeArgs({"--simulate", "--name", "bus", "--keepalive", "5"}));
+  EXPECT_EQ(codeOf(radioctl({"--json", "set-freq", "146.52M"}).out), "no-bridge");
+  EXPECT_TRUE(waitForErrors(other, "taking line bus")) << other.errors();
+  bridge_->signal(SIGCONT);
+  EXPECT_TRUE(waitForErrors(*bridge_, "radio 20 set-freq 146.52M: expired"));
+  EXPECT_TRUE(waitForErrors(*bridge_, "line bus is served by"));
+  EXPECT_EQ(bridge_->waitForExit(), 1);
+  EXPECT_EQ(other.stop(SIGTERM), 0);
+  EXPECT_TRUE(broker_.retainedHolds(kStatus, R"({"state":"offline")"));
+  EXPECT_NE(radioctl({"get-offset"}).err.find("the bridge of line bus is offline"),
+            std::string::npos);
+  EXPECT_EQ(sim_->output().find("146.52"), std::string::npos);
+}
+
+// Its login may not publish: the bridge says so, once for each kind of topic.
+TEST_F(BridgeTest, BridgeLogsEachKindOfPublishTheBrokerRefuses) {
+  Process bridge(RADIOBRIDGE_PATH,
+                 joined({credentials(kAlice, kAlice), {"--simulate", "--name", "spare"}}));
+  for (const std::string kind : {"status", "state", "discovery"})
+    EXPECT_TRUE(waitForErrors(bridge, "(later refusals of " + kind)) << bridge.errors();
+}
+
+// Radio 22, which never answers, is unavailable from its first read; a request still goes to
+// it and waits the bridge's own time-out.
 TEST_F(BridgeTest, HeartbeatZeroReadsTheRadioOnlyAtStart) {
-  start({"--heartbeat", "0"});
+  start({"--heartbeat", "0", "--timeout", "300", "--radio", "0x20", "--radio", "0x22"});
+  EXPECT_TRUE(broker_.retainedHolds("radioline/bus/22/state", R"("available":false)"));
+  publish("get-offset", {"-s"}, kAdminUser, "radioline/bus/22/request");
+  EXPECT_TRUE(waitForErrors(*bridge_, "radio 22 get-offset: timeout ("));
+  EXPECT_TRUE(
+      std::regex_search(bridge_->errors(), std::regex(R"(22 get-offset: timeout \(\d{3} ms\))")));
   publish("get-offset");  // wakes the worker, which must not beat on its way
   ASSERT_TRUE(replies_->waitForMessages(1)) << bridge_->errors();
   std::this_thread::sleep_for(std::chrono::milliseconds(1000));
@@ -251,7 +295,7 @@ TEST_F(BridgeTest, HealsAfterLosingTheBrokerOrTheLine) {
   tls_ = false;  // a refused plain connection is what logs "broker lost" at once
   broker_.stop();
   startSim({"--version-text", "first"});
-  startBridge({"--heartbeat", "1"});
+  startBridge({});  // the lost line is seen between requests, not at a heartbeat
   ASSERT_TRUE(waitForErrors(*bridge_, "broker lost"));
   ASSERT_TRUE(broker_.start());
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("version":"first")")) << bridge_->errors();
@@ -268,20 +312,23 @@ TEST_F(BridgeTest, HealsAfterLosingTheBrokerOrTheLine) {
   ASSERT_TRUE(broker_.start());
   EXPECT_TRUE(broker_.retainedHolds(kStatus, R"("state":"online")")) << bridge_->errors();
   EXPECT_TRUE(broker_.retainedHolds(kState, R"("version":"second")"));
+  EXPECT_TRUE(broker_.retainedHolds("homeassistant/sensor/radioline_bus_20/version/config",
+                                    R"("sw_version":"second")"));
 }
 
-// The radio takes a setter only after its time-out (the bridge's own, a
-// short one), while the bridge's next request waits: the radio's state is
-// read again, and right.
-TEST_F(BridgeTest, SetterTakenAfterItsTimeoutLeavesTheStateRight) {
-  start({"--heartbeat", "1", "--timeout", "300"});  // the state is read again on the next beat
+// The radio falls silent: each request costs one time-out, none is spent re-reading the state,
+// so radioctl's request, queued behind another past its own 10 s, gets the radio's answer. The
+// radio then takes the setter late: once it answers again its state is read again, and right.
+TEST_F(BridgeTest, SilentRadioCostsEachRequestOneTimeout) {
+  start();
+  const std::size_t before = sim_->output().size();
   sim_->signal(SIGSTOP);
+  publish("get-offset");
   EXPECT_EQ(codeOf(radioctl({"--json", "set-offset", "-700k"}).out), "timeout");
-  EXPECT_TRUE(waitForErrors(*bridge_, "set-offset -700k: timeout ("));
-  EXPECT_TRUE(std::regex_search(bridge_->errors(), std::regex(R"(: timeout \(\d{3} ms\))")));
   sim_->signal(SIGCONT);
-  EXPECT_TRUE(broker_.retainedHolds(kState, R"("offset":-700000)")) << bridge_->errors();
   EXPECT_EQ(radioctl({"get-offset"}).out, "offset: -700000 Hz\n");
+  EXPECT_TRUE(broker_.retainedHolds(kState, R"("offset":-700000)")) << bridge_->errors();
+  EXPECT_EQ(sim_->output().find("version read", before), std::string::npos);
 }
 
 TEST_F(BridgeTest, OlderBridgeServingTheLineKeepsIt) {
@@ -390,29 +437,50 @@ TEST_F(DiscoveryTest, AnnouncedEntitiesWorkAsTheHubRendersThem) {
   EXPECT_EQ(rendered(availability, line["topic"]), Json({"offline"}));
 }
 
+// Lines 'shack 1' and 'shack_1' have nodes of their own: neither bridge touches the other's.
 TEST_F(DiscoveryTest, ClearsOnlyAnnouncementsOfItsOwnStaleNodes) {
-  // The line "az-AZ_09ö" keeps the edges of each kept class and makes ö one _.
-  const std::string own = "homeassistant/sensor/radioline_az-AZ_09_";
+  const std::string own = "homeassistant/sensor/radioline_shack-201_";
   // A radio no longer served, an entity no longer announced, and two that are not the line's.
-  const Words stale{own + "_22/frequency/config", own + "_20/old/config"};
-  const Words foreign{own + "_200/version/config", own + "/version/config"};
+  const Words stale{own + "22/frequency/config", own + "20/old/config"};
+  const Words foreign{own + "200/version/config",
+                      "homeassistant/sensor/radioline_shack_1_20/version/config"};
   // One the bridge announces again: an earlier run's copy is replaced, not cleared.
-  const std::string current = own + "_20/version/config";
+  const std::string current = own + "20/version/config";
   for (const std::string &planted : joined({stale, foreign, {current}}))
     publish("{}", {"-s", "-r"}, kBridgeUser, planted);
-  const Words line{"--simulate", "--name", "az-AZ_09ö"};
+  Process other(RADIOBRIDGE_PATH,
+                bridgeArgs({"--simulate", "--name", "shack_1", "--radio", "0x21"}));
+  const auto others = [&] { return configs("radioline_shack-5f1_21").size() == kUses.size(); };
+  ASSERT_TRUE(pollFor(10, others)) << other.errors();  // announced before this line clears
+  const Words line{"--simulate", "--name", "shack 1"};
   bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(line));
-  // Its own announcements and the two foreign ones, no stale one.
-  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == kUses.size() + 2; }))
-      << bridge_->errors();
+  // Its own announcements, the other line's and the two foreign ones, no stale one.
+  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == 2 * kUses.size() + 2; }))
+      << bridge_->errors() << other.errors();
   const Json found = configs();
   EXPECT_FALSE(found.contains(stale[0]) || found.contains(stale[1]));
   EXPECT_TRUE(found.value(current, Json()).contains("unique_id"));
   bridge_->stop(SIGTERM);
 
   bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(joined({line, {"--no-discovery"}})));
-  const Json only_foreign{{foreign[0], Json::object()}, {foreign[1], Json::object()}};
-  EXPECT_TRUE(pollFor(10, [&] { return configs() == only_foreign; })) << configs().dump();
+  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == kUses.size() + 2; }))
+      << configs().dump();
+  EXPECT_TRUE(others() && configs().contains(foreign[0]) && configs().contains(foreign[1]));
+}
+
+// A radio that lacks get-split, refused twice, is read no more: the state and the dashboard
+// leave it out, a set-freq costs its one exchange, and a client's own get-split still goes.
+TEST_F(DiscoveryTest, RadioLackingAReaderCostsNoMoreThanAWholeOne) {
+  start({}, {"--without", "get-split"});
+  publish("set-freq 145.5M");  // the read after it is the second refused get-split
+  ASSERT_TRUE(broker_.retainedHolds(kState, R"("unsupported":["get-split"])")) << bridge_->errors();
+  EXPECT_TRUE(pollFor(10, [&] { return configs("radioline_bus_20").size() == kUses.size() - 1; }));
+  const std::size_t before = sim_->output().size();
+  publish("set-freq 146M\nset-freq 147M", {"-l"});
+  ASSERT_TRUE(replies_->waitForMessages(3)) << bridge_->errors();
+  EXPECT_EQ(sim_->output().substr(before),
+            "VFO set to 146.000000 MHz\nVFO set to 147.000000 MHz\n");
+  EXPECT_EQ(codeOf(radioctl({"--json", "get-split"}).out), "refused");
 }
 
 }  // namespace

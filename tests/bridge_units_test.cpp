@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// radiobridge without a broker: admitting requests, topics, radio state, the fair request queue,
-// the busy log's rate, the line's back-off and the command line.
+// radiobridge without a broker: admitting requests, deadlines and stalls, topics, radio state and
+// upkeep, the fair request queue, the busy log's rate, the line's back-off and the command line.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -11,9 +11,11 @@
 
 #include "backoff.h"
 #include "codec.h"
+#include "discovery.h"
 #include "log.h"
 #include "options.h"
 #include "queue.h"
+#include "upkeep.h"
 
 namespace {
 
@@ -33,6 +35,7 @@ TEST(BridgeCodec, AnswersAllButOneValidCommandWithUsage) {
       {false, R"({"command":5})", "\"command\" must be a string"},
       {false, R"({"command":"version","transaction":7})", "\"transaction\" must be a string"},
       {false, "version get-offset", "get-offset"},
+      {false, R"({"command":"version","interim":1})", "\"interim\" must be true or false"},
   };
   for (const auto &[queued, payload, part] : rows) {
     Incoming in;
@@ -47,6 +50,18 @@ TEST(BridgeCodec, AnswersAllButOneValidCommandWithUsage) {
   }
 }
 
+// A message read after a stall of the network thread counts as received when it last ran.
+TEST(BridgeDeadline, MessageReadAfterAStallIsAsOldAsTheStall) {
+  const Clock::time_point ran = Clock::now();
+  // Seconds since the thread last ran, the message's expiry (none: 30 s), whether it expired.
+  const std::tuple<int, std::optional<long>, bool> rows[] = {
+      {1, 1, false}, {3, 1, false}, {4, 30, false}, {45, 1, true}, {45, std::nullopt, true}};
+  for (const auto &[gap, expiry, gone] : rows) {
+    const Clock::time_point now = ran + seconds(gap);
+    EXPECT_EQ(expired(now, deadlineOf(receivedAt(now, ran), expiry, seconds(30))), gone) << gap;
+  }
+}
+
 // A recalled slot brings its own frequency, duplex and tones: what was set
 // is forgotten and the codeplug read again.
 TEST(BridgeState, RecalledModeForgetsWhatWasSet) {
@@ -58,6 +73,72 @@ TEST(BridgeState, RecalledModeForgetsWhatWasSet) {
   run("set-pl 88.5 --rx");
   EXPECT_STREQ(run("recall-mode"), "get-codeplug");
   EXPECT_EQ(state.last_set, Json::object());
+}
+
+using O = Upkeep::Outcome;
+
+// After the exchanges of each row (following a whole read of the state, when the row says so):
+// what is due, whether the radio is available, whether its requests are refused at once while
+// a heartbeat watches it, and which readers it lacks.
+TEST(BridgeUpkeep, ReadsWhatIsDueOnceTheRadioAnswers) {
+  const std::vector<std::string> &all = stateReaders();
+  using Steps = std::vector<std::pair<std::string, O>>;
+  using Names = std::vector<std::string>;
+  const std::tuple<bool, Steps, Names, bool, bool, Names> rows[] = {
+      {false, {{"version", O::kSilent}}, {}, false, false, {}},  // it never answered
+      {true, {{"get-offset", O::kSilent}}, {}, true, false, {}},
+      {true,
+       {{"set-offset", O::kSilent}, {"version", O::kAnswered}},
+       {"get-offset"},
+       true,
+       false,
+       {}},
+      {true, Steps(3, {"set-freq", O::kSilent}), {}, false, true, {}},
+      {true, Steps(3, {"get-split", O::kRefused}), {}, true, false, {"get-split"}},
+      {true, {{"get-split", O::kRefused}, {"get-split", O::kAnswered}}, {}, true, false, {}},
+      {true, {{"set-config", O::kRefused}}, {"get-config"}, true, false, {}},
+      {true, {{"set-freq", O::kLineLost}}, {}, true, false, {}},
+  };
+  for (const auto &[whole, steps, due, available, refused, lacks] : rows) {
+    Upkeep upkeep(all);
+    for (const std::string &reader : whole ? all : Names{}) upkeep.exchanged(reader, O::kAnswered);
+    for (const auto &[command, outcome] : steps)
+      upkeep.exchanged(command, outcome, readBackOf(command));
+    SCOPED_TRACE(steps.empty() ? "none" : steps.back().first);
+    EXPECT_EQ(upkeep.due(), due);
+    EXPECT_EQ(upkeep.available(), available);
+    EXPECT_EQ(upkeep.refuses(true), refused);
+    EXPECT_FALSE(upkeep.refuses(false));  // with no heartbeat, nothing else would try it
+    EXPECT_EQ(upkeep.unsupported(), lacks);
+  }
+}
+
+// The log says when the radio went or came back, and only then.
+TEST(BridgeUpkeep, TellsEachChangeOfAvailabilityOnce) {
+  Upkeep upkeep(stateReaders());
+  std::string told;
+  for (const O outcome : {O::kSilent, O::kSilent, O::kRefused, O::kAnswered})
+    told += upkeep.exchanged("version", outcome) + ";";
+  EXPECT_EQ(told, "unavailable;;available;;");
+}
+
+TEST(BridgeUpkeep, NewVersionForgetsWhatTheRadioLacked) {
+  Upkeep upkeep(stateReaders());
+  for (int refusal = 0; refusal < 2; ++refusal) upkeep.exchanged("get-split", O::kRefused);
+  upkeep.versionChanged();
+  EXPECT_EQ(upkeep.due(),
+            (std::vector<std::string>{"get-codeplug", "get-config", "get-offset", "get-split"}));
+}
+
+// Names that differ only in what is not a letter or digit have nodes of their own.
+TEST(BridgeDiscovery, NodeIsOneToOneWithBaseLineAndRadio) {
+  const std::tuple<std::string, std::string, std::string> rows[] = {
+      {"radioline", "ttyUSB0", "radioline_ttyUSB0_20"},
+      {"radioline", "shack 1", "radioline_shack-201_20"},
+      {"radioline", "shack_1", "radioline_shack-5f1_20"},
+      {"radio_line", "az-\xc3\xb6", "radio-5fline_az-2d-c3-b6_20"}};
+  for (const auto &[base, line, node] : rows)
+    EXPECT_EQ(Discovery({true, "homeassistant", base, line}, kTopics).node(0x20), node);
 }
 
 // Ten requests from six requesters pushed to a queue of eight.

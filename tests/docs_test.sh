@@ -2,11 +2,12 @@
 # SPDX-License-Identifier: MIT
 # The manual pages: groff finds nothing to warn about in any page, each
 # program's page lists the options its --help lists, and --version prints
-# the project's version and exits 0.
-# Usage: docs_test.sh VERSION MAN_DIR NAME=PROGRAM...
+# the project's version and exits 0. The README shows the example broker
+# files as they are.
+# Usage: docs_test.sh VERSION MAN_DIR README EXAMPLES_DIR NAME=PROGRAM...
 set -euo pipefail
-version=$1 man_dir=$2
-shift 2
+version=$1 man_dir=$2 readme=$3 examples=$4
+shift 4
 status=0
 fail() {
   echo "FAIL: $*"
@@ -35,6 +36,11 @@ for entry in "$@"; do
   [ "$name" = radioprobe ] && continue
   differ=$(diff <(pageOptions "$page") <(helpOptions "$program") | grep '^[<>]' || true)
   [ -z "$differ" ] || fail "$name: page (<) and --help (>) differ:" $'\n'"$differ"
+done
+
+shown=$(cat "$readme")
+for file in "$examples"/*; do
+  [[ $shown == *$'```\n'"$(cat "$file")"$'\n```'* ]] || fail "README does not show $file as it is"
 done
 
 for page in "$man_dir"/*.[0-9]; do

@@ -4,18 +4,26 @@
 // radio state, and sends radioctl command lines to the chosen radio on the
 // person's own request topic, T/R/request/USER, with a response topic
 // under their reply tree, T/reply/USER/..., and correlation data, so the
-// broker's ACL keeps each person's replies their own. It shows one status
-// line, the radio's state as radioctl prints it, and one log line per
-// request; a value radioctl would refuse is refused beside its field
-// (RadioValues, values.js) and nothing is sent. Whatever comes from the
-// network is written as text (textContent, new Option), never as markup.
-// The password lives only in mqtt.js's options while the page is open.
+// broker's ACL keeps each person's replies their own. Each request has a
+// deadline (its message expiry) and asks for the bridge's interim message:
+// its log line says "queued" once a bridge took it, then the outcome;
+// "no-bridge" when none took it by the deadline, and "bridge-lost" when
+// the bridge went offline after it took it. It shows one status line, the
+// radio's state as radioctl prints it, and one log line per request; the
+// controls are disabled, with the reason, while the line's bridge is
+// offline, and an online line is chosen first. A value radioctl would
+// refuse is refused beside its field (RadioValues, values.js) and nothing
+// is sent. Whatever comes from the network is written as text
+// (textContent, new Option), never as markup. The password lives only in
+// mqtt.js's options while the page is open; it leaves its field once the
+// broker has taken or refused the login.
 'use strict';
 
 (() => {
   const kBase = new URLSearchParams(location.search).get('base') || 'radioline';
-  const kAnswerMs = 10000;  // a request unanswered by then is given up
-  const kExpirySeconds = 10;  // and the bridge drops it if it has not run it by then
+  const kExpirySeconds = 10;  // a request's deadline: no bridge starts it later
+  const kTakenGraceMs = 2000;  // for a bridge's word that it took a request to come back
+  const kAnswerWaitMs = 30000;  // past the deadline, for the answer to a request a bridge took
   const kReconnectMs = 1000;
   const kLogLines = 100;
   const kUnknown = '\u2014';
@@ -81,20 +89,23 @@
     return lines.get(name);
   }
 
+  const online = status => Boolean(status) && status.state === 'online';
+
   // Fills a chooser with `names` and shows it only when there is a choice
-  // to make; the person's choice holds while it is there, else the first.
-  function choose(id, names) {
+  // to make; the person's choice holds while it is there, else `first`.
+  function choose(id, names, first = names[0]) {
     const select = element(id);
     if ([...select.options].map(option => option.value).join('/') !== names.join('/')) {
       select.replaceChildren(...names.map(name => new Option(name, name)));
     }
-    select.value = names.includes(wanted[id]) ? wanted[id] : names[0] || '';
+    select.value = names.includes(wanted[id]) ? wanted[id] : first || '';
     element(`${id}-chooser`).hidden = names.length < 2;
     return select.value;
   }
 
   function chosen() {
-    const line = choose('line', [...lines.keys()].sort());
+    const names = [...lines.keys()].sort();
+    const line = choose('line', names, names.find(name => online(lines.get(name).status)));
     const radios = line ? lines.get(line).radios : new Map();
     const radio = choose('radio', [...radios.keys()].sort());
     return { line, radio, status: line ? lines.get(line).status : null, state: radios.get(radio) };
@@ -105,11 +116,11 @@
     if (!client.connected) return connectedOnce ? 'reconnecting' : 'connecting';
     if (refused.length) return `connected, but the broker refuses to let ${user} read ${refused.join(', ')}`;
     if (!line) return 'connected; no bridge has announced a line';
-    const online = Boolean(status) && status.state === 'online';
-    const lost = online && status.line === 'lost';
-    const text = `line ${line}: ${online ? (lost ? 'line lost' : 'online') : 'offline'}`;
+    const up = online(status);
+    const lost = up && status.line === 'lost';
+    const text = `line ${line}: ${up ? (lost ? 'line lost' : 'online') : 'offline'}`;
     if (!radio) return text;
-    const available = online && !lost && state.available === true;
+    const available = up && !lost && state.available === true;
     return `${text}; radio ${radio} ${available ? 'available' : 'not available'}`;
   }
 
@@ -125,7 +136,9 @@
       }
       setText(element(id), text || text === 0 ? String(text) : kUnknown);
     }
-    element('controls').disabled = !(client && client.connected && view.radio);
+    const offline = Boolean(client && client.connected && view.line) && !online(view.status);
+    setText(element('controls-why'), offline ? `the bridge of line ${view.line} is offline: nothing can be sent` : '');
+    element('controls').disabled = !(client && client.connected && view.radio) || offline;
   }
 
   // A JSON object, null for an empty payload, undefined for anything else.
@@ -147,6 +160,7 @@
     if (message === undefined) return;
     if (rest.length === 1 && rest[0] === 'status') {
       lineOf(line).status = message;
+      if (!online(message)) lost(line);
     } else if (rest.length === 2 && rest[1] === 'state') {
       const radios = lineOf(line).radios;
       if (message) radios.set(rest[0], { ...message, last_set: message.last_set || {} });
@@ -158,8 +172,30 @@
   function answer(properties, reply) {
     const id = properties && properties.correlationData ? properties.correlationData.toString() : '';
     if (!reply) return finish(id, 'unreadable reply');
+    if (reply.queued === true && !('ok' in reply)) return taken(id);
     const error = reply.error || {};
     finish(id, reply.ok === true ? 'ok' : `${error.code}: ${error.message}`);
+  }
+
+  // A bridge took the request: its answer comes, unless the bridge goes away.
+  function taken(id) {
+    const request = pending.get(id);
+    if (!request || request.taken) return;
+    request.taken = true;
+    request.entry.textContent = `${request.text}: queued \u2026`;
+    clearTimeout(request.timer);
+    request.timer = setTimeout(() => finish(id, `bridge-lost: no answer ${kAnswerWaitMs / 1000} s past ` +
+      'the deadline from the bridge that took the request; it may or may not have run'),
+    request.deadline + kAnswerWaitMs - performance.now());
+  }
+
+  // The bridge of `line` went offline: what it took has no answer coming.
+  function lost(line) {
+    for (const [id, request] of pending) {
+      if (request.line === line && request.taken) {
+        finish(id, 'bridge-lost: the bridge went offline after it took the request; it may or may not have run');
+      }
+    }
   }
 
   function finish(id, outcome) {
@@ -178,15 +214,18 @@
     const log = element('log');
     log.prepend(entry);
     while (log.children.length > kLogLines) log.lastElementChild.remove();
-    const request = { text, entry, started: performance.now() };
-    request.timer = setTimeout(() => finish(id, 'no answer from the bridge'), kAnswerMs);
+    const started = performance.now();
+    const request = { text, line, entry, started, deadline: started + kExpirySeconds * 1000 };
+    request.timer = setTimeout(() => finish(id, 'no-bridge: no bridge took the request, and none will run it'),
+      kExpirySeconds * 1000 + kTakenGraceMs);
     pending.set(id, request);
     const properties = {
       responseTopic: `${kBase}/${line}/reply/${user}/${session}`,
       correlationData: new TextEncoder().encode(id),
       messageExpiryInterval: kExpirySeconds,
     };
-    client.publish(`${kBase}/${line}/${radio}/request/${user}`, text, { qos: 0, properties },
+    const payload = JSON.stringify({ command: text, interim: true });
+    client.publish(`${kBase}/${line}/${radio}/request/${user}`, payload, { qos: 0, properties },
       error => error && finish(id, `not sent: ${error.message}`));
     // mqtt.js corks its stream while it writes a packet and uncorks it on
     // the next turn of the event loop, a timer in the browser that fires a
@@ -242,6 +281,7 @@
   }
 
   function loginRefused() {
+    element('login').password.value = '';
     element('login-problem').textContent =
       'login refused: the broker does not take this user name and password';
     disconnect();

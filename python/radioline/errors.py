@@ -31,7 +31,8 @@ class RadioTimeout(RadioError, TimeoutError):
 class RadioRefused(RadioError):
     """The radio answered but did not accept the request, or answered something else.
 
-    `errno` is EINVAL; the text says what happened: "the radio refused set_duplex".
+    `errno` is EINVAL, which the library returns for both; the text says so:
+    "the radio refused set_duplex or answered another command".
     """
 
     def __str__(self) -> str:
@@ -58,7 +59,8 @@ def error_for(code: int, operation: str, device: Optional[str], exchange: bool =
         kind = RadioRefused
     elif exchange and code in _LOST:
         kind = LineLost
-    text = f"the radio refused {operation}" if kind is RadioRefused else os.strerror(code)
+    text = (f"the radio refused {operation} or answered another command" if kind is RadioRefused
+            else os.strerror(code))
     error = kind(code, text, device)
     error.operation = operation
     return error

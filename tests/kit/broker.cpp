@@ -9,19 +9,15 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 namespace {
 
 constexpr const char *kLoopback = "127.0.0.1";
-constexpr const char *kAcl =
-    "user bridge\ntopic readwrite radioline/#\ntopic readwrite homeassistant/#\n"
-    "user admin\ntopic write radioline/+/+/request\ntopic read radioline/#\n"
-    "topic readwrite homeassistant/#\n"
-    "pattern write radioline/+/+/request/%u\npattern read radioline/+/reply/%u/#\n"
-    "pattern read radioline/+/+/response/%u\n"
-    "pattern read radioline/+/status\npattern read radioline/+/+/state\n";
+// The project's example ACL, which the README shows and the package installs.
+const std::string kExampleAcl = std::string(RADIOLINE_EXAMPLES_DIR) + "/radioline.acl";
 
 // Each user's password is its name and this.
 constexpr const char *kPasswordEnd = "-secret";
@@ -68,7 +64,7 @@ Broker::Broker() : port_(freePort()), tls_port_(freePort()) {
     std::ofstream(dir_.file("passwords"), std::ios::app) << user << ':' << password << '\n';
   }
   Process(findProgram("mosquitto_passwd"), {"-U", dir_.file("passwords")}).waitForExit();
-  std::ofstream(dir_.file("acl")) << kAcl;
+  std::filesystem::copy_file(kExampleAcl, dir_.file("acl"));
   // One self-signed certificate for 127.0.0.1 is the server's and the CA clients trust.
   Process(findProgram("openssl"),
           {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",

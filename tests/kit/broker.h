@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Test kit for the network side: Broker runs a real mosquitto on free
-// loopback ports with a password file, an ACL and a TLS listener whose
+// loopback ports with the project's example ACL, a password file and a
+// TLS listener whose
 // certificate it makes with openssl; it waits until the
 // broker accepts connections and stops it by pid, and can start it again on
 // the same ports. runClient and Subscriber run the mosquitto command-line
@@ -17,7 +18,7 @@
 
 using Words = std::vector<std::string>;
 
-// The users the broker knows, with the README's ACL: the bridge reads and
+// The users the broker knows, with the example ACL: the bridge reads and
 // writes everything under radioline/ and homeassistant/, the administrator
 // (the dashboards' hub) also writes the plain request topics and reads
 // everything, and each user (alice, bob)

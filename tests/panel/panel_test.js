@@ -12,15 +12,12 @@ const net = require('node:net');
 const os = require('node:os');
 const { chromium } = require('playwright-core');
 
-const { RADIOSIM, RADIOBRIDGE, MOSQUITTO, BUILD_DIR } = process.env;
+const { RADIOSIM, RADIOBRIDGE, MOSQUITTO, BUILD_DIR, EXAMPLES_DIR } = process.env;
 const dir = fs.mkdtempSync(`${os.tmpdir()}/panel-`);
 const file = name => `${dir}/${name}`;
 const panelDir = file('prefix/share/radioline/panel');
 const out = `${BUILD_DIR}/panel-test`;
 const kMarkup = '<img src=x onerror=alert(1)>';
-const kAcl = 'user bridge\ntopic readwrite radioline/#\npattern write radioline/+/+/request/%u\n' +
-  'pattern read radioline/+/reply/%u/#\npattern read radioline/+/+/response/%u\n' +
-  'pattern read radioline/+/status\npattern read radioline/+/+/state\n';
 const procs = {};
 const problems = [];  // console errors (a policy's refusals among them), page errors, requests to other hosts
 let browser, page, origin, port, mqttPort;
@@ -82,7 +79,7 @@ before(async () => {
   fs.writeFileSync(file('passwords'), 'bridge:bridge-secret\nalice:alice-secret\n');
   cp.execFileSync('mosquitto_passwd', ['-U', file('passwords')]);
   fs.writeFileSync(file('bridge-password'), 'bridge-secret\n');
-  fs.writeFileSync(file('acl'), kAcl);
+  fs.copyFileSync(`${EXAMPLES_DIR}/radioline.acl`, file('acl'));
   // A websockets listener binds to an interface named, not to an address.
   fs.writeFileSync(file('mosquitto.conf'), [`user ${os.userInfo().username}`, 'set_tcp_nodelay true',
     `password_file ${file('passwords')}`, `acl_file ${file('acl')}`, `listener ${mqttPort} 127.0.0.1`,
@@ -91,10 +88,10 @@ before(async () => {
   await startSim();
   await start('bridge', RADIOBRIDGE, ['-d', file('radio'), '--name', 'shack', '--broker', `127.0.0.1:${mqttPort}`,
     '--user', 'bridge', '--password-file', file('bridge-password')], 'broker connected');
-  // A second line, offline, with two radios, one of which reports markup as its version.
-  publishAsBridge('spare/status', '{"state":"offline"}');
-  publishAsBridge('spare/20/state', JSON.stringify({ version: kMarkup }));
-  publishAsBridge('spare/22/state', '{}');
+  // A second line, offline and first by name, with two radios, one of which reports markup as its version.
+  publishAsBridge('attic/status', '{"state":"offline"}');
+  publishAsBridge('attic/20/state', JSON.stringify({ version: kMarkup }));
+  publishAsBridge('attic/22/state', '{}');
   // Playwright adds --headless, --no-sandbox and the switches that keep Chromium off the network.
   browser = await chromium.launch({ executablePath: '/usr/bin/chromium', args: ['--disable-gpu', '--disable-quic'] });
   fs.mkdirSync(out, { recursive: true });
@@ -109,16 +106,19 @@ after(async () => {
 test('refuses a wrong password beside the login form', async () => {
   const refused = await open('wrong');
   await shows(refused, '#login [role=alert]', 'login refused: ');
+  assert.equal(await refused.getByLabel('Password').inputValue(), '');
 });
 
 test('shows the lines, the radios and their state, all as text', async () => {
   page = await open();
   await shows(page, '[role=status]', 'line shack: online; radio 20 available');
   assert.ok(await page.getByRole('button', { name: 'Connect', exact: true }).isHidden());
-  await page.getByRole('combobox', { name: 'Line' }).selectOption('spare');
-  await shows(page, '[role=status]', 'line spare: offline; radio 20 not available');
+  await page.getByRole('combobox', { name: 'Line' }).selectOption('attic');
+  await shows(page, '[role=status]', 'line attic: offline; radio 20 not available');
   assert.equal(await page.getByRole('region', { name: 'Radio state' }).getByLabel('Version').textContent(), kMarkup);
   assert.ok(await page.getByRole('combobox', { name: 'Radio' }).isVisible());
+  assert.ok(await page.getByRole('button', { name: 'Store VFO' }).isDisabled());
+  await shows(page, '#controls [role=note]', 'the bridge of line attic is offline');
   await page.getByRole('combobox', { name: 'Line' }).selectOption('shack');
 });
 
@@ -212,7 +212,7 @@ test('shows each failure the bridge or the line reports', async () => {
   await shows(page, '[role=status]', 'line shack: online', 10000);
   procs.bridge.kill('SIGSTOP');
   await press('Recall mode');
-  await latest(/recall-mode: no answer from the bridge \(1\d{4} ms\)$/, 12000);
+  await latest(/recall-mode: no-bridge: .* \(1\d{4} ms\)$/, 14000);
   await stop('bridge', 'SIGKILL');
   await shows(page, '[role=status]', 'line shack: offline; radio 20 not available');
 });

@@ -7,9 +7,11 @@
 // its first line, is read; the rest of its log goes there unread, so it
 // never blocks on a full pipe. It is stopped by its pid. A failed open
 // (a rate the library has no speed for among them) releases all it took.
+// The lock's descriptor also tells a hang-up of the device, by poll().
 #include "locked_line.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
@@ -99,6 +101,12 @@ bool LockedLine::open(const LineSettings &settings, std::string &error) {
     error = failure(path, rc);
   }
   return rc == 0 || fail(rc);
+}
+
+bool LockedLine::hungUp() const {
+  pollfd device{lock_, 0, 0};  // no events asked for: a hang-up and an error are always told
+  return lock_ >= 0 && ::poll(&device, 1, 0) == 1 &&
+         (device.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
 }
 
 bool LockedLine::fail(int error_number, const char *code) {

@@ -42,6 +42,11 @@ class LockedLine {
   // and failureCode() and failureErrno() tell it to programs.
   bool open(const LineSettings &settings, std::string &error);
 
+  // Whether the open device has hung up (the other side of a
+  // pseudo-terminal closed, a USB adapter was unplugged), learned without
+  // reading from it or touching the library's descriptor.
+  bool hungUp() const;
+
   // After a failed open: "busy" when another program holds the line, else
   // "open-failed"; and the system's error number, 0 when none applies.
   const char *failureCode() const { return failure_code_; }

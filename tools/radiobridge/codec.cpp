@@ -62,14 +62,17 @@ std::string trimmed(const std::string &text) {
                                     : text.substr(first, text.find_last_not_of(space) - first + 1);
 }
 
-// Takes the command text (and transaction) out of a JSON request; returns
-// the problem, or an empty string.
-std::string readJson(const std::string &payload, std::string &text, Json &transaction) {
+// Takes the command text, the transaction and the wish for an interim
+// message out of a JSON request; returns the problem, or an empty string.
+std::string readJson(const std::string &payload, std::string &text, Request &request) {
   const Json object = Json::parse(payload, nullptr, false);
   if (object.is_discarded() || !object.is_object()) return "request is not valid JSON";
   const auto given = object.find("transaction");
   if (given != object.end() && !given->is_string()) return "\"transaction\" must be a string";
-  if (given != object.end()) transaction = *given;
+  if (given != object.end()) request.transaction = *given;
+  const auto interim = object.find("interim");
+  if (interim != object.end() && !interim->is_boolean()) return "\"interim\" must be true or false";
+  request.interim = interim != object.end() && interim->get<bool>();
   const auto command = object.find("command");
   if (command == object.end() || !command->is_string()) return "\"command\" must be a string";
   text = command->get<std::string>();
@@ -87,7 +90,7 @@ std::string readCommand(const Incoming &message, Request &request) {
   if (!common::validUtf8(message.payload)) return "request is not UTF-8 text";
   std::string text = trimmed(message.payload);
   if (!text.empty() && text.front() == '{') {
-    std::string problem = readJson(message.payload, text, request.transaction);
+    std::string problem = readJson(message.payload, text, request);
     if (!problem.empty()) return problem;
     text = trimmed(text);
   }
@@ -125,9 +128,7 @@ Admission admit(const Incoming &message, const Topics &topics,
   Request &request = admission.request;
   const std::string radio = radioName(target->radio);
   request.radio = target->radio;
-  request.expires =
-      message.received +
-      (message.expiry_seconds ? std::chrono::seconds(*message.expiry_seconds) : default_expiry);
+  request.expires = deadlineOf(message.received, message.expiry_seconds, default_expiry);
   request.route = {topics.response(target->radio, target->user), message.correlation};
   const bool foreign =
       message.response_topic && !topics.replyAllowed(*message.response_topic, target->user);
@@ -167,6 +168,10 @@ Json failure(const Request &request, const char *code, int error_number,
 Json reply(const Request &request, Json result) {
   if (!request.transaction.is_null()) result["transaction"] = request.transaction;
   return result;
+}
+
+Json interimReply(const Request &request) {
+  return reply(request, {{"command", request.name}, {"queued", true}});
 }
 
 std::string logEntry(const Request &request, const Json &reply, std::chrono::milliseconds took) {
@@ -222,6 +227,7 @@ Json stateObject(const RadioState &state) {
   Json object{{"available", state.available}};
   object.update(state.readings);
   object["last_set"] = state.last_set;
+  object["unsupported"] = state.unsupported;
   return object;
 }
 
@@ -246,6 +252,11 @@ const char *noteSuccess(RadioState &state, const common::Invocation &invocation,
   if (effect == nullptr) return nullptr;
   if (effect->note != nullptr) effect->note(state.last_set, invocation.values);
   return effect->read_back;
+}
+
+std::string readBackOf(const std::string &command) {
+  const Effect *effect = effectOf(command);
+  return effect == nullptr || effect->read_back == nullptr ? std::string() : effect->read_back;
 }
 
 }  // namespace radiobridge

@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "commands.h"
+#include "deadline.h"
 #include "topics.h"
 
 namespace radiobridge {
 
 using Json = common::Json;
-using Clock = std::chrono::steady_clock;
 using common::radioName;
 using common::readStatus;
 using common::RequestTarget;
@@ -66,9 +66,10 @@ struct Request {
   std::string text;       // the command as written, made printable, for the log
   std::string name;       // the command's name in replies, empty when there is none
   common::Invocation invocation;
-  Json transaction;  // null when none was given
+  Json transaction;      // null when none was given
+  bool interim = false;  // the client asked to be told when the request is queued
   Route route;
-  Clock::time_point expires;
+  Clock::time_point expires;  // the deadline: the request never starts after it
 };
 
 // What becomes of an incoming message.
@@ -91,6 +92,11 @@ Json failure(const Request &request, const char *code, int error_number,
 // A result of radioctl's (success or failure) as the reply to `request`.
 Json reply(const Request &request, Json result);
 
+// The interim message that tells a client who asked for it that its
+// request is queued: {"command":…,"queued":true}, no "ok", so that it is
+// never taken for the one final reply.
+Json interimReply(const Request &request);
+
 // "radio 20 set-freq 145.5M: ok (7 ms)"
 std::string logEntry(const Request &request, const Json &reply, std::chrono::milliseconds took);
 
@@ -110,8 +116,9 @@ Json offlineStatus(const Json &instance);
 // What is known of one radio.
 struct RadioState {
   bool available = true;
-  Json readings = Json::object();  // fields of the readers' results
-  Json last_set = Json::object();  // values set that the radio cannot report
+  Json readings = Json::object();        // fields of the readers' results
+  Json last_set = Json::object();        // values set that the radio cannot report
+  std::vector<std::string> unsupported;  // readers the radio refuses
 };
 
 Json stateObject(const RadioState &state);
@@ -125,6 +132,10 @@ const std::vector<std::string> &stateReaders();
 // nullptr.
 const char *noteSuccess(RadioState &state, const common::Invocation &invocation,
                         const Json &result);
+
+// The reader that shows what `command` writes ("get-offset" for
+// "set-offset"), or "" for a command that writes nothing readable.
+std::string readBackOf(const std::string &command);
 
 }  // namespace radiobridge
 

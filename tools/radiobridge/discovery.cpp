@@ -4,9 +4,11 @@
 // Every entity shares the device block and the availability, which takes
 // both the line's status (online with the line open) and the radio's own
 // "available", so the hub greys the radio out when the bridge stops, the
-// line is lost or the radio misses its heartbeats. Numbers send a command
+// line is lost or the radio stops answering. Numbers send a command
 // line to the radio's plain request topic through a command template,
 // buttons a fixed command; states are read from the radio's retained state.
+// An entity that shows what a reader reads is left out for a radio that
+// does not support that reader.
 // The hub renders templates with Jinja2, so they use only its standard
 // filters: a command template gives exactly what radioctl accepts (an
 // integer, or a tone with one decimal), and a value template gives "None",
@@ -29,6 +31,7 @@ struct Entity {
   Component component;
   const char *command;  // a number's command template, a button's payload
   const char *value;    // the value template on the radio's state; nullptr: none
+  const char *reader;   // the reader whose value it shows; nullptr: none
   const char *unit;     // nullptr: none
   double min;           // min, max and step: a number's range
   double max;
@@ -71,23 +74,23 @@ using C = Component;
 
 // clang-format off
 constexpr std::array<Entity, 11> kEntities{{
-    // object       name           component   command        value      unit     min         max            step box
-    {"frequency",   "Frequency",   C::kNumber, kSetFreq,      kFreq,     "Hz",    0,          kMaxFrequency, 1,   true},
-    {"mode_slot",   "Mode slot",   C::kNumber, kSetMode,      kMode,     nullptr, 0,          99,            1,   false},
-    {"store_vfo",   "Store VFO",   C::kButton, "store-vfo",   nullptr,   nullptr, 0,          0,             0,   false},
-    {"recall_mode", "Recall mode", C::kButton, "recall-mode", nullptr,   nullptr, 0,          0,             0,   false},
-    {"duplex",      "Duplex",      C::kNumber, kSetDuplex,    kDuplex,   nullptr, 0,          255,           1,   false},
-    {"tx_tone",     "TX tone",     C::kNumber, kSetTx,        kTx,       "Hz",    0,          kMaxTone,      0.1, false},
-    {"rx_tone",     "RX tone",     C::kNumber, kSetRx,        kRx,       "Hz",    0,          kMaxTone,      0.1, false},
-    {"tx_offset",   "TX offset",   C::kNumber, kSetOffset,    kOffset,   "Hz",    kMinOffset, kMaxOffset,    1,   true},
-    {"version",     "Version",     C::kSensor, nullptr,       kVersion,  nullptr, 0,          0,             0,   false},
-    {"codeplug",    "Codeplug",    C::kSensor, nullptr,       kCodeplug, nullptr, 0,          0,             0,   false},
-    {"split",       "Split",       C::kSensor, nullptr,       kSplit,    nullptr, 0,          0,             0,   false},
+    // object       name           component   command        value      reader          unit     min         max            step box
+    {"frequency",   "Frequency",   C::kNumber, kSetFreq,      kFreq,     nullptr,        "Hz",    0,          kMaxFrequency, 1,   true},
+    {"mode_slot",   "Mode slot",   C::kNumber, kSetMode,      kMode,     nullptr,        nullptr, 0,          99,            1,   false},
+    {"store_vfo",   "Store VFO",   C::kButton, "store-vfo",   nullptr,   nullptr,        nullptr, 0,          0,             0,   false},
+    {"recall_mode", "Recall mode", C::kButton, "recall-mode", nullptr,   nullptr,        nullptr, 0,          0,             0,   false},
+    {"duplex",      "Duplex",      C::kNumber, kSetDuplex,    kDuplex,   nullptr,        nullptr, 0,          255,           1,   false},
+    {"tx_tone",     "TX tone",     C::kNumber, kSetTx,        kTx,       nullptr,        "Hz",    0,          kMaxTone,      0.1, false},
+    {"rx_tone",     "RX tone",     C::kNumber, kSetRx,        kRx,       nullptr,        "Hz",    0,          kMaxTone,      0.1, false},
+    {"tx_offset",   "TX offset",   C::kNumber, kSetOffset,    kOffset,   "get-offset",   "Hz",    kMinOffset, kMaxOffset,    1,   true},
+    {"version",     "Version",     C::kSensor, nullptr,       kVersion,  "version",      nullptr, 0,          0,             0,   false},
+    {"codeplug",    "Codeplug",    C::kSensor, nullptr,       kCodeplug, "get-codeplug", nullptr, 0,          0,             0,   false},
+    {"split",       "Split",       C::kSensor, nullptr,       kSplit,    "get-split",    nullptr, 0,          0,             0,   false},
 }};
 // clang-format on
 
 // The line's status counts as available while the bridge is online with
-// the line open; the radio's state while it answers its heartbeats.
+// the line open; the radio's state while it answers.
 constexpr const char *kLineAvailable =
     "{{ 'online' if value_json['state'] == 'online' and value_json['line'] == 'open' "
     "else 'offline' }}";
@@ -111,21 +114,25 @@ Json number(double value) {
   return value == std::floor(value) ? Json(static_cast<long long>(value)) : Json(value);
 }
 
-// `text` with each character other than an ASCII letter, digit, _ or -
-// written as one _ (the continuation bytes of a UTF-8 character dropped).
-std::string sanitized(const std::string &text) {
+// `text` with its ASCII letters and digits as they are and every other
+// byte as - and two lower-case hex digits: no two texts share an encoding,
+// and none holds a _, which can therefore join encodings.
+std::string encoded(const std::string &text) {
   std::string out;
   for (const char c : text) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '_' || c == '-';
-    if (kept) {
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
       out += c;
-    } else if ((byte & 0xC0u) != 0x80u) {
-      out += '_';
+    } else {
+      out += "-" + radioName(static_cast<unsigned char>(c));
     }
   }
   return out;
+}
+
+// Whether `entity` shows a reader in `without`.
+bool lacking(const Entity &entity, const std::vector<std::string> &without) {
+  return entity.reader != nullptr &&
+         std::find(without.begin(), without.end(), entity.reader) != without.end();
 }
 
 std::vector<std::string> levels(const std::string &topic) {
@@ -138,6 +145,11 @@ std::vector<std::string> levels(const std::string &topic) {
     }
   }
   return found;
+}
+
+std::string configTopic(const std::string &prefix, const std::string &node, const Entity &entity) {
+  return prefix + "/" + componentName(entity.component) + "/" + node + "/" + entity.object +
+         "/config";
 }
 
 Json entityConfig(const Entity &entity, const Topics &topics, int radio) {
@@ -172,14 +184,15 @@ Discovery::Discovery(DiscoverySettings settings, const Topics &topics)
     : settings_(std::move(settings)), topics_(topics) {}
 
 std::string Discovery::nodeHead() const {
-  return sanitized(settings_.topic_base + "_" + settings_.line + "_");
+  return encoded(settings_.topic_base) + "_" + encoded(settings_.line) + "_";
 }
 
 std::string Discovery::node(int radio) const {
   return nodeHead() + radioName(radio);
 }
 
-std::vector<Announcement> Discovery::announcements(int radio, const std::string &version) const {
+std::vector<Announcement> Discovery::announcements(int radio, const std::string &version,
+                                                   const std::vector<std::string> &without) const {
   std::vector<Announcement> out;
   if (!settings_.enabled) return out;
   const std::string node = this->node(radio);
@@ -193,15 +206,24 @@ std::vector<Announcement> Discovery::announcements(int radio, const std::string 
   const Json availability{{{"topic", topics_.status()}, {"value_template", kLineAvailable}},
                           {{"topic", topics_.state(radio)}, {"value_template", kRadioAvailable}}};
   for (const Entity &entity : kEntities) {
+    if (lacking(entity, without)) continue;
     Json config = entityConfig(entity, topics_, radio);
     config["unique_id"] = node + "_" + entity.object;
     config["device"] = device;
     config["availability"] = availability;
     config["availability_mode"] = "all";
     config["origin"] = {{"name", "radiobridge"}, {"sw_version", RADIOBRIDGE_VERSION}};
-    out.emplace_back(settings_.prefix + "/" + componentName(entity.component) + "/" + node + "/" +
-                         entity.object + "/config",
-                     std::move(config));
+    out.emplace_back(configTopic(settings_.prefix, node, entity), std::move(config));
+  }
+  return out;
+}
+
+std::vector<std::string> Discovery::withdrawn(int radio,
+                                              const std::vector<std::string> &without) const {
+  std::vector<std::string> out;
+  for (const Entity &entity : kEntities) {
+    if (settings_.enabled && lacking(entity, without))
+      out.push_back(configTopic(settings_.prefix, node(radio), entity));
   }
   return out;
 }

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // Announcements for home-automation dashboards: the retained configuration
 // messages from which a Home Assistant hub builds the entities of each
-// radio (frequency, mode slot, tones, buttons, diagnostic sensors), and the
+// radio (frequency, mode slot, tones, buttons, diagnostic sensors; those
+// that show a reader the radio does not support left out), the nodes they
+// hang under (one for each base, line and radio), and the
 // rule for which retained configurations under the discovery prefix are
 // this bridge's own and no longer announced, so that the session clears
 // them. Pure, with no I/O: the worker publishes what comes out when it
@@ -32,17 +34,27 @@ class Discovery {
  public:
   Discovery(DiscoverySettings settings, const Topics &topics);
 
-  // NODE of `radio`: BASE_LINE_RR with every character other than a
-  // letter, digit, _ or - written as _.
+  // NODE of `radio`: BASE_LINE_RR, where BASE and LINE keep their ASCII
+  // letters and digits and write every other byte as - and two hex digits
+  // ('shack 1' as shack-201, 'shack_1' as shack-5f1): one NODE for each
+  // base, line and radio, and none shared.
   std::string node(int radio) const;
   // The configuration of each entity of `radio`, whose version text is
   // `version` ("" while unknown: the device then names no model or
-  // software version); none when discovery is off.
-  std::vector<Announcement> announcements(int radio, const std::string &version) const;
+  // software version), but for those that show a reader in `without`,
+  // which the radio does not support; none when discovery is off.
+  std::vector<Announcement> announcements(int radio, const std::string &version,
+                                          const std::vector<std::string> &without = {}) const;
+  // The configuration topics of the entities left out for `without`.
+  std::vector<std::string> withdrawn(int radio, const std::vector<std::string> &without) const;
   // The filter that takes every configuration a node of ours may have.
   std::string filter() const { return settings_.prefix + "/+/+/+/config"; }
+  // Whether `topic` lies under the discovery prefix.
+  bool under(const std::string &topic) const {
+    return topic.compare(0, settings_.prefix.size() + 1, settings_.prefix + "/") == 0;
+  }
   // Whether `topic` is the configuration of an entity under one of this
-  // line's nodes (BASE_LINE_ and two hex digits) that is not announced now:
+  // line's nodes (BASE_LINE_ and two hex digits) that is not made now:
   // a radio no longer served, an entity no longer announced, or any with
   // discovery off. Other devices' configurations are never stale.
   bool stale(const std::string &topic) const;

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: MIT
 // Taking a message in: admission by the codec, then a push onto the queue
-// for an admitted request, whose refusal becomes the reply ("busy" for a
-// full queue or a used-up share, "shutting-down" for a closed queue).
+// for an admitted request that is still live, whose refusal becomes the
+// reply ("busy" for a full queue or a used-up share, "shutting-down" for a
+// closed queue).
 #include "intake.h"
 
 namespace radiobridge {
 
-Intake take(const Incoming &message, const Topics &topics, std::chrono::seconds default_expiry,
-            RequestQueue &queue) {
+Intake take(const Incoming &message, Clock::time_point now, const Topics &topics,
+            std::chrono::seconds default_expiry, RequestQueue &queue) {
   const Admission admission = admit(message, topics, default_expiry);
   Intake intake;
   intake.clear_retained = admission.clear_retained;
@@ -19,9 +20,16 @@ Intake take(const Incoming &message, const Topics &topics, std::chrono::seconds 
     intake.reply = admission.reply;
     return intake;
   }
+  if (expired(now, admission.request.expires)) {
+    intake.outcome = Intake::Outcome::kAnswered;
+    intake.reply =
+        failure(intake.request, kCodeExpired, 0, "the request expired before the bridge read it");
+    return intake;
+  }
   switch (queue.push(admission.request)) {
     case RequestQueue::Push::kQueued:
       intake.outcome = Intake::Outcome::kQueued;
+      if (intake.request.interim) intake.interim = interimReply(intake.request);
       break;
     case RequestQueue::Push::kFull:
       intake.outcome = Intake::Outcome::kBusy;

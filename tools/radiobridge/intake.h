@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What becomes of one message from the network, decided in one place: the
-// codec admits it, then it is queued, answered at once (a usage problem, a
-// full queue, the requester's share used up, a closed queue) or dropped.
+// codec admits it, then it is queued (with an interim message for a client
+// that asked for one), answered at once (a usage problem, a deadline
+// already passed, a full queue, the requester's share used up, a closed
+// queue) or dropped.
 // Nothing here touches the broker: the session publishes and logs what
 // comes out, and a test or a fuzz target can check each message's one
 // outcome with a queue of its own.
@@ -21,12 +23,14 @@ struct Intake {
   Outcome outcome = Outcome::kDropped;
   Request request;              // kAnswered, kBusy: the reply's route and the log's text
   Json reply;                   // kAnswered, kBusy: the one reply to send
+  Json interim;                 // kQueued: the interim message to send, null for none
   bool clear_retained = false;  // publish an empty retained message on the message's topic
   std::string note;             // a log line beside the request's own, if any
 };
 
-Intake take(const Incoming &message, const Topics &topics, std::chrono::seconds default_expiry,
-            RequestQueue &queue);
+// Takes `message` in at `now`.
+Intake take(const Incoming &message, Clock::time_point now, const Topics &topics,
+            std::chrono::seconds default_expiry, RequestQueue &queue);
 
 }  // namespace radiobridge
 

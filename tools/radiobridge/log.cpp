@@ -28,6 +28,11 @@ void StateLog::change(const std::string &line) {
   logLine(line);
 }
 
+void OnceLog::note(int kind, const std::string &line) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  if (written_.insert(kind).second) logLine(line);
+}
+
 void RateLog::note(const std::string &line, Clock::time_point now) {
   flush(now);
   if (running_) {

@@ -3,7 +3,8 @@
 // one call so lines from different threads never interleave, and no
 // timestamp (the journal adds its own). StateLog writes a change of state
 // once: a line equal to the last one it wrote is skipped, so a retry that
-// fails the same way as the one before says nothing. RateLog writes the
+// fails the same way as the one before says nothing. OnceLog writes the
+// first line of each kind of event and no more of that kind. RateLog writes the
 // first of a run of like events, then one count per period while they go
 // on, so a flood of refused requests costs a few lines, not one each.
 #ifndef RADIOBRIDGE_LOG_H
@@ -11,7 +12,10 @@
 
 #include <chrono>
 #include <mutex>
+#include <set>
 #include <string>
+
+#include "clock.h"
 
 namespace radiobridge {
 
@@ -27,11 +31,19 @@ class StateLog {
   std::string last_;
 };
 
+// Writes the first line of each kind, and no later one of that kind.
+class OnceLog {
+ public:
+  void note(int kind, const std::string &line);
+
+ private:
+  std::mutex mutex_;
+  std::set<int> written_;
+};
+
 // Not thread-safe: one thread notes and flushes.
 class RateLog {
  public:
-  using Clock = std::chrono::steady_clock;
-
   // `counted` names the events in the count's line: "requests answered busy".
   RateLog(std::chrono::seconds period, std::string counted)
       : period_(period), counted_(std::move(counted)) {}

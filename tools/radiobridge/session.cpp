@@ -4,11 +4,17 @@
 // will ("offline" with this instance's id, retained), then the thread, which connects and runs the
 // library's loop. Whenever the loop reports the connection gone or a connect failed, the thread
 // waits out the back-off (1 s doubling to 30 s, reset by a successful
-// connect) and reconnects; every failure is retried, so a broker that is
-// down at start, restarts or fails a TLS handshake is tried again
-// (libmosquitto's own reconnecting stops for good after a TLS or protocol
-// error). Callbacks run in this thread with the library's callback mutex
-// held, so they only copy, decide, subscribe and publish.
+// connect) and connects again with a fresh client: libmosquitto would send
+// the QoS 1 messages still queued on the dead connection again on the next
+// one, where a status queued before a stall would follow the claim check
+// and replace another bridge's. Every failure is retried, so a broker that
+// is down at start, restarts or fails a TLS handshake is tried again.
+// Callbacks run in this thread with the library's callback mutex held, so
+// they only copy, decide, subscribe and publish. The thread notes when it
+// last ran, at least once a second, for the stall rule (deadline.h).
+//
+// The broker answers each QoS 1 publish; a refusal (a right missing from
+// its ACL) is logged once per kind of topic.
 //
 // Claiming the line, on every connect: subscribe to the status topic, then
 // once more with "send retained only if new", whose answer marks the end of
@@ -48,7 +54,7 @@
 namespace radiobridge {
 namespace {
 
-constexpr int kReplyQos = 0;  // replies
+constexpr int kReplyQos = 0;  // replies, but the first of a connection
 constexpr auto kFirstReconnect = std::chrono::seconds(1);
 constexpr auto kLastReconnect = std::chrono::seconds(30);
 constexpr int kLoopWaitMs = 1000;  // longest wait in the library's loop; publishes wake it
@@ -66,9 +72,10 @@ std::string serialize(const Json &payload) {
   return payload.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-Incoming copyMessage(const mosquitto_message &message, const mosquitto_property *properties) {
+Incoming copyMessage(const mosquitto_message &message, const mosquitto_property *properties,
+                     Clock::time_point received) {
   Incoming copy;
-  copy.received = Clock::now();
+  copy.received = received;
   copy.topic = message.topic;
   copy.payload_size = static_cast<std::size_t>(std::max(message.payloadlen, 0));
   copy.payload.assign(static_cast<const char *>(message.payload),
@@ -114,12 +121,16 @@ struct Session::Callbacks {
     }
   }
 
+  // A claim lasts one connection: nothing is published until the next
+  // connection has checked the status again.
   static void onDisconnect(struct mosquitto *, void *object, int, const mosquitto_property *) {
     Session &session = of(object);
     {
       const std::lock_guard<std::mutex> lock(session.mutex_);
       session.connected_ = false;
     }
+    Claim claimed = Claim::kClaimed;
+    session.claim_.compare_exchange_strong(claimed, Claim::kChecking);
     session.changed_.notify_all();
   }
 
@@ -150,21 +161,16 @@ struct Session::Callbacks {
       if (announcement) {
         return session.announcementSeen(message->topic, message->retain, message->payloadlen == 0);
       }
-      session.receive(copyMessage(*message, properties));
+      session.receive(
+          copyMessage(*message, properties, receivedAt(Clock::now(), session.last_ran_)));
     } catch (const std::exception &error) {  // nothing may unwind through the library
       logLine("message on " + std::string(message->topic) + " dropped: " + error.what());
     }
   }
 
-  static void onPublish(struct mosquitto *, void *object, int mid, int,
+  static void onPublish(struct mosquitto *, void *object, int mid, int reason,
                         const mosquitto_property *) {
-    Session &session = of(object);
-    {
-      const std::lock_guard<std::mutex> lock(session.mutex_);
-      if (mid != session.awaited_) return;
-      session.awaited_done_ = true;
-    }
-    session.changed_.notify_all();
+    of(object).acknowledged(mid, reason);
   }
 };
 
@@ -182,46 +188,63 @@ Session::~Session() {
   stop();
 }
 
-bool Session::start(std::string &error) {
+// A client set up for one connection, with its callbacks and will; null
+// with `error` when the settings cannot be used.
+struct mosquitto *Session::makeClient(std::string &error) {
   common::ClientProblem problem;
-  client_ = common::newClient(settings_.client_id, this, settings_.broker, problem);
-  if (client_ == nullptr) {
+  struct mosquitto *client =
+      common::newClient(settings_.client_id, this, settings_.broker, problem);
+  if (client == nullptr) {
     error = problem.message;
-    return false;
+    return nullptr;
   }
-  mosquitto_threaded_set(client_, true);
-  mosquitto_connect_v5_callback_set(client_, Callbacks::onConnect);
-  mosquitto_disconnect_v5_callback_set(client_, Callbacks::onDisconnect);
-  mosquitto_subscribe_v5_callback_set(client_, Callbacks::onSubscribe);
-  mosquitto_message_v5_callback_set(client_, Callbacks::onMessage);
-  mosquitto_publish_v5_callback_set(client_, Callbacks::onPublish);
+  mosquitto_threaded_set(client, true);
+  mosquitto_connect_v5_callback_set(client, Callbacks::onConnect);
+  mosquitto_disconnect_v5_callback_set(client, Callbacks::onDisconnect);
+  mosquitto_subscribe_v5_callback_set(client, Callbacks::onSubscribe);
+  mosquitto_message_v5_callback_set(client, Callbacks::onMessage);
+  mosquitto_publish_v5_callback_set(client, Callbacks::onPublish);
   const std::string offline = serialize(offlineStatus(settings_.instance));
-  mosquitto_will_set_v5(client_, topics_.status().c_str(), static_cast<int>(offline.size()),
+  mosquitto_will_set_v5(client, topics_.status().c_str(), static_cast<int>(offline.size()),
                         offline.data(), common::kQos, true, nullptr);
   const int rc =
-      mosquitto_connect_bind_async(client_, settings_.broker.host.c_str(), settings_.broker.port,
+      mosquitto_connect_bind_async(client, settings_.broker.host.c_str(), settings_.broker.port,
                                    settings_.broker.keepalive, nullptr);
   if (rc != MOSQ_ERR_SUCCESS) broker_log_.change("broker lost: " + common::describeMqtt(rc));
+  return client;
+}
+
+bool Session::start(std::string &error) {
+  client_ = makeClient(error);
+  if (client_ == nullptr) return false;
   network_ = std::thread([this] { network(); });
   return true;
 }
 
+// Replaces the client of the connection that ended with a fresh one that
+// connects anew; what was queued on the old one dies with it.
+void Session::renew() {
+  std::string error;
+  const std::lock_guard<std::mutex> lock(client_mutex_);
+  if (quit_) return;
+  struct mosquitto *fresh = makeClient(error);
+  if (fresh == nullptr) return broker_log_.change("broker lost: " + error);
+  mosquitto_destroy(client_);
+  mosquitto_lib_cleanup();
+  client_ = fresh;
+}
+
 void Session::network() {
   for (;;) {
+    last_ran_ = Clock::now();
     const int rc = mosquitto_loop(client_, kLoopWaitMs, 1);
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (quit_ && !connected_) return;
-    }
+    if (quit_ && !connected_) return;
     tick();
     if (rc == MOSQ_ERR_SUCCESS) continue;
     if (!stopping_ && rc != MOSQ_ERR_NO_CONN)
       broker_log_.change("broker lost: " + common::describeMqtt(rc));
     if (!waitToReconnect()) return;
-    const int again = mosquitto_reconnect_async(client_);
-    if (again != MOSQ_ERR_SUCCESS && !stopping_) {
-      broker_log_.change("broker lost: " + common::describeMqtt(again));
-    }
+    renew();
   }
 }
 
@@ -229,7 +252,7 @@ void Session::network() {
 bool Session::waitToReconnect() {
   backoff_.failed();
   std::unique_lock<std::mutex> lock(mutex_);
-  return !changed_.wait_for(lock, backoff_.next(), [this] { return quit_; });
+  return !changed_.wait_for(lock, backoff_.next(), [this] { return quit_.load(); });
 }
 
 // What is due by the clock: the end of a watch, the status again, the
@@ -252,7 +275,10 @@ void Session::connected() {
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     connected_ = true;
+    sent_.clear();
+    early_.clear();
   }
+  reply_probe_ = true;
   backoff_.reset();
   broker_log_.change("broker connected");
   if (claim_ == Claim::kYielded) return;
@@ -317,7 +343,7 @@ void Session::claim() {
 // A retained announcement of this line's that is no longer made is
 // cleared; anything else under the prefix is left alone.
 void Session::announcementSeen(const std::string &topic, bool retained, bool empty) {
-  if (retained && !empty && discovery_.stale(topic)) send(topic, {}, true, common::kQos, {});
+  if (retained && !empty && discovery_.stale(topic)) clear(topic);
 }
 
 void Session::yield(const std::string &message) {
@@ -327,6 +353,7 @@ void Session::yield(const std::string &message) {
 }
 
 void Session::publishStatus() {
+  if (stopping_) return;  // "offline" is the last word
   Json status;
   {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -338,9 +365,10 @@ void Session::publishStatus() {
 }
 
 void Session::receive(const Incoming &message) {
-  const Intake intake = take(message, topics_, settings_.request_expiry, queue_);
+  const Intake intake = take(message, Clock::now(), topics_, settings_.request_expiry, queue_);
   if (!intake.note.empty()) logLine(intake.note);
-  if (intake.clear_retained) send(message.topic, {}, true, common::kQos, {});
+  if (intake.clear_retained) clear(message.topic);
+  if (!intake.interim.is_null()) answer(intake.request.route, intake.interim);
   if (intake.outcome == Intake::Outcome::kQueued || intake.outcome == Intake::Outcome::kDropped) {
     return;
   }
@@ -357,30 +385,84 @@ void Session::refuse(const Request &request, const char *code, const std::string
 }
 
 int Session::send(const std::string &topic, const std::string &payload, bool retained, int qos,
-                  const std::string &correlation) {
-  if (client_ == nullptr || !connected_ || claim_ != Claim::kClaimed) return -1;
+                  const std::string &correlation, Kind kind) {
   mosquitto_property *properties = nullptr;
   if (!correlation.empty()) {
     mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
                                   static_cast<uint16_t>(correlation.size()));
   }
   int mid = -1;
-  const int rc =
-      mosquitto_publish_v5(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
-                           payload.data(), qos, retained, properties);
+  int rc = MOSQ_ERR_NO_CONN;
+  {
+    const std::lock_guard<std::mutex> lock(client_mutex_);
+    if (client_ != nullptr && connected_ && claim_ == Claim::kClaimed) {
+      rc = mosquitto_publish_v5(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
+                                payload.data(), qos, retained, properties);
+    }
+  }
   mosquitto_property_free_all(&properties);
   if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
     logLine("cannot publish on " + topic + ": " + common::describeMqtt(rc));
   }
-  return rc == MOSQ_ERR_SUCCESS ? mid : -1;
+  if (rc != MOSQ_ERR_SUCCESS) return -1;
+  if (qos > 0) {
+    const Sent sent{kind, topic};
+    std::unique_lock<std::mutex> lock(mutex_);
+    const auto early = early_.find(mid);
+    if (early == early_.end()) {
+      sent_[mid] = sent;
+    } else {
+      const int reason = early->second;
+      early_.erase(early);
+      lock.unlock();
+      refused(sent, reason);
+    }
+  }
+  return mid;
+}
+
+// The broker's answer to a publish: a refusal of a QoS 1 publish is
+// logged; the "offline" publication of a stop is awaited.
+void Session::acknowledged(int mid, int reason) {
+  std::optional<Sent> sent;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = sent_.find(mid);
+    if (found != sent_.end()) {
+      sent = found->second;
+      sent_.erase(found);
+    } else if (reason >= MQTT_RC_UNSPECIFIED) {
+      early_[mid] = reason;  // its sender has not noted it yet
+    }
+    awaited_done_ = awaited_done_ || mid == awaited_;
+  }
+  changed_.notify_all();
+  if (sent && reason >= MQTT_RC_UNSPECIFIED) refused(*sent, reason);
+}
+
+void Session::refused(const Sent &sent, int reason) {
+  static constexpr const char *kKinds[] = {"status", "state", "discovery", "reply"};
+  const char *kind = kKinds[static_cast<int>(sent.kind)];
+  refusal_log_.note(static_cast<int>(sent.kind),
+                    "broker refused to let the bridge publish on " + sent.topic + ": " +
+                        common::describeMqtt(reason) + " (later refusals of " + kind +
+                        " publishes are not logged)");
 }
 
 void Session::publish(const std::string &topic, const Json &payload) {
-  send(topic, serialize(payload), true, common::kQos, {});
+  const Kind kind = topic == topics_.status() ? Kind::kStatus
+                    : discovery_.under(topic) ? Kind::kDiscovery
+                                              : Kind::kState;
+  send(topic, serialize(payload), true, common::kQos, {}, kind);
+}
+
+void Session::clear(const std::string &topic) {
+  send(topic, {}, true, common::kQos, {}, Kind::kDiscovery);
 }
 
 void Session::answer(const Route &route, const Json &reply) {
-  send(route.topic, serialize(reply), false, kReplyQos, route.correlation);
+  const int qos = reply_probe_.exchange(false) ? common::kQos : kReplyQos;
+  send(route.topic, serialize(reply), false, qos, route.correlation, Kind::kReply);
 }
 
 void Session::setStatus(const Json &status) {
@@ -396,17 +478,24 @@ void Session::setStatus(const Json &status) {
 void Session::stop() {
   if (client_ == nullptr) return;
   stopping_ = true;
-  {
+  if (network_.joinable() && connected_ && claim_ == Claim::kClaimed) {
+    const int mid = send(topics_.status(), serialize(offlineStatus(settings_.instance)), true,
+                         common::kQos, {}, Kind::kStatus);
     std::unique_lock<std::mutex> lock(mutex_);
-    if (network_.joinable() && connected_ && claim_ == Claim::kClaimed) {
-      awaited_ = send(topics_.status(), serialize(offlineStatus(settings_.instance)), true,
-                      common::kQos, {});
-      changed_.wait_for(lock, kStopWait, [this] { return awaited_done_ || awaited_ < 0; });
-    }
+    awaited_ = mid;
+    // Answered already: its entry is gone from sent_.
+    awaited_done_ = awaited_done_ || sent_.count(mid) == 0;
+    changed_.wait_for(lock, kStopWait, [this] { return awaited_done_ || awaited_ < 0; });
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
     quit_ = true;
   }
   changed_.notify_all();  // ends a back-off wait
-  mosquitto_disconnect(client_);
+  {
+    const std::lock_guard<std::mutex> lock(client_mutex_);
+    mosquitto_disconnect(client_);
+  }
   {
     std::unique_lock<std::mutex> lock(mutex_);
     changed_.wait_for(lock, kStopWait, [this] { return !connected_; });

@@ -1,8 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The bridge's side of the broker: one libmosquitto client speaking MQTT 5,
-// the network thread that drives it, and everything that thread does. The
+// The bridge's side of the broker: a libmosquitto client speaking MQTT 5,
+// a fresh one for each connection so that nothing queued on a connection
+// that died is sent on the next (libmosquitto would send it again), the
+// network thread that drives it, and everything that thread does. The
 // thread never touches the serial line: a message is copied out of the
-// library and taken in (queued for the worker, or answered at once when it
+// library, counted as received when the thread last ran if it read it
+// after a stall, and taken in (queued for the worker, with an interim
+// message to a client that asked for one, or answered at once when it
 // cannot run). On every connect the session first reads the line's status:
 // a line another live bridge serves is never claimed. Once it has claimed
 // the line it subscribes to the requests, publishes the retained status
@@ -10,8 +14,9 @@
 // tell it is alive) and asks the worker to republish the radios' state
 // and announcements; for 2 s it also reads the retained announcements and
 // clears those of this line that are announced no more.
-// The worker publishes replies and state through the session too. This is
-// the one file that includes mosquitto.h.
+// The worker publishes replies and state through the session too. A
+// publish the broker refuses is logged, once per kind of topic (status,
+// state, discovery, reply). This is the one file that includes mosquitto.h.
 #ifndef RADIOBRIDGE_SESSION_H
 #define RADIOBRIDGE_SESSION_H
 
@@ -19,6 +24,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -63,8 +69,12 @@ class Session {
   // Publishes a retained message with QoS 1; dropped while the broker is
   // away or the line is not claimed.
   void publish(const std::string &topic, const Json &payload);
-  // Sends a reply on its route, with QoS 0: a reply is worth nothing once
-  // its client is gone, and a client then owes no acknowledgement for it.
+  // Clears the retained message on `topic` (a dashboard announcement).
+  void clear(const std::string &topic);
+  // Sends a reply (or an interim message) on its route, with QoS 0: a
+  // reply is worth nothing once its client is gone, and a client then owes
+  // no acknowledgement for it. The first on each connection goes with
+  // QoS 1, so that a refusal by the broker is seen.
   void answer(const Route &route, const Json &reply);
   // Answers a request that is not run with a failure, and logs it.
   void refuse(const Request &request, const char *code, const std::string &message);
@@ -87,6 +97,15 @@ class Session {
     kYielded,   // another bridge serves the line; the bridge stops
   };
 
+  // The kinds of topic whose refused publishes are logged, once each.
+  enum class Kind { kStatus, kState, kDiscovery, kReply };
+  struct Sent {  // a QoS 1 publish awaiting the broker's answer
+    Kind kind;
+    std::string topic;
+  };
+
+  struct mosquitto *makeClient(std::string &error);
+  void renew();
   void network();
   void tick();
   bool waitToReconnect();
@@ -99,23 +118,32 @@ class Session {
   void receive(const Incoming &message);
   void announcementSeen(const std::string &topic, bool retained, bool empty);
   int send(const std::string &topic, const std::string &payload, bool retained, int qos,
-           const std::string &correlation);
+           const std::string &correlation, Kind kind);
+  void acknowledged(int mid, int reason);
+  void refused(const Sent &sent, int reason);
 
   SessionSettings settings_;
   const Topics &topics_;
   const Discovery &discovery_;
   RequestQueue &queue_;
   std::function<void(const std::string &)> fatal_;
+  // The current connection's client: swapped by the network thread alone,
+  // under client_mutex_, which other threads hold while they use it.
   struct mosquitto *client_ = nullptr;
+  std::mutex client_mutex_;
   StateLog broker_log_;
   Backoff backoff_;  // the network thread's wait before reconnecting
   std::thread network_;
   RateLog busy_log_;  // the network thread's
   std::atomic<bool> connected_{false};
-  std::atomic<bool> stopping_{false};  // losses of the broker are no news
+  std::atomic<bool> stopping_{false};     // losses of the broker are no news; no status but offline
+  std::atomic<bool> quit_{false};         // the network thread is to end once disconnected
+  std::atomic<bool> reply_probe_{false};  // the next reply goes with QoS 1
   std::atomic<Claim> claim_{Claim::kChecking};
-  // The network thread's own: the status check's end marker, the instance
-  // watched and until when, and when the status is next due again.
+  // The network thread's own: when it last ran, the status check's end
+  // marker, the instance watched and until when, and when the status is
+  // next due again.
+  Clock::time_point last_ran_;
   int marker_mid_ = -1;
   std::optional<Json> watched_;
   Clock::time_point watch_until_;
@@ -123,10 +151,12 @@ class Session {
   std::optional<Clock::time_point> clear_until_;  // reading announcements to clear
   std::mutex mutex_;                              // guards what follows
   std::condition_variable changed_;
-  bool quit_ = false;  // the network thread is to end once disconnected
   Json status_;
   int awaited_ = -1;  // message id of the "offline" publication
   bool awaited_done_ = false;
+  std::map<int, Sent> sent_;  // QoS 1 publishes by message id, until answered
+  std::map<int, int> early_;  // refusals that came before their publish was noted
+  OnceLog refusal_log_;
 };
 
 }  // namespace radiobridge

@@ -1,18 +1,20 @@
 // SPDX-License-Identifier: MIT
 // The worker's loop: wait on the queue until the next request, a republish,
-// a heartbeat or a reopen attempt is due; do it; repeat until the queue
-// closes. A request is answered "expired", "line-lost" or "unavailable"
-// without touching the line when that applies, else run through radioctl
-// and answered with its result; a setter of a readable value is then read
-// back so the published state shows what the radio holds. After a failed
-// or refused exchange the radio may hold what it was told although the
-// exchange failed (a late answer, a refusal that was another command's
-// reply), so its whole readable state is read again before its state is
-// next published. An exchange that fails with a code that means the line
-// is lost (the device went away): the line is closed and reopened after the
-// back-off's wait.
+// a heartbeat or a reopen attempt is due, and at least once a second to
+// look for a hang-up of the device; do it; repeat until the queue closes. A
+// request is answered "expired", "line-lost" or "unavailable" without
+// touching the line when that applies, else run through radioctl and
+// answered with its result; a setter of a readable value is then read back
+// so the published state shows what the radio holds. Every exchange's
+// outcome goes to the radio's upkeep rule, which says what is due before
+// the state is next published: after a failed exchange only what it may
+// have changed, and nothing while the radio is silent. An exchange that
+// fails with a code that means the line is lost (the device went away), or
+// a hang-up seen between requests: the line is closed and reopened after
+// the back-off's wait.
 #include "worker.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,12 +23,18 @@ namespace {
 
 constexpr auto kFirstReopen = std::chrono::seconds(1);
 constexpr auto kLastReopen = std::chrono::seconds(30);
-constexpr int kHeartbeatFailures = 3;  // failed heartbeats in a row that make a radio unavailable
-constexpr auto kIdleWake = std::chrono::hours(1);
+constexpr auto kHangupWatch = std::chrono::seconds(1);  // longest idle wait on an open line
 constexpr const char *kVersionReader = "version";
 
 std::chrono::milliseconds since(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+}
+
+Upkeep::Outcome outcomeOf(int rc) {
+  if (rc == 0) return Upkeep::Outcome::kAnswered;
+  if (rc == ETIMEDOUT) return Upkeep::Outcome::kSilent;
+  if (common::meansLineLost(rc)) return Upkeep::Outcome::kLineLost;
+  return Upkeep::Outcome::kRefused;
 }
 
 }  // namespace
@@ -40,7 +48,9 @@ Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session, c
       discovery_(discovery),
       device_(settings_.line.device),
       backoff_(kFirstReopen, kLastReopen) {
-  for (int address : settings_.radios) radios_.push_back({address, {}, {}, 0, false, {}});
+  for (int address : settings_.radios) {
+    radios_.push_back({address, {}, Upkeep(stateReaders()), {}, {}, {}, {}});
+  }
   for (const std::string &reader : stateReaders()) {
     readers_[reader] = common::planLine(reader).invocations.front();
   }
@@ -60,10 +70,9 @@ bool Worker::lockLine(std::string &error) {
 
 void Worker::run() {
   for (Radio &radio : radios_) {
-    if (line_open_ && !queue_.closed()) readState(radio);
-    publishState(radio);
+    radio.beat_at = Clock::now() + settings_.heartbeat;
+    refresh(radio);
   }
-  heartbeat_at_ = Clock::now() + settings_.heartbeat;
   for (;;) {
     Request request;
     const RequestQueue::Wake wake = queue_.wait(nextWake(), request);
@@ -72,12 +81,9 @@ void Worker::run() {
       for (Radio &radio : radios_) publishState(radio, true);
     }
     if (wake == RequestQueue::Wake::kRequest) serve(request);
-    const Clock::time_point now = Clock::now();
-    if (!line_open_ && now >= reopen_at_) reopenLine();
-    if (line_open_ && settings_.heartbeat.count() > 0 && now >= heartbeat_at_) {
-      heartbeat();
-      heartbeat_at_ = Clock::now() + settings_.heartbeat;
-    }
+    if (line_open_ && line_->hungUp()) loseLine(EIO);
+    if (!line_open_ && Clock::now() >= reopen_at_) reopenLine();
+    if (line_open_ && settings_.heartbeat.count() > 0) heartbeat();
   }
   for (const Request &request : queue_.drain()) {
     session_.refuse(request, kCodeShuttingDown, kShuttingDownMessage);
@@ -90,8 +96,10 @@ void Worker::closeLine() {
 
 Clock::time_point Worker::nextWake() const {
   if (!line_open_) return reopen_at_;
-  if (settings_.heartbeat.count() > 0) return heartbeat_at_;
-  return Clock::now() + kIdleWake;
+  Clock::time_point wake = Clock::now() + kHangupWatch;
+  if (settings_.heartbeat.count() == 0) return wake;
+  for (const Radio &radio : radios_) wake = std::min(wake, radio.beat_at);
+  return wake;
 }
 
 // Opens the line; on failure `error` says why and `code` is the system's
@@ -117,7 +125,7 @@ void Worker::reopenLine() {
   int code = 0;
   if (!openLine(error, code)) return loseLine(error, code);
   for (Radio &radio : radios_) {
-    radio.read = false;
+    radio.upkeep.lineOpened();
     refresh(radio);
   }
 }
@@ -142,12 +150,20 @@ void Worker::publishStatus() {
 }
 
 void Worker::publishState(Radio &radio, bool force) {
+  radio.state.available = radio.upkeep.available();
+  radio.state.unsupported = radio.upkeep.unsupported();
   const std::string version = radio.state.readings.value("version", std::string());
-  if (force || version != radio.announced) {
-    for (const Announcement &announcement : discovery_.announcements(radio.address, version)) {
+  const std::vector<std::string> &without = radio.state.unsupported;
+  if (force || version != radio.announced_version || without != radio.announced_without) {
+    for (const Announcement &announcement :
+         discovery_.announcements(radio.address, version, without)) {
       session_.publish(announcement.first, announcement.second);
     }
-    radio.announced = version;
+    for (const std::string &topic : discovery_.withdrawn(radio.address, without)) {
+      session_.clear(topic);
+    }
+    radio.announced_version = version;
+    radio.announced_without = without;
   }
   const Json state = stateObject(radio.state);
   if (!force && state == radio.published) return;
@@ -168,16 +184,17 @@ void Worker::serve(const Request &request) {
   const char *read_back = nullptr;
   bool ran = false;
   Json result;
-  if (start > request.expires) {
+  if (expired(start, request.expires)) {
     result = failure(request, kCodeExpired, 0, "the request expired before the line was free");
   } else if (!line_open_) {
     result =
         failure(request, common::kCodeLineLost, line_code_, "the line is lost: " + line_problem_);
-  } else if (!radio.state.available) {
+  } else if (radio.upkeep.refuses(settings_.heartbeat.count() > 0)) {
     result = failure(request, kCodeUnavailable, 0,
-                     "radio " + radioName(radio.address) + " did not answer its heartbeats");
+                     "radio " + radioName(radio.address) + " left 3 exchanges in a row unanswered");
   } else {
-    result = execute(radio, request, read_back);
+    exchange(radio, request.invocation, result, read_back);
+    result = reply(request, std::move(result));
     ran = true;
   }
   session_.answer(request.route, result);
@@ -186,66 +203,52 @@ void Worker::serve(const Request &request) {
   if (ran) refresh(radio);
 }
 
-// Runs the request's command; `read_back` is set to the reader that shows
-// what it changed.
-Json Worker::execute(Radio &radio, const Request &request, const char *&read_back) {
-  Json result;
-  const int rc = common::runInvocation(line_->handle(), request.invocation,
-                                       {radio.address, settings_.controller}, result);
-  if (rc == 0) read_back = noteSuccess(radio.state, request.invocation, result);
-  if (rc != 0) radio.read = false;
-  if (common::meansLineLost(rc)) loseLine(rc);
-  return reply(request, std::move(result));
-}
-
-int Worker::readInto(Radio &radio, const std::string &reader) {
-  Json result;
-  const common::Invocation &invocation = readers_.at(reader);
+// Runs one exchange with the radio and hands its outcome to the radio's
+// upkeep and state; `read_back` is set, after a success, to the reader that
+// shows what it changed. Returns the library's result code.
+int Worker::exchange(Radio &radio, const common::Invocation &invocation, Json &result,
+                     const char *&read_back) {
   const int rc = common::runInvocation(line_->handle(), invocation,
                                        {radio.address, settings_.controller}, result);
-  if (rc == 0) noteSuccess(radio.state, invocation, result);
-  if (rc != 0) radio.read = false;
+  const std::string name = common::commandName(invocation);
+  radio.beat_at = Clock::now() + settings_.heartbeat;
+  const std::string change = radio.upkeep.exchanged(name, outcomeOf(rc), readBackOf(name));
+  if (!change.empty()) logLine("radio " + radioName(radio.address) + " " + change);
+  if (rc == 0) {
+    const std::string version = radio.state.readings.value(kVersionReader, std::string());
+    read_back = noteSuccess(radio.state, invocation, result);
+    const std::string now = radio.state.readings.value(kVersionReader, std::string());
+    if (!version.empty() && now != version) radio.upkeep.versionChanged();
+  }
   if (common::meansLineLost(rc)) loseLine(rc);
   return rc;
 }
 
-// Reads every readable value, stopping at the first failure (a radio that
-// does not answer costs one time-out, not one per value) and when the
-// bridge stops.
-void Worker::readState(Radio &radio) {
-  for (const std::string &reader : stateReaders()) {
-    if (queue_.closed() || readInto(radio, reader) != 0) return;
-  }
-  radio.read = true;
+int Worker::readInto(Radio &radio, const std::string &reader) {
+  Json result;
+  const char *read_back = nullptr;
+  return exchange(radio, readers_.at(reader), result, read_back);
 }
 
-// Publishes the radio's state, read again first when an exchange failed
-// since it was last read whole.
+// Reads what the radio's upkeep calls due, each reader once, stopping when
+// the radio falls silent, the line is lost or the bridge stops; then
+// publishes the state.
 void Worker::refresh(Radio &radio) {
-  if (!radio.read && line_open_ && radio.state.available && !queue_.closed()) readState(radio);
+  for (const std::string &reader : radio.upkeep.due()) {
+    if (!line_open_ || queue_.closed() || radio.upkeep.due().empty()) break;
+    readInto(radio, reader);
+  }
   publishState(radio);
 }
 
+// Beats each radio whose heartbeat is due: its version is read, and what
+// is due read once it answers.
 void Worker::heartbeat() {
   for (Radio &radio : radios_) {
     if (!line_open_ || queue_.closed()) return;
-    const bool answered = readInto(radio, kVersionReader) == 0;
-    if (!line_open_) return;
-    radio.failures = answered ? 0 : radio.failures + 1;
-    if (answered && !radio.state.available) {
-      radio.state.available = true;
-      logLine("radio " + radioName(radio.address) + " available");
-    }
-    if (!answered && radio.state.available && radio.failures >= kHeartbeatFailures) {
-      radio.state.available = false;
-      logLine("radio " + radioName(radio.address) + " unavailable");
-    }
-    // A silent radio is read again once it answers, not at each failed beat.
-    if (answered) {
-      refresh(radio);
-    } else {
-      publishState(radio);
-    }
+    if (Clock::now() < radio.beat_at) continue;
+    readInto(radio, kVersionReader);
+    if (line_open_) refresh(radio);
   }
 }
 

@@ -3,14 +3,16 @@
 // only caller of the radioline library (but for the first open, which main
 // makes before any thread starts, so that a line another program holds
 // stops the bridge before it reaches the broker). It owns the line
-// (opening, losing and reopening it with back-off), what is known of each
-// radio (state, availability by heartbeat) and runs the queued requests one
-// at a time in the queue's order, publishing each reply and every change
-// of state through the session. It reads the radios' state whenever the
-// line opens and after any failed exchange, and republishes it when the
-// session asks (after every claim of the line), with the radios'
-// dashboard announcements, which it publishes again whenever a radio's
-// version text changes.
+// (opening, losing and reopening it with back-off, and watching it for a
+// hang-up between requests), what is known of each radio (state, and its
+// upkeep: availability, readings due, readers it lacks) and runs the
+// queued requests one at a time in the queue's order, publishing each
+// reply and every change of state through the session. It reads what the
+// upkeep rule calls due when the line opens and after each exchange, beats
+// each radio the heartbeat period after its last exchange, and republishes
+// the state when the session asks (after every claim of the line), with
+// the radios' dashboard announcements, which it publishes again whenever a
+// radio's version text or the readers it lacks change.
 #ifndef RADIOBRIDGE_WORKER_H
 #define RADIOBRIDGE_WORKER_H
 
@@ -27,6 +29,7 @@
 #include "log.h"
 #include "queue.h"
 #include "session.h"
+#include "upkeep.h"
 
 namespace radiobridge {
 
@@ -55,10 +58,13 @@ class Worker {
   struct Radio {
     int address = 0;
     RadioState state;
-    Json published;     // the state as last published
-    int failures = 0;   // heartbeats failed in a row
-    bool read = false;  // the readable state was read since the line opened or an exchange failed
-    std::string announced;  // the version text the radio was last announced with
+    Upkeep upkeep;
+    Json published;  // the state as last published
+    // What the radio was last announced with: its version text and the
+    // readers it lacks.
+    std::string announced_version;
+    std::vector<std::string> announced_without;
+    Clock::time_point beat_at;  // when its heartbeat is due
   };
 
   bool openLine(std::string &error, int &code);
@@ -66,9 +72,9 @@ class Worker {
   void loseLine(const std::string &why, int code);
   void loseLine(int code);
   void serve(const Request &request);
-  Json execute(Radio &radio, const Request &request, const char *&read_back);
+  int exchange(Radio &radio, const common::Invocation &invocation, Json &result,
+               const char *&read_back);
   int readInto(Radio &radio, const std::string &reader);
-  void readState(Radio &radio);
   void refresh(Radio &radio);
   void heartbeat();
   void publishState(Radio &radio, bool force = false);
@@ -90,7 +96,6 @@ class Worker {
   int line_code_ = 0;         // the errno that lost it, 0 when none applies
   Backoff backoff_;
   Clock::time_point reopen_at_;
-  Clock::time_point heartbeat_at_;
   StateLog line_log_;
 };
 

@@ -2,11 +2,13 @@
 // The MQTT client behind radioctl --broker. It runs libmosquitto's loop in
 // radioctl's own thread, one bounded wait at a time: for the broker's
 // answer to the connection, for the subscriptions to the reply topic and to
-// the line's status, for the retained status, and for each reply. Requests are {"command":TEXT}
-// with the response topic, the correlation number and a message expiry of kBridgeWait, so a request
-// radioctl has given up on is never run later. A reply is taken only with
-// the correlation of the request last sent. The callbacks only record what
-// arrived; everything else happens between waits.
+// the line's status, for the retained status, and for each reply. Requests are
+// {"command":TEXT,"interim":true} with the response topic, the correlation number and a message
+// expiry of kRequestExpiry, the deadline after which no bridge starts them. A reply is taken
+// only with the correlation of the request last sent: the interim message that a bridge took
+// it ({"queued":true}, no "ok"), then the final reply. The line's status is followed all along,
+// so that a bridge going offline after it took a request is seen. The callbacks only record
+// what arrived; everything else happens between waits.
 #include "remote.h"
 
 #include <mosquitto.h>
@@ -102,6 +104,11 @@ struct Remote::Callbacks {
         std::string(static_cast<const char *>(data), length) == std::to_string(remote.sent_);
     std::free(data);
     if (!ours || remote.replied_) return;
+    const Json reply = Json::parse(payload, nullptr, false);
+    if (reply.is_object() && !reply.contains("ok") && reply.value("queued", false)) {
+      remote.taken_ = true;
+      return;
+    }
     remote.reply_ = payload;
     remote.replied_ = true;
   }
@@ -173,11 +180,10 @@ bool Remote::openFailure(const std::string &message, int error_number, Json &fai
 }
 
 // Runs the library's loop until `done()` (returns MOSQ_ERR_SUCCESS), until
-// `limit` is over (returns -1) or until the loop fails (returns its result
+// `deadline` (returns -1) or until the loop fails (returns its result
 // code).
 template <typename Done>
-int Remote::waitFor(Done done, std::chrono::seconds limit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+int Remote::waitFor(Done done, std::chrono::steady_clock::time_point deadline) {
   while (!done()) {
     if (std::chrono::steady_clock::now() >= deadline) return -1;
     const int rc = mosquitto_loop(client_, kLoopStepMs, 1);
@@ -243,10 +249,15 @@ bool Remote::checkStatus(Json &failure) {
   return true;
 }
 
+// Whether the line's status, followed since open(), says the bridge is offline.
+bool Remote::bridgeOffline() const {
+  Json instance;
+  return status_seen_ && !common::readStatus(status_, instance);
+}
+
 bool Remote::run(const Invocation &invocation, const std::string &text, Json &result) {
-  const std::string name = common::commandName(invocation);
   const std::string topic = common::Topics(line_topic_, {}).request(radio_, options_.user);
-  const std::string payload = Json{{"command", text}}.dump();
+  const std::string payload = Json{{"command", text}, {"interim", true}}.dump();
   const std::string correlation = std::to_string(++sent_);
   const std::string reply_topic = replyTopic();
   mosquitto_property *properties = nullptr;
@@ -254,38 +265,64 @@ bool Remote::run(const Invocation &invocation, const std::string &text, Json &re
   mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
                                 static_cast<uint16_t>(correlation.size()));
   mosquitto_property_add_int32(&properties, MQTT_PROP_MESSAGE_EXPIRY_INTERVAL,
-                               static_cast<uint32_t>(kBridgeWait.count()));
+                               static_cast<uint32_t>(kRequestExpiry.count()));
+  taken_ = false;
   replied_ = false;
   publish_code_ = -1;
+  const auto deadline = std::chrono::steady_clock::now() + kRequestExpiry;
   int rc =
       mosquitto_publish_v5(client_, &publish_mid_, topic.c_str(), static_cast<int>(payload.size()),
                            payload.data(), common::kQos, false, properties);
   mosquitto_property_free_all(&properties);
   if (rc == MOSQ_ERR_SUCCESS) {
-    rc = waitFor([this] { return replied_ || publish_code_ >= MQTT_RC_UNSPECIFIED; });
+    rc = waitFor([this] { return replied_ || taken_ || publish_code_ >= MQTT_RC_UNSPECIFIED; },
+                 deadline + kTakenGrace);
   }
-  if (rc == MOSQ_ERR_SUCCESS && !replied_) {
-    result = failureObject(name, common::kCodeOpenFailed, EACCES,
+  if (rc == MOSQ_ERR_SUCCESS && taken_) {
+    rc = waitFor([this] { return replied_ || bridgeOffline(); }, deadline + kAnswerWait);
+  }
+  if (rc == MOSQ_ERR_SUCCESS && replied_) {
+    result = resultOf(invocation, reply_);
+  } else if (rc == MOSQ_ERR_SUCCESS && !taken_) {
+    result = failureObject(common::commandName(invocation), common::kCodeOpenFailed, EACCES,
                            "the broker does not let radioctl send to " + topic + ": " +
                                common::describeMqtt(publish_code_),
                            invocation.line);
-  } else if (rc == MOSQ_ERR_SUCCESS) {
-    result = resultOf(invocation, reply_);
-  } else if (rc < 0) {
-    // The broker may grant a subscription and then withhold what it carries.
-    const std::string reader = options_.user.empty() ? "this client" : options_.user;
-    result = failureObject(name, kCodeNoBridge, 0,
-                           "no bridge answered for radio " + common::radioName(radio_) + " on " +
-                               where() + " within " + std::to_string(kBridgeWait.count()) +
-                               " s: none serves it, or replies at " + reply_topic +
-                               " are not readable for " + reader,
-                           invocation.line);
   } else {
-    result = failureObject(name, common::kCodeLineLost, 0,
-                           "lost the broker of " + where() + ": " + common::describeMqtt(rc),
-                           invocation.line);
+    result = unanswered(invocation, rc);
   }
   return result.value("ok", false);
+}
+
+// The failure of a request that got no final reply: the wait ended
+// (`rc` -1), the bridge went offline (0) or the broker was lost.
+Json Remote::unanswered(const Invocation &invocation, int rc) const {
+  const std::string name = common::commandName(invocation);
+  const std::string line = "the bridge of " + where();
+  if (rc > 0) {
+    return failureObject(name, common::kCodeLineLost, 0,
+                         "lost the broker of " + where() + ": " + common::describeMqtt(rc) +
+                             (taken_ ? " (the bridge had taken the request; it may have run)" : ""),
+                         invocation.line);
+  }
+  if (taken_) {
+    return failureObject(name, kCodeBridgeLost, 0,
+                         line +
+                             (rc == 0 ? " went offline"
+                                      : " sent no answer " + std::to_string(kAnswerWait.count()) +
+                                            " s past the request's deadline") +
+                             " after it took the request: it may or may not have run",
+                         invocation.line);
+  }
+  // The broker may grant a subscription and then withhold what it carries.
+  const std::string reader = options_.user.empty() ? "this client" : options_.user;
+  return failureObject(name, kCodeNoBridge, 0,
+                       "no bridge took the request for radio " + common::radioName(radio_) +
+                           " on " + where() + " within " +
+                           std::to_string((kRequestExpiry + kTakenGrace).count()) +
+                           " s, and none will run it: none serves it, or replies at " +
+                           replyTopic() + " are not readable for " + reader,
+                       invocation.line);
 }
 
 int runRemotePlan(const common::Plan &plan, const std::vector<std::string> &texts, Remote &remote,

@@ -7,12 +7,16 @@
 // that no bridge has ever served, is reported at once and nothing is
 // sent), and sends each command's text to the radio's request topic
 // (BASE/LINE/R/request/USER with --user, so that the broker's ACL can vouch
-// for who asks) with that response topic and a correlation number, then
-// waits for the reply that carries the number. The bridge answers with the
-// object radioctl --json prints, so a reply is printed as a local result
-// is. The broker's address, the line's name, the topic base and the login
-// are read, and the client set up, by the readers the bridge uses too, so
-// both programs take the same values. This is the one radioctl file that
+// for who asks) with that response topic, a correlation number and a
+// deadline (its message expiry), asking for the bridge's interim message.
+// It says "no-bridge" only when no bridge took the request by the deadline
+// (and a little more for the word to come back); once one took it, it
+// waits for the one final reply, which the bridge sends ("expired" when it
+// could not start in time, else the radio's outcome), unless the bridge
+// goes offline first ("bridge-lost"). The bridge answers with the object
+// radioctl --json prints, so a reply is printed as a local result is. The broker's address, the
+// line's name, the topic base and the login are read, and the client set up, by the readers the
+// bridge uses too, so both programs take the same values. This is the one radioctl file that
 // includes mosquitto.h.
 #ifndef RADIOCTL_REMOTE_H
 #define RADIOCTL_REMOTE_H
@@ -28,15 +32,27 @@ struct mosquitto;
 
 namespace radioctl {
 
-// How long radioctl waits for the bridge's reply to one command (and for
-// the broker to accept the connection) before it gives up.
-constexpr std::chrono::seconds kBridgeWait{10};
+// How long radioctl waits for the broker to accept the connection and a
+// subscription.
+constexpr std::chrono::seconds kBrokerWait{10};
+// A request's deadline, sent as its message expiry: no bridge starts it
+// later. radioctl waits that long, and kTakenGrace more for the bridge's
+// word that it took the request, before it says no bridge did.
+constexpr std::chrono::seconds kRequestExpiry{10};
+constexpr std::chrono::seconds kTakenGrace{2};
+// How long past the deadline radioctl waits for the answer to a request a
+// bridge took: the exchange running then, and its own, end well before.
+constexpr std::chrono::seconds kAnswerWait{30};
 // How long it waits for the line's retained status: a broker sends it at
 // once, so none by then means no bridge ever served the line.
 constexpr std::chrono::seconds kStatusWait{2};
 
-// No bridge answered in time: none serves the line or the radio, or it is down.
+// No bridge took the request in time: none serves the line or the radio,
+// or it is down; the request will not run.
 constexpr const char *kCodeNoBridge = "no-bridge";
+// The bridge took the request and went away before it answered: whether
+// the request ran is not known.
+constexpr const char *kCodeBridgeLost = "bridge-lost";
 
 // The options that lead to a bridge: --broker as the user wrote it, and
 // where it leads (the login, TLS, --topic-base, and --line, which is the
@@ -79,7 +95,13 @@ class Remote {
   friend struct Callbacks;
 
   template <typename Done>
-  int waitFor(Done done, std::chrono::seconds limit = kBridgeWait);
+  int waitFor(Done done, std::chrono::steady_clock::time_point deadline);
+  template <typename Done>
+  int waitFor(Done done, std::chrono::seconds limit = kBrokerWait) {
+    return waitFor(done, std::chrono::steady_clock::now() + limit);
+  }
+  bool bridgeOffline() const;
+  common::Json unanswered(const common::Invocation &invocation, int rc) const;
   bool openFailure(const std::string &message, int error_number, common::Json &failure,
                    const char *code = common::kCodeOpenFailed) const;
   bool subscribe(const std::string &topic);
@@ -99,7 +121,8 @@ class Remote {
   int sent_ = 0;           // correlation number of the last request sent
   int publish_code_ = -1;  // the broker's answer to that request
   int publish_mid_ = -1;
-  std::string reply_;  // the reply whose correlation is `sent_`
+  bool taken_ = false;  // a bridge said it took the request `sent_`
+  std::string reply_;   // the final reply whose correlation is `sent_`
   bool replied_ = false;
 };
 

@@ -1,10 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Line behaviours of the simulated radio: counts the commands addressed to
-// it, decides which are refused or left unanswered, and surrounds each reply
+// it, decides which are refused (a command it lacks, every Nth) or left
+// unanswered, and surrounds each reply
 // with the echo, the other stations' frame and the noise that the options
 // ask for.
 #include "line_faults.h"
 
+#include <algorithm>
 #include <array>
 
 namespace radiosim {
@@ -76,7 +78,11 @@ Transmission Simulator::respond(const Frame &request) {
     out.log = "silent (every " + ordinal(options_.silent_every) + " command)";
     return out;
   }
-  Outcome outcome = isNth(options_.refuse_every)
+  const std::string name = toolName(request.body);
+  const bool lacking =
+      std::find(options_.without.begin(), options_.without.end(), name) != options_.without.end();
+  Outcome outcome = lacking ? refusal("this radio has no " + name)
+                    : isNth(options_.refuse_every)
                         ? refusal("every " + ordinal(options_.refuse_every) + " command")
                         : handleKept(request.body);
   outcome.reply.resize(outcome.reply.size() + options_.overlong, 0);

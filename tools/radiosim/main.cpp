@@ -31,6 +31,10 @@ std::string checkVersionText(const std::string &text) {
              : "version text longer than " + std::to_string(radiosim::kMaxVersionText) + " bytes";
 }
 
+std::string checkCommand(const std::string &name) {
+  return radiosim::isToolName(name) ? "" : "not a radioctl command: " + name;
+}
+
 // Prints help or the version: status 0, or 1 when it could not be written.
 int show(const std::string &text) {
   if (std::fputs(text.c_str(), stdout) != EOF && std::fflush(stdout) == 0) return kExitOk;
@@ -65,6 +69,11 @@ int run(int argc, char **argv) {
   app.add_option(kOptSilentEvery, options.silent_every,
                  "leave every Nth command unanswered (0: never)")
       ->capture_default_str();
+  app.add_option(kOptWithout, options.without,
+                 "a command this radio lacks, by radioctl's name: refused every time (repeatable)")
+      ->type_name("COMMAND")
+      ->allow_extra_args(false)
+      ->check(CLI::Validator(checkCommand, ""));
   app.add_option(kOptDelayMs, options.delay_ms, "milliseconds to wait before each reply")
       ->capture_default_str();
   app.add_option(kOptOverlong, options.overlong, "zero bytes appended to every reply body")

@@ -29,6 +29,7 @@ struct Command {
   std::uint8_t subcommand;  // looked at only for kCmdExtended
   std::size_t length;       // whole request body
   const char *name;
+  const char *tool_name;  // what radioctl calls it
   Handler run;
 };
 
@@ -188,23 +189,25 @@ Outcome setSplit(Radio &radio, const Bytes &body) {
                   std::to_string(radio.tx_split));
 }
 
+// clang-format off
 constexpr std::array<Command, 15> kCommands{{
-    {kCmdSetFrequency, 0, 6, "set VFO frequency", setFrequency},
-    {kCmdSelectMode, 0, 2, "select mode", selectMode},
-    {kCmdStoreMode, 0, 1, "store mode", storeMode},
-    {kCmdRecallMode, 0, 1, "recall mode", recallMode},
-    {kCmdSetDuplex, 0, 2, "set duplex", setDuplex},
-    {kCmdSetTone, 0, 4, "set PL", setTone},
-    {kCmdExtended, kSubGetCodeplug, 2, "get codeplug", getCodeplug},
-    {kCmdExtended, kSubSetCodeplug, 2 + kCodeplugLength, "set codeplug", setCodeplug},
-    {kCmdExtended, kSubGetVersion, 2, "get version", getVersion},
-    {kCmdExtended, kSubGetConfig, 2, "get config", getConfig},
-    {kCmdExtended, kSubSetConfig, 4, "set config", setConfig},
-    {kCmdExtended, kSubGetOffset, 2, "get tx offset", getOffset},
-    {kCmdExtended, kSubSetOffset, 6, "set tx offset", setOffset},
-    {kCmdExtended, kSubGetSplit, 2, "get VCO split", getSplit},
-    {kCmdExtended, kSubSetSplit, 10, "set VCO split", setSplit},
+    {kCmdSetFrequency, 0, 6, "set VFO frequency", "set-freq", setFrequency},
+    {kCmdSelectMode, 0, 2, "select mode", "set-mode", selectMode},
+    {kCmdStoreMode, 0, 1, "store mode", "store-vfo", storeMode},
+    {kCmdRecallMode, 0, 1, "recall mode", "recall-mode", recallMode},
+    {kCmdSetDuplex, 0, 2, "set duplex", "set-duplex", setDuplex},
+    {kCmdSetTone, 0, 4, "set PL", "set-pl", setTone},
+    {kCmdExtended, kSubGetCodeplug, 2, "get codeplug", "get-codeplug", getCodeplug},
+    {kCmdExtended, kSubSetCodeplug, 2 + kCodeplugLength, "set codeplug", "set-codeplug", setCodeplug},
+    {kCmdExtended, kSubGetVersion, 2, "get version", "version", getVersion},
+    {kCmdExtended, kSubGetConfig, 2, "get config", "get-config", getConfig},
+    {kCmdExtended, kSubSetConfig, 4, "set config", "set-config", setConfig},
+    {kCmdExtended, kSubGetOffset, 2, "get tx offset", "get-offset", getOffset},
+    {kCmdExtended, kSubSetOffset, 6, "set tx offset", "set-offset", setOffset},
+    {kCmdExtended, kSubGetSplit, 2, "get VCO split", "get-split", getSplit},
+    {kCmdExtended, kSubSetSplit, 10, "set VCO split", "set-split", setSplit},
 }};
+// clang-format on
 
 const Command *findCommand(const Bytes &body) {
   const auto found =
@@ -221,6 +224,17 @@ std::string hexByte(std::uint8_t byte) {
   char text[3];
   std::snprintf(text, sizeof text, "%02x", byte);
   return text;
+}
+
+std::string toolName(const Bytes &body) {
+  const bool whole = !body.empty() && (body[0] != kCmdExtended || body.size() >= 2);
+  const Command *command = whole ? findCommand(body) : nullptr;
+  return command == nullptr ? std::string() : command->tool_name;
+}
+
+bool isToolName(const std::string &name) {
+  return std::any_of(kCommands.begin(), kCommands.end(),
+                     [&name](const Command &command) { return name == command.tool_name; });
 }
 
 Outcome refusal(const std::string &reason) {

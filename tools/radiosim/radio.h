@@ -80,6 +80,12 @@ struct Outcome {
 // Applies one request body to the radio and answers it.
 Outcome handle(Radio &radio, const Bytes &body);
 
+// radioctl's name of the command `body` asks for ("set-freq"), or "" for
+// none the radio knows.
+std::string toolName(const Bytes &body);
+// Whether `name` is radioctl's name of a command.
+bool isToolName(const std::string &name);
+
 // Reply body for a command that is refused without being looked at.
 Outcome refusal(const std::string &reason);
 

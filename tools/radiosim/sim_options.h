@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace radiosim {
 
@@ -25,9 +26,10 @@ constexpr const char *kOptOtherStations =
 constexpr const char *kOptNoise = "--noise";  // stray bytes between frames
 constexpr const char *kOptRefuseEvery = "--refuse-every";  // refuse every Nth command
 constexpr const char *kOptSilentEvery = "--silent-every";  // leave every Nth command unanswered
-constexpr const char *kOptDelayMs = "--delay-ms";          // pause before each reply
-constexpr const char *kOptOverlong = "--overlong";         // zero bytes appended to each reply body
-constexpr const char *kOptWireBaud = "--wire-baud";        // pace the replies as a line this fast
+constexpr const char *kOptWithout = "--without";     // a command this radio lacks: refused always
+constexpr const char *kOptDelayMs = "--delay-ms";    // pause before each reply
+constexpr const char *kOptOverlong = "--overlong";   // zero bytes appended to each reply body
+constexpr const char *kOptWireBaud = "--wire-baud";  // pace the replies as a line this fast
 
 constexpr std::uint8_t kDefaultAddress = 0x20;  // the radio's usual bus address
 constexpr const char *kDefaultVersionText = "radiosim 1.0";
@@ -42,8 +44,9 @@ struct SimOptions {
   bool echo = false;
   bool other_stations = false;
   bool noise = false;
-  unsigned refuse_every = 0;  // 0: never
-  unsigned silent_every = 0;  // 0: never
+  unsigned refuse_every = 0;         // 0: never
+  unsigned silent_every = 0;         // 0: never
+  std::vector<std::string> without;  // radioctl's names of the commands it refuses
   unsigned delay_ms = 0;
   unsigned wire_baud = 0;  // 0: send at once
   unsigned overlong = 0;
