@@ -4,8 +4,8 @@
 // --password-file, --cafile, --cert and --key, --topic-base and the line's
 // name), their defaults and their checks, done before anything starts.
 // Connecting with them is mqtt_client.cpp's job. No I/O.
-#ifndef RADIOLINE_TOOLS_BROKER_OPTIONS_H
-#define RADIOLINE_TOOLS_BROKER_OPTIONS_H
+#ifndef RADIOLINE_COMMON_BROKER_OPTIONS_H
+#define RADIOLINE_COMMON_BROKER_OPTIONS_H
 
 #include <string>
 
@@ -55,4 +55,4 @@ std::string lineTopic(const BrokerOptions &options);
 
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_BROKER_OPTIONS_H
+#endif  // RADIOLINE_COMMON_BROKER_OPTIONS_H

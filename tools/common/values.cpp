@@ -12,6 +12,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -210,6 +211,18 @@ Value parseValue(ValueKind kind, std::string_view text) {
 std::string describeRange(ValueKind kind) {
   const Kind &row = kindOf(kind);
   return format(row, row.min) + " to " + format(row, row.max) + row.unit;
+}
+
+Range rangeOf(ValueKind kind) {
+  const Kind &row = kindOf(kind);
+  const double scale = std::pow(10.0, row.decimals);
+  return {static_cast<double>(row.min) / scale, static_cast<double>(row.max) / scale, 1 / scale};
+}
+
+std::string addressText(int address) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x", static_cast<unsigned>(address) & 0xFFu);
+  return text;
 }
 
 }  // namespace common
