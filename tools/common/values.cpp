@@ -213,10 +213,13 @@ std::string describeRange(ValueKind kind) {
   return format(row, row.min) + " to " + format(row, row.max) + row.unit;
 }
 
+double inUserUnits(ValueKind kind, long number) {
+  return static_cast<double>(number) / std::pow(10.0, kindOf(kind).decimals);
+}
+
 Range rangeOf(ValueKind kind) {
   const Kind &row = kindOf(kind);
-  const double scale = std::pow(10.0, row.decimals);
-  return {static_cast<double>(row.min) / scale, static_cast<double>(row.max) / scale, 1 / scale};
+  return {inUserUnits(kind, row.min), inUserUnits(kind, row.max), inUserUnits(kind, 1)};
 }
 
 std::string addressText(int address) {

@@ -43,8 +43,12 @@ Value parseValue(ValueKind kind, std::string_view text);
 // The accepted range in the user's units: "0 to 9999999999 Hz".
 std::string describeRange(ValueKind kind);
 
-// The accepted range in the user's units (a tone's in Hz, not tenths) and
-// the step between two values: what a dashboard's number may take.
+// A number in the library's unit in the user's: a tone's 885 tenths are
+// 88.5 Hz.
+double inUserUnits(ValueKind kind, long number);
+
+// The accepted range in the user's units and the step between two values:
+// what a dashboard's number may take.
 struct Range {
   double min;
   double max;

@@ -8,12 +8,12 @@
 #include <algorithm>
 #include <array>
 
+#include "values.h"
+
 namespace radiobridge {
 namespace {
 
 using Values = std::vector<long>;
-
-constexpr double kTenthsPerHz = 10.0;
 
 // What a successful command changes in a radio's state: the reader that
 // shows the value it wrote, and what it set that no reader can report.
@@ -30,7 +30,8 @@ constexpr std::array<Effect, 9> kEffects{{
     {"set-mode",      nullptr,        [](Json &s, const Values &v) { s["mode"] = v[0]; }},
     {"set-duplex",    nullptr,        [](Json &s, const Values &v) { s["duplex"] = v[0]; }},
     {"set-pl",        nullptr,        [](Json &s, const Values &v) {
-                                        s["pl"][v[1] != 0 ? "rx" : "tx"] = v[0] / kTenthsPerHz; }},
+                                        s["pl"][v[1] != 0 ? "rx" : "tx"] =
+                                            common::inUserUnits(common::ValueKind::kTone, v[0]); }},
     // A recalled slot brings its own frequency, duplex, tones and codeplug.
     {"recall-mode",   "get-codeplug", [](Json &s, const Values &) {
                                         s.erase("freq"); s.erase("duplex"); s.erase("pl"); }},

@@ -3,11 +3,10 @@
 // fixed device at the radios' usual speed, sends the firmware-version request
 // from the usual controller to the usual radio address (the numbers
 // radioline.h gives) once straight through the frame layer (no command
-// exchange), and prints the body of the first frame
-// that comes back as "<< xx " items on standard error and then an empty line
-// on standard output. Each failing step prints one "rc" line and exits 1.
-// It reads no arguments: a lone --version prints the project's version
-// instead, and any others are ignored.
+// exchange), and prints the body of the first frame that comes back as
+// "<< xx " items on standard error and then an empty line on standard output. Each failing step
+// prints one "rc" line and exits 1. It reads no arguments: a lone --version prints the project's
+// version instead, and any others are ignored.
 #include <cstdio>
 #include <cstring>
 
