@@ -97,8 +97,8 @@ Json frameFields(const Reply &reply) {
 }
 
 std::string frameText(const Json &result) {
-  return "reply from " + hexByte(result.at("from").get<unsigned char>(), "0x") + " to " +
-         hexByte(result.at("to").get<unsigned char>(), "0x") + ": " + hexField(result, "reply", "");
+  return "reply from " + addressText(result.at("from").get<int>()) + " to " +
+         addressText(result.at("to").get<int>()) + ": " + hexField(result, "reply", "");
 }
 
 // The codeplug values as the text setvfocodeplug() reads.

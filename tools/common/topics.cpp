@@ -51,6 +51,10 @@ std::vector<std::string> topicLevels(const std::string &topic) {
   return levels;
 }
 
+std::string lineTopic(const BrokerOptions &options) {
+  return options.topic_base + "/" + options.line;
+}
+
 Topics::Topics(std::string line_topic, std::string reply_prefix, std::vector<int> radios)
     : line_(std::move(line_topic)),
       reply_prefix_(reply_prefix.empty() ? line_ + "/" + kReplyLevel + "/"

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "broker_options.h"
 #include "commands.h"
 
 namespace common {
@@ -25,6 +26,9 @@ std::optional<int> radioOfName(const std::string &name);
 
 // The levels of `topic`, split at each /.
 std::vector<std::string> topicLevels(const std::string &topic);
+
+// T in the topic names of a line: BASE/LINE.
+std::string lineTopic(const BrokerOptions &options);
 
 // What a request topic names: the radio, and the user for a per-user
 // topic T/R/request/USER (empty for the plain T/R/request).

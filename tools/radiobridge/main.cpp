@@ -28,6 +28,7 @@
 #include "queue.h"
 #include "session.h"
 #include "status.h"
+#include "topics.h"
 #include "worker.h"
 
 namespace {
