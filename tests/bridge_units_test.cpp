@@ -65,23 +65,25 @@ TEST(BridgeDeadline, MessageReadAfterAStallIsAsOldAsTheStall) {
 // Each row: events fed to a claim of ours (started at 100 s, keepalive 10 s), and what it says
 // to each, a letter each: . nothing, c check the status, w watch it, t take the line, p publish
 // the status, y yield. Events: connect, end (of what was retained), online (live), kept (online,
-// retained), elder (online, from an older instance), offline, disconnect, stop, and a number:
-// the clock's second.
+// retained), elder (online, from an instance that names only a host, and not as text: what it
+// lacks counts as 0, so it is the older), offline, disconnect, stop, and a number: the clock's
+// second.
 TEST(BridgeClaim, TakesALineNoLiveBridgeServesAndKeepsItFromYounger) {
   const std::pair<const char *, const char *> rows[] = {
       {"connect online", "cy"},             // another bridge is alive
-      {"connect kept end 14 16", "c.w.t"},  // a kept status's bridge stays silent 1.5 keepalives
+      {"connect kept end 14 15", "c.w.t"},  // a kept status's bridge stays silent 1.5 keepalives
       // A status that replaced ours, a younger bridge's or a dead one's will, is replaced.
       {"connect offline end online offline elder", "c.tppy"},
-      // A kept status's bridge goes offline; a claim lasts one connection.
-      {"connect kept end offline 6 disconnect 12 connect end", "c.wtp..ct"},
+      // A kept status's bridge goes offline; the status comes again every half keepalive; a claim
+      // lasts one connection.
+      {"connect kept end offline 4 5 disconnect 12 connect end", "c.wt.p..ct"},
       {"connect end stop 6 elder connect end", "ct....."},  // stopping: offline is the last word
   };
   for (const auto &[events, expected] : rows) {
     Claim claim(instanceId("us", 1, 100), "bus", 10);
     std::string said, event;
     for (std::istringstream in(events); in >> event;) {
-      const Json them = instanceId("them", 2, event == "elder" ? 1 : 200);
+      const Json them = event == "elder" ? Json{{"host", 5}} : instanceId("them", 2, 200);
       Claim::Step step;
       if (event == "connect") step = claim.connected();
       if (event == "end") step = claim.retainedEnd({});

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The claim rule's steps. The watch lasts 1.5 keepalives, written in the
-// log to the half second; the status is due again every half keepalive
-// (at least every second) after it was last published.
+// log to the half second; the status is due again half a keepalive after it
+// was last published.
 #include "claim.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include "status.h"
@@ -75,13 +74,12 @@ Claim::Step Claim::take(Clock::time_point now, std::string why) {
 }
 
 Claim::Step Claim::publish(Clock::time_point now) {
-  status_due_ = now + std::chrono::seconds(std::max(1, keepalive_ / 2));
+  status_due_ = now + std::chrono::seconds(keepalive_ / 2);
   return {Action::kPublishStatus, {}};
 }
 
 Claim::Step Claim::yield(const Json &instance) {
   phase_ = Phase::kYielded;
-  stopping_ = true;
   return {Action::kYield, "line " + line_ + " is served by " + describeInstance(instance)};
 }
 
