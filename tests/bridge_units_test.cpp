@@ -77,7 +77,8 @@ TEST(BridgeClaim, TakesALineNoLiveBridgeServesAndKeepsItFromYounger) {
       // A kept status's bridge goes offline; the status comes again every half keepalive; a claim
       // lasts one connection.
       {"connect kept end offline 4 5 disconnect 12 connect end", "c.wt.p..ct"},
-      {"connect end stop 6 elder connect end", "ct....."},  // stopping: offline is the last word
+      // Stopping: "offline" is the last word.
+      {"connect end stop 6 elder disconnect connect end", "ct......"},
   };
   for (const auto &[events, expected] : rows) {
     Claim claim(instanceId("us", 1, 100), "bus", 10);
