@@ -2,9 +2,9 @@
 # Installs what belongs to the whole tree rather than to one folder's
 # build (each folder's CMakeLists installs what it builds): a CMake package
 # (find_package(radioline) gives radioline::radioline), a pkg-config file
-# (radioline.pc), radioctl's bash completion, the README with the example
-# broker files and the bridge's systemd unit, and sets where the installed
-# programs find the library. The programs and
+# (radioline.pc), radioctl's bash completion, the README and the guides
+# with the example broker files, and the bridge's systemd unit, and sets
+# where the installed programs find the library. The programs and
 # radioline.pc find the rest of the tree relative to themselves, so a tree
 # installed into any prefix, or moved as a whole, works as it is.
 include(CMakePackageConfigHelpers)
@@ -43,9 +43,14 @@ if(RADIOLINE_TOOLS)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
 
-# The README, and beside it the broker's configuration and ACL that it
-# shows, ready to copy to /etc/mosquitto.
+# The README, the guides in docs/ beside it as in the source tree (so the
+# links between them hold) with the panel's screenshot, and the broker's
+# configuration and ACL that the sharing guide shows, ready to copy to
+# /etc/mosquitto.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+file(GLOB guides CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+install(FILES ${guides} ${PROJECT_SOURCE_DIR}/docs/panel.png
+  DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/mosquitto/radioline.conf
   ${PROJECT_SOURCE_DIR}/examples/mosquitto/radioline.acl
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

@@ -50,7 +50,10 @@ must_runtime=(
   usr/share/radioline/panel/favicon.png usr/share/radioline/panel/mqtt.min.js
   usr/share/doc/radioline/copyright usr/share/doc/radioline/changelog.gz
   usr/share/doc/radioline/README.md usr/share/doc/radioline/examples/radioline.conf
-  usr/share/doc/radioline/examples/radioline.acl)
+  usr/share/doc/radioline/examples/radioline.acl usr/share/doc/radioline/docs/panel.png)
+for guide in docs/*.md; do
+  must_runtime+=("usr/share/doc/radioline/$guide")
+done
 must_dev=(
   usr/include/radioline.h "$lib/libradioline\.a" "$lib/libradioline\.so"
   "$lib/pkgconfig/radioline\.pc" "$lib/cmake/radioline/radiolineConfig\.cmake"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The installed tree serves hosts: installs the build into a scratch prefix,
-# finds the README and the example broker files beside it,
+# finds the README, the guides and the example broker files beside it,
 # runs every installed program from there as it is (no library path set),
 # builds the C++ and the two-radio examples through the CMake package and the
 # C example through pkg-config, and runs the C and C++ ones against radiosim.
@@ -16,7 +16,7 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 pc=$(find "$prefix" -name radioline.pc)
 libdir=${pc%/pkgconfig/radioline.pc}
 ls "$libdir"/libradioline.a "$libdir"/libradioline.so "$prefix/bin/radioprobe" >/dev/null
-ls "$prefix"/share/doc/radioline/{README.md,examples/radioline.conf,examples/radioline.acl} >/dev/null
+ls "$prefix"/share/doc/radioline/{README.md,docs/sharing.md,examples/radioline.conf,examples/radioline.acl} >/dev/null
 for program in "$prefix"/bin/*; do
   env -u LD_LIBRARY_PATH "$program" --version >/dev/null || { echo "$program does not run"; exit 1; }
 done
