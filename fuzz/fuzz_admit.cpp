@@ -15,7 +15,7 @@ namespace {
 using namespace radiobridge;
 
 const std::string kLine = "radioline/sim/";
-const Topics kTopics("radioline/sim", kLine + "reply/", {0x20, 0x22});
+const common::Topics kTopics("radioline/sim", {}, {0x20, 0x22});
 
 // Whether the sender of a request on `topic`, LINE/R/request[/USER], may
 // read `route`: LINE/R/response[/USER], or a topic below LINE/reply/[USER/].
@@ -23,7 +23,7 @@ bool readable(const std::string &route, const std::string &topic) {
   const std::size_t request = topic.find("/request", kLine.size());
   if (topic.compare(0, kLine.size(), kLine) != 0 || request == std::string::npos) return false;
   const std::string user = topic.substr(request + 8);  // "" or "/USER"
-  const std::string replies = kLine + "reply" + user + "/";
+  const std::string replies = kTopics.replyPrefix(user.empty() ? user : user.substr(1));
   return route == topic.substr(0, request) + "/response" + user ||
          (route.compare(0, replies.size(), replies) == 0 && route.size() > replies.size() &&
           route.find_first_of("+#") == std::string::npos);
@@ -60,13 +60,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
   in.payload_size = in.payload.size();
   in.received = Clock::now();
   RequestQueue queue(4);
-  const Intake intake = take(in, in.received, kTopics, std::chrono::seconds(30), queue);
+  const Admission intake = take(in, in.received, kTopics, std::chrono::seconds(30), queue);
   const std::vector<Request> queued = queue.drain();
-  const bool is_queued = intake.outcome == Intake::Outcome::kQueued;
+  const bool is_queued = intake.outcome == Admission::Outcome::kQueued;
   const bool replied = !intake.reply.is_null();
   require(queued.size() == (is_queued ? 1u : 0u), "a queued message, and only it, waits");
-  require(replied == (intake.outcome == Intake::Outcome::kAnswered ||
-                      intake.outcome == Intake::Outcome::kBusy),
+  require(replied == (intake.outcome == Admission::Outcome::kAnswered ||
+                      intake.outcome == Admission::Outcome::kBusy),
           "an answered message, and only it, has a reply");
   require(!replied ||
               (!intake.reply.value("ok", true) && readable(intake.request.route.topic, in.topic)),

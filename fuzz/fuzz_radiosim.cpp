@@ -27,7 +27,7 @@ SimOptions optionsFrom(std::uint8_t bits) {
 }
 
 // Everything the radio sends for the one frame `wire` holds, which ends it.
-Bytes answerTo(Simulator &radio, const Bytes &wire) {
+Bytes answerTo(LineFaults &radio, const Bytes &wire) {
   std::optional<Transmission> sent;
   for (const std::uint8_t byte : wire) sent = radio.receive(byte);
   require(sent.has_value(), "radiosim takes the request's frame");
@@ -49,7 +49,7 @@ void reader(FuzzedDataProvider &in) {
   state.rx_split = in.ConsumeIntegral<std::int32_t>();
   state.tx_split = in.ConsumeIntegral<std::int32_t>();
   state.version = in.ConsumeBytesAsString(40);
-  Simulator radio(options, state);
+  LineFaults radio(options, state);
   const Bytes request = encodeFrame(kRadio, kController, hex(row.request));
   FuzzLine line;
   line.sendLast(answerTo(radio, request));
@@ -85,7 +85,7 @@ void setter(FuzzedDataProvider &in) {
                      ? settxoffset(kRadio, kController, static_cast<long>(a))
                      : setvcosplit(kRadio, kController, static_cast<long>(a), static_cast<long>(b));
   require(rc == 0, "setter accepted");
-  Simulator radio({}, Radio{});
+  LineFaults radio({}, Radio{});
   require(answerTo(radio, line.written()) == accepted, "radiosim accepts the setter's request");
   const Radio &got = radio.radio();
   const bool held[] = {
@@ -111,7 +111,7 @@ void codeplug(FuzzedDataProvider &in) {
             "a refused text sends nothing");
     return;
   }
-  Simulator radio({}, Radio{});
+  LineFaults radio({}, Radio{});
   require(answerTo(radio, line.written()) == accepted, "radiosim takes the sixteen bytes sent");
 }
 
@@ -119,7 +119,7 @@ void codeplug(FuzzedDataProvider &in) {
 // ending in the radio's reply to the controller, and a refusal changes nothing.
 void anything(FuzzedDataProvider &in) {
   const SimOptions options = optionsFrom(in.ConsumeIntegral<std::uint8_t>());
-  Simulator radio(options, Radio{});
+  LineFaults radio(options, Radio{});
   for (const std::uint8_t byte : in.ConsumeRemainingBytes<std::uint8_t>()) {
     const Radio before = radio.radio();
     const auto sent = radio.receive(byte);

@@ -81,6 +81,19 @@ RADIOLINE_API extern int debug;
  * serclose(), -1 after a failed open. Read it, do not write it. */
 RADIOLINE_API extern int serfh;
 
+/* The numbers a program shares with the library beside its calls: the
+ * bus addresses, line speed and reply time-out a program starts from, and
+ * the firmware-version request's bytes, for a program that sends it
+ * through the frame layer (sendcmd()) as getversion() does. */
+enum {
+  RADIOLINE_RADIO_ADDRESS = 0x20,      /* a radio's usual bus address */
+  RADIOLINE_CONTROLLER_ADDRESS = 0x91, /* a controller's usual bus address */
+  RADIOLINE_BAUD = 19200,              /* the radios' usual line speed, bits per second */
+  RADIOLINE_TIMEOUT_MS = 5000,         /* the wait for each byte read until rl_settimeout() */
+  RADIOLINE_CMD_EXTENDED = 0xAA,       /* command byte: a subcommand byte follows */
+  RADIOLINE_SUB_GETVERSION = 0x02      /* subcommand: read the firmware version text */
+};
+
 /* ------------------------------------------------------------------------
  * Serial port: the one open device and single raw bytes.
  * ------------------------------------------------------------------------ */

@@ -26,25 +26,25 @@ using namespace radioline;
 namespace {
 
 // Command bytes: the first byte of every request body.
-constexpr unsigned char kCmdSetVfoFreq = 0x05;      // tune the VFO (BCD frequency)
-constexpr unsigned char kCmdSetMode = 0x08;         // select a mode slot (BCD)
-constexpr unsigned char kCmdStoreVfoToMode = 0x09;  // VFO into current mode slot
-constexpr unsigned char kCmdStoreModeToVfo = 0x0A;  // current mode slot into VFO
-constexpr unsigned char kCmdSetDuplex = 0x0F;       // duplex code, one raw byte
-constexpr unsigned char kCmdSetPl = 0x1B;           // PL tone: tx/rx byte, BCD tone
-constexpr unsigned char kCmdExtended = 0xAA;        // a subcommand byte follows
+constexpr unsigned char kCmdSetVfoFreq = 0x05;                  // tune the VFO (BCD frequency)
+constexpr unsigned char kCmdSetMode = 0x08;                     // select a mode slot (BCD)
+constexpr unsigned char kCmdStoreVfoToMode = 0x09;              // VFO into current mode slot
+constexpr unsigned char kCmdStoreModeToVfo = 0x0A;              // current mode slot into VFO
+constexpr unsigned char kCmdSetDuplex = 0x0F;                   // duplex code, one raw byte
+constexpr unsigned char kCmdSetPl = 0x1B;                       // PL tone: tx/rx byte, BCD tone
+constexpr unsigned char kCmdExtended = RADIOLINE_CMD_EXTENDED;  // a subcommand byte follows
 
 // Subcommands of kCmdExtended; a data reply carries its subcommand | kSubReply.
-constexpr unsigned char kSubGetVfoCodeplug = 0x00;  // read the 16-byte codeplug
-constexpr unsigned char kSubSetVfoCodeplug = 0x01;  // write the 16-byte codeplug
-constexpr unsigned char kSubGetVersion = 0x02;      // read the firmware text
-constexpr unsigned char kSubGetConfig = 0x03;       // read two config bytes
-constexpr unsigned char kSubSetConfig = 0x04;       // write two config bytes
-constexpr unsigned char kSubGetTxOffset = 0x05;     // read the transmit offset
-constexpr unsigned char kSubSetTxOffset = 0x06;     // write the transmit offset
-constexpr unsigned char kSubGetVcoSplit = 0x07;     // read the rx/tx split pair
-constexpr unsigned char kSubSetVcoSplit = 0x08;     // write the rx/tx split pair
-constexpr unsigned char kSubReply = 0x80;           // top bit: the radio's answer
+constexpr unsigned char kSubGetVfoCodeplug = 0x00;                  // read the 16-byte codeplug
+constexpr unsigned char kSubSetVfoCodeplug = 0x01;                  // write the 16-byte codeplug
+constexpr unsigned char kSubGetVersion = RADIOLINE_SUB_GETVERSION;  // the firmware text
+constexpr unsigned char kSubGetConfig = 0x03;                       // read two config bytes
+constexpr unsigned char kSubSetConfig = 0x04;                       // write two config bytes
+constexpr unsigned char kSubGetTxOffset = 0x05;                     // read the transmit offset
+constexpr unsigned char kSubSetTxOffset = 0x06;                     // write the transmit offset
+constexpr unsigned char kSubGetVcoSplit = 0x07;                     // read the rx/tx split pair
+constexpr unsigned char kSubSetVcoSplit = 0x08;                     // write the rx/tx split pair
+constexpr unsigned char kSubReply = 0x80;                           // top bit: the radio's answer
 
 // Reply status bytes.
 constexpr unsigned char kStatusOk = 0xFB;  // the radio accepted the command

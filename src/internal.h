@@ -29,7 +29,7 @@ constexpr int kNoDevice = -2;
 
 // Every byte read waits this long unless rl_settimeout() says otherwise:
 // the radio answers well within it.
-constexpr int kDefaultTimeoutMs = 5000;
+constexpr int kDefaultTimeoutMs = RADIOLINE_TIMEOUT_MS;
 
 }  // namespace radioline
 

@@ -10,11 +10,14 @@
 #include <vector>
 
 #include "backoff.h"
+#include "claim.h"
 #include "codec.h"
+#include "deadline.h"
 #include "discovery.h"
 #include "log.h"
 #include "options.h"
 #include "queue.h"
+#include "radio_state.h"
 #include "upkeep.h"
 
 namespace {
@@ -22,7 +25,7 @@ namespace {
 using namespace radiobridge;
 using std::chrono::seconds;
 
-const Topics kTopics("radioline/sim", "radioline/sim/reply/", {0x20});
+const common::Topics kTopics("radioline/sim", {}, {0x20});
 
 TEST(BridgeCodec, AnswersAllButOneValidCommandWithUsage) {
   // Whether it is queued, the payload, and part of the error message or the queued command's name.
@@ -38,12 +41,9 @@ TEST(BridgeCodec, AnswersAllButOneValidCommandWithUsage) {
       {false, R"({"command":"version","interim":1})", "\"interim\" must be true or false"},
   };
   for (const auto &[queued, payload, part] : rows) {
-    Incoming in;
-    in.topic = "radioline/sim/20/request";
-    in.payload = payload;
-    in.payload_size = payload.size();
+    const Incoming in{"radioline/sim/20/request", payload, payload.size(), {}, {}, false, {}, {}};
     const Admission got = admit(in, kTopics, seconds(30));
-    EXPECT_EQ(got.action, queued ? Admission::Action::kQueue : Admission::Action::kAnswer);
+    EXPECT_EQ(got.outcome, queued ? Admission::Outcome::kQueued : Admission::Outcome::kAnswered);
     const std::string said = queued ? got.request.name : got.reply["error"].value("message", "");
     EXPECT_NE(said.find(part), std::string::npos) << said;
     EXPECT_TRUE(queued || got.reply["error"]["code"] == "usage") << got.reply;
@@ -59,6 +59,43 @@ TEST(BridgeDeadline, MessageReadAfterAStallIsAsOldAsTheStall) {
   for (const auto &[gap, expiry, gone] : rows) {
     const Clock::time_point now = ran + seconds(gap);
     EXPECT_EQ(expired(now, deadlineOf(receivedAt(now, ran), expiry, seconds(30))), gone) << gap;
+  }
+}
+
+// Each row: events fed to a claim of ours (started at 100 s, keepalive 10 s), and what it says
+// to each, a letter each: . nothing, c check the status, w watch it, t take the line, p publish
+// the status, y yield. Events: connect, end (of what was retained), online (live), kept (online,
+// retained), elder (online, from an instance that names only a host, and not as text: what it
+// lacks counts as 0, so it is the older), offline, disconnect, stop, and a number: the clock's
+// second.
+TEST(BridgeClaim, TakesALineNoLiveBridgeServesAndKeepsItFromYounger) {
+  const std::pair<const char *, const char *> rows[] = {
+      {"connect online", "cy"},             // another bridge is alive
+      {"connect kept end 14 15", "c.w.t"},  // a kept status's bridge stays silent 1.5 keepalives
+      // A status that replaced ours, a younger bridge's or a dead one's will, is replaced.
+      {"connect offline end online offline elder", "c.tppy"},
+      // A kept status's bridge goes offline; the status comes again every half keepalive; a claim
+      // lasts one connection.
+      {"connect kept end offline 4 5 disconnect 12 connect end", "c.wt.p..ct"},
+      // Stopping: "offline" is the last word.
+      {"connect end stop 6 elder disconnect connect end", "ct......"},
+  };
+  for (const auto &[events, expected] : rows) {
+    Claim claim(instanceId("us", 1, 100), "bus", 10);
+    std::string said, event;
+    for (std::istringstream in(events); in >> event;) {
+      const Json them = event == "elder" ? Json{{"host", 5}} : instanceId("them", 2, 200);
+      Claim::Step step;
+      if (event == "connect") step = claim.connected();
+      if (event == "end") step = claim.retainedEnd({});
+      if (event == "disconnect") claim.disconnected();
+      if (event == "stop") claim.stop();
+      if (event[0] <= '9') step = claim.tick(Clock::time_point() + seconds(std::stoi(event)));
+      if (event == "online" || event == "kept" || event == "elder" || event == "offline")
+        step = claim.statusSeen(event != "offline", them, event == "kept", {});
+      said += ".cwtpy"[static_cast<int>(step.action)];
+    }
+    EXPECT_EQ(said, expected) << events;
   }
 }
 
@@ -84,21 +121,18 @@ TEST(BridgeUpkeep, ReadsWhatIsDueOnceTheRadioAnswers) {
   const std::vector<std::string> &all = stateReaders();
   using Steps = std::vector<std::pair<std::string, O>>;
   using Names = std::vector<std::string>;
+  // clang-format off
   const std::tuple<bool, Steps, Names, bool, bool, Names> rows[] = {
       {false, {{"version", O::kSilent}}, {}, false, false, {}},  // it never answered
       {true, {{"get-offset", O::kSilent}}, {}, true, false, {}},
-      {true,
-       {{"set-offset", O::kSilent}, {"version", O::kAnswered}},
-       {"get-offset"},
-       true,
-       false,
-       {}},
+      {true, {{"set-offset", O::kSilent}, {"version", O::kAnswered}}, {"get-offset"}, true, false, {}},
       {true, Steps(3, {"set-freq", O::kSilent}), {}, false, true, {}},
       {true, Steps(3, {"get-split", O::kRefused}), {}, true, false, {"get-split"}},
       {true, {{"get-split", O::kRefused}, {"get-split", O::kAnswered}}, {}, true, false, {}},
       {true, {{"set-config", O::kRefused}}, {"get-config"}, true, false, {}},
       {true, {{"set-freq", O::kLineLost}}, {}, true, false, {}},
   };
+  // clang-format on
   for (const auto &[whole, steps, due, available, refused, lacks] : rows) {
     Upkeep upkeep(all);
     for (const std::string &reader : whole ? all : Names{}) upkeep.exchanged(reader, O::kAnswered);
@@ -228,7 +262,7 @@ TEST(BridgeOptions, BadCommandLineIsAUsageError) {
         "-d x --reply-prefix a/#", "-d x -b 49", "-d x --heartbeat -1", "-d x --queue-size 0",
         "-d x --request-expiry 0", "-d x --discovery-prefix a/+"}) {
     const ParsedOptions parsed = parse(line);
-    EXPECT_EQ(parsed.status, kExitUsage) << line;
+    EXPECT_EQ(parsed.status, common::kExitUsage) << line;
     EXPECT_EQ(parsed.error.rfind("radiobridge: ", 0), 0u) << parsed.error;
   }
 }

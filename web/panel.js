@@ -68,6 +68,17 @@
     ['codeplug', state => state.codeplug && state.codeplug.map(hex).join(' ')],
   ];
 
+  // The topic layout, in this one place: BASE/LINE/status,
+  // BASE/LINE/RADIO/state, BASE/LINE/RADIO/request/USER and
+  // BASE/LINE/reply/USER/SESSION, both ways: topic([LINE, 'status']) is
+  // the topic of those levels under BASE, and topic(TOPIC) the levels of
+  // TOPIC under BASE ([LINE, 'status']), null for a topic elsewhere.
+  function topic(levelsOrTopic) {
+    const head = `${kBase}/`;
+    if (Array.isArray(levelsOrTopic)) return head + levelsOrTopic.join('/');
+    return levelsOrTopic.startsWith(head) ? levelsOrTopic.slice(head.length).split('/') : null;
+  }
+
   const element = id => document.getElementById(id);
   const create = (tag, properties = {}) => Object.assign(document.createElement(tag), properties);
   const session = `panel-${crypto.getRandomValues(new Uint32Array(2)).join('-')}`;
@@ -152,9 +163,10 @@
   }
 
   // Takes a retained status or state, or a reply, apart by its topic.
-  function receive(topic, payload, packet) {
-    if (!topic.startsWith(`${kBase}/`)) return;
-    const [line, ...rest] = topic.slice(kBase.length + 1).split('/');
+  function receive(name, payload, packet) {
+    const levels = topic(name);
+    if (!levels) return;
+    const [line, ...rest] = levels;
     const message = parsed(payload);
     if (rest[0] === 'reply') return answer(packet.properties, message);
     if (message === undefined) return;
@@ -220,12 +232,12 @@
       kExpirySeconds * 1000 + kTakenGraceMs);
     pending.set(id, request);
     const properties = {
-      responseTopic: `${kBase}/${line}/reply/${user}/${session}`,
+      responseTopic: topic([line, 'reply', user, session]),
       correlationData: new TextEncoder().encode(id),
       messageExpiryInterval: kExpirySeconds,
     };
     const payload = JSON.stringify({ command: text, interim: true });
-    client.publish(`${kBase}/${line}/${radio}/request/${user}`, payload, { qos: 0, properties },
+    client.publish(topic([line, radio, 'request', user]), payload, { qos: 0, properties },
       error => error && finish(id, `not sent: ${error.message}`));
     // mqtt.js corks its stream while it writes a packet and uncorks it on
     // the next turn of the event loop, a timer in the browser that fires a
@@ -309,10 +321,11 @@
       lines.clear();  // what is retained comes again with the subscription
       element('login').hidden = true;
       element('panel').hidden = false;
-      const topics = [`${kBase}/+/status`, `${kBase}/+/+/state`, `${kBase}/+/reply/${user}/${session}`];
+      const topics = [topic(['+', 'status']), topic(['+', '+', 'state']),
+        topic(['+', 'reply', user, session])];
       client.subscribe(topics, { qos: 0 }, error => {
         const codes = error && error.packet ? error.packet.granted : [];
-        refused = topics.filter((topic, at) => codes[at] >= 128);
+        refused = topics.filter((filter, at) => codes[at] >= 128);
         render();
       });
       render();

@@ -96,8 +96,4 @@ bool checkTopics(const BrokerOptions &options, const char *line_option, std::str
          topicPart(line_option, options.line, false, error);
 }
 
-std::string lineTopic(const BrokerOptions &options) {
-  return options.topic_base + "/" + options.line;
-}
-
 }  // namespace common

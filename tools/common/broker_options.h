@@ -3,9 +3,10 @@
 // radioctl --broker share (the broker's HOST[:PORT], --user with
 // --password-file, --cafile, --cert and --key, --topic-base and the line's
 // name), their defaults and their checks, done before anything starts.
-// Connecting with them is mqtt_client.cpp's job. No I/O.
-#ifndef RADIOLINE_TOOLS_BROKER_OPTIONS_H
-#define RADIOLINE_TOOLS_BROKER_OPTIONS_H
+// Connecting with them is mqtt_client.cpp's job, the topics they make
+// topics.h's. No I/O.
+#ifndef RADIOLINE_COMMON_BROKER_OPTIONS_H
+#define RADIOLINE_COMMON_BROKER_OPTIONS_H
 
 #include <string>
 
@@ -50,9 +51,6 @@ bool topicPart(const char *option, const std::string &text, bool inner_slashes, 
 // Checks --topic-base and the line's name (given as `line_option`).
 bool checkTopics(const BrokerOptions &options, const char *line_option, std::string &error);
 
-// T in the topic names: BASE/LINE.
-std::string lineTopic(const BrokerOptions &options);
-
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_BROKER_OPTIONS_H
+#endif  // RADIOLINE_COMMON_BROKER_OPTIONS_H

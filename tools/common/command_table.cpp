@@ -26,8 +26,9 @@ constexpr int kConfigLength = 2;
 constexpr int kMaxVersion = 253;  // longest version text a reply carries
 constexpr int kMaxBody = 256;     // longest frame body the probe keeps
 
-// The probe's request: the extended command, firmware-version subcommand.
-constexpr std::array<unsigned char, 2> kProbeRequest{0xAA, 0x02};
+// The probe's request: the firmware-version request, as the library sends it.
+constexpr std::array<unsigned char, 2> kProbeRequest{RADIOLINE_CMD_EXTENDED,
+                                                     RADIOLINE_SUB_GETVERSION};
 
 std::string hexByte(unsigned char byte, const char *prefix) {
   char text[16];
@@ -96,8 +97,8 @@ Json frameFields(const Reply &reply) {
 }
 
 std::string frameText(const Json &result) {
-  return "reply from " + hexByte(result.at("from").get<unsigned char>(), "0x") + " to " +
-         hexByte(result.at("to").get<unsigned char>(), "0x") + ": " + hexField(result, "reply", "");
+  return "reply from " + addressText(result.at("from").get<int>()) + " to " +
+         addressText(result.at("to").get<int>()) + ": " + hexField(result, "reply", "");
 }
 
 // The codeplug values as the text setvfocodeplug() reads.

@@ -4,8 +4,8 @@
 // line, the library call that runs it on a line handle, the JSON fields a
 // reader's reply gives and the readable line made from them (setters have
 // neither).
-#ifndef RADIOLINE_TOOLS_COMMAND_TABLE_H
-#define RADIOLINE_TOOLS_COMMAND_TABLE_H
+#ifndef RADIOLINE_COMMON_COMMAND_TABLE_H
+#define RADIOLINE_COMMON_COMMAND_TABLE_H
 
 #include <string>
 #include <vector>
@@ -58,4 +58,4 @@ const Command *findCommand(const std::string &name);
 
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_COMMAND_TABLE_H
+#endif  // RADIOLINE_COMMON_COMMAND_TABLE_H

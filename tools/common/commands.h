@@ -6,23 +6,21 @@
 // (name, arguments, help line, library call, result fields, readable line) that parsing, help and
 // output share, so any front end that runs commands (the command line, a script, a network bridge)
 // checks and reports them alike.
-#ifndef RADIOLINE_TOOLS_COMMANDS_H
-#define RADIOLINE_TOOLS_COMMANDS_H
+#ifndef RADIOLINE_COMMON_COMMANDS_H
+#define RADIOLINE_COMMON_COMMANDS_H
 
 #include <istream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "exit_status.h"
+
 struct radioline_line;
 
 namespace common {
 
 using Json = nlohmann::ordered_json;
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // the radio refused, the line failed or output was lost
-constexpr int kExitUsage = 2;   // nothing was sent
 
 // The address every radio takes as its own; no radio answers it.
 constexpr int kBroadcast = 0;
@@ -49,7 +47,8 @@ struct Addresses {
 struct Invocation {
   const Command *command = nullptr;
   std::vector<long> values;
-  int line = 0;  // line of the script it came from, 0 otherwise
+  int line = 0;      // line of the script it came from, 0 otherwise
+  std::string text;  // as written: its words joined by spaces, or its script line before any '#'
 };
 
 // What reading the subcommands came to: a plan to run, a help text for
@@ -121,4 +120,4 @@ int runInvocation(radioline_line *line, const Invocation &invocation, Addresses 
 
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_COMMANDS_H
+#endif  // RADIOLINE_COMMON_COMMANDS_H

@@ -3,8 +3,8 @@
 // radiobridge both take them: -d/--device DEVICE, -b/--baud BAUD,
 // --controller ADDR, --timeout MS, --simulate and -v/--trace, with one set
 // of placeholders and help lines, and their checks.
-#ifndef RADIOLINE_TOOLS_LINE_OPTIONS_H
-#define RADIOLINE_TOOLS_LINE_OPTIONS_H
+#ifndef RADIOLINE_COMMON_LINE_OPTIONS_H
+#define RADIOLINE_COMMON_LINE_OPTIONS_H
 
 #include <string>
 
@@ -20,9 +20,9 @@ namespace common {
 // The line options as written.
 struct LineTexts {
   std::string device;
-  std::string baud = "19200";
-  std::string controller = "0x91";
-  std::string timeout = std::to_string(kDefaultTimeoutMs);
+  std::string baud = std::to_string(RADIOLINE_BAUD);
+  std::string controller = addressText(RADIOLINE_CONTROLLER_ADDRESS);
+  std::string timeout = std::to_string(RADIOLINE_TIMEOUT_MS);
   bool simulate = false;
   bool trace = false;
 };
@@ -48,4 +48,4 @@ bool readLineOptions(const LineTexts &texts, LineSettings &line, int &controller
 
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_LINE_OPTIONS_H
+#endif  // RADIOLINE_COMMON_LINE_OPTIONS_H

@@ -5,8 +5,8 @@
 // interleave frames on one line, before the library opens and configures it
 // as a line handle with the tool's reply time-out and trace callback;
 // closing releases the handle, the lock and the simulator.
-#ifndef RADIOLINE_TOOLS_LOCKED_LINE_H
-#define RADIOLINE_TOOLS_LOCKED_LINE_H
+#ifndef RADIOLINE_COMMON_LOCKED_LINE_H
+#define RADIOLINE_COMMON_LOCKED_LINE_H
 
 #include <sys/types.h>
 
@@ -19,16 +19,14 @@ namespace common {
 
 // Taken when neither a device nor --simulate is given, if it exists.
 constexpr const char *kDefaultDevice = "/dev/ttyUSB0";
-// How long each byte of a reply is waited for, unless --timeout says.
-constexpr int kDefaultTimeoutMs = 5000;
 
 struct LineSettings {
   std::string device;  // empty: the default device
   bool simulate = false;
   int baud = 0;
-  int radio = 0;  // the simulator answers at this address
-  int timeout_ms = kDefaultTimeoutMs;
-  radioline_trace_fn trace = nullptr;  // takes the library's trace lines; nullptr: none
+  int radio = 0;                          // the simulator answers at this address
+  int timeout_ms = RADIOLINE_TIMEOUT_MS;  // the wait for each byte of a reply
+  radioline_trace_fn trace = nullptr;     // takes the library's trace lines; nullptr: none
 };
 
 class LockedLine {
@@ -73,4 +71,4 @@ class LockedLine {
 
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_LOCKED_LINE_H
+#endif  // RADIOLINE_COMMON_LOCKED_LINE_H

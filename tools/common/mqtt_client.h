@@ -4,8 +4,8 @@
 // file, and TLS from --cafile, --cert and --key, with one set of messages
 // for what goes wrong. Connecting, callbacks and the loop stay with each
 // program. The only shared file that includes mosquitto.h.
-#ifndef RADIOLINE_TOOLS_MQTT_CLIENT_H
-#define RADIOLINE_TOOLS_MQTT_CLIENT_H
+#ifndef RADIOLINE_COMMON_MQTT_CLIENT_H
+#define RADIOLINE_COMMON_MQTT_CLIENT_H
 
 #include <string>
 
@@ -39,4 +39,4 @@ struct mosquitto *newClient(const std::string &id, void *object, const BrokerOpt
 
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_MQTT_CLIENT_H
+#endif  // RADIOLINE_COMMON_MQTT_CLIENT_H

@@ -79,8 +79,9 @@ void stop(Plan &plan, Plan::Outcome outcome, std::string message, const char *co
   plan.line = line;
 }
 
-// Reads one command and its arguments, words[0] being its name, into the plan.
-void planCommand(std::vector<std::string> words, int line, Plan &plan) {
+// Reads one command and its arguments, words[0] being its name, written as
+// `text`, into the plan.
+void planCommand(std::vector<std::string> words, int line, std::string text, Plan &plan) {
   const Command *command = findCommand(words.front());
   if (command == nullptr) {
     const char *what = words.front()[0] == '-' ? "option" : "command";
@@ -95,7 +96,7 @@ void planCommand(std::vector<std::string> words, int line, Plan &plan) {
   describeArguments(app, *command, texts, switches);
   std::reverse(words.begin(), words.end());
   words.pop_back();
-  Invocation invocation{command, {}, line};
+  Invocation invocation{command, {}, line, std::move(text)};
   std::string problem;
   try {
     app.parse(std::move(words));
@@ -111,11 +112,23 @@ void planCommand(std::vector<std::string> words, int line, Plan &plan) {
   plan.invocations.push_back(std::move(invocation));
 }
 
-std::vector<std::string> wordsOf(const std::string &line) {
-  std::istringstream in(line.substr(0, line.find('#')));
+// A script line's text, before any comment.
+std::string commandText(const std::string &line) {
+  return line.substr(0, line.find('#'));
+}
+
+std::vector<std::string> wordsOf(const std::string &text) {
+  std::istringstream in(text);
   std::vector<std::string> words;
   for (std::string word; in >> word;) words.push_back(word);
   return words;
+}
+
+std::string joined(std::vector<std::string>::const_iterator word,
+                   std::vector<std::string>::const_iterator end) {
+  std::string text = *word;
+  for (++word; word != end; ++word) text += " " + *word;
+  return text;
 }
 
 }  // namespace
@@ -128,7 +141,7 @@ Plan planWords(const std::vector<std::string> &words) {
   }
   for (auto start = words.begin(); start != words.end() && plan.outcome == Plan::Outcome::kRun;) {
     const auto next = std::find_if(start + 1, words.end(), isCommandName);
-    planCommand({start, next}, 0, plan);
+    planCommand({start, next}, 0, joined(start, next), plan);
     start = next;
   }
   return plan;
@@ -139,19 +152,21 @@ Plan planScript(std::istream &in) {
   int line = 0;
   for (std::string text; plan.outcome == Plan::Outcome::kRun && std::getline(in, text);) {
     ++line;
-    const std::vector<std::string> words = wordsOf(text);
-    if (!words.empty()) planCommand(words, line, plan);
+    const std::string command = commandText(text);
+    const std::vector<std::string> words = wordsOf(command);
+    if (!words.empty()) planCommand(words, line, command, plan);
   }
   return plan;
 }
 
 Plan planLine(const std::string &text) {
-  const std::vector<std::string> words = wordsOf(text);
+  const std::string command = commandText(text);
+  const std::vector<std::string> words = wordsOf(command);
   Plan plan;
   if (words.empty()) {
     stop(plan, Plan::Outcome::kUsage, "no command given (see radioctl --help)");
   } else {
-    planCommand(words, 0, plan);
+    planCommand(words, 0, command, plan);
   }
   return plan;
 }

@@ -3,8 +3,8 @@
 // it: the one quoting rule every message, log line and reply uses, and the
 // UTF-8 checks the bridge's requests and topic names need. Pure functions,
 // no I/O; radioctl, the bridge and their shared command runner call them.
-#ifndef RADIOLINE_TOOLS_TEXT_H
-#define RADIOLINE_TOOLS_TEXT_H
+#ifndef RADIOLINE_COMMON_TEXT_H
+#define RADIOLINE_COMMON_TEXT_H
 
 #include <cstddef>
 #include <string>
@@ -28,4 +28,4 @@ bool printableUtf8(std::string_view text);
 
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_TEXT_H
+#endif  // RADIOLINE_COMMON_TEXT_H

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Topic names and the reading of a request topic and of a status. A
-// request topic is T/RR/request or T/RR/request/USER, RR a served radio's
-// address in two lower-case hex digits; a reply may go to a topic under
-// the reply prefix (for a user, under its USER/ level) that holds no
-// wildcard or NUL.
+// Topic names and the reading of a request topic, an announcement's topic
+// and a status. A request topic is T/RR/request or T/RR/request/USER, RR a
+// served radio's address in two lower-case hex digits; a reply may go to a
+// topic under the reply prefix (for a user, under its USER/ level) that
+// holds no wildcard or NUL.
 #include "topics.h"
 
 #include <algorithm>
@@ -13,6 +13,16 @@ namespace common {
 namespace {
 
 constexpr const char *kRequestLevel = "request";
+constexpr const char *kReplyLevel = "reply";
+constexpr const char *kConfigLevel = "config";
+
+// The levels of `topic` below `head` (which ends with a /), or none when it
+// does not start with it.
+std::optional<std::vector<std::string>> levelsBelow(const std::string &head,
+                                                    const std::string &topic) {
+  if (topic.compare(0, head.size(), head) != 0) return std::nullopt;
+  return topicLevels(topic.substr(head.size()));
+}
 
 }  // namespace
 
@@ -22,9 +32,33 @@ std::string radioName(int address) {
   return name;
 }
 
+std::optional<int> radioOfName(const std::string &name) {
+  if (name.size() != 2 || name.find_first_not_of("0123456789abcdef") != std::string::npos) {
+    return std::nullopt;
+  }
+  return std::stoi(name, nullptr, 16);
+}
+
+std::vector<std::string> topicLevels(const std::string &topic) {
+  std::vector<std::string> levels{{}};
+  for (const char c : topic) {
+    if (c == '/') {
+      levels.emplace_back();
+    } else {
+      levels.back() += c;
+    }
+  }
+  return levels;
+}
+
+std::string lineTopic(const BrokerOptions &options) {
+  return options.topic_base + "/" + options.line;
+}
+
 Topics::Topics(std::string line_topic, std::string reply_prefix, std::vector<int> radios)
     : line_(std::move(line_topic)),
-      reply_prefix_(std::move(reply_prefix)),
+      reply_prefix_(reply_prefix.empty() ? line_ + "/" + kReplyLevel + "/"
+                                         : std::move(reply_prefix)),
       radios_(std::move(radios)) {}
 
 std::string Topics::radioTopic(int radio, const char *leaf, const std::string &user) const {
@@ -46,23 +80,33 @@ bool Topics::replyAllowed(const std::string &topic, const std::string &user) con
 }
 
 std::optional<RequestTarget> Topics::targetOf(const std::string &request_topic) const {
-  const std::string head = line_ + "/";
-  if (request_topic.compare(0, head.size(), head) != 0) return std::nullopt;
-  std::vector<std::string> levels{{}};
-  for (std::size_t i = head.size(); i < request_topic.size(); ++i) {
-    if (request_topic[i] == '/') {
-      levels.emplace_back();
-    } else {
-      levels.back() += request_topic[i];
-    }
-  }
-  const std::string &name = levels[0];
-  if (levels.size() < 2 || levels.size() > 3 || levels[1] != kRequestLevel || name.size() != 2 ||
-      name.find_first_not_of("0123456789abcdef") != std::string::npos ||
-      (levels.size() == 3 && levels[2].empty())) {
+  const auto levels = levelsBelow(line_ + "/", request_topic);
+  if (!levels || levels->size() < 2 || levels->size() > 3 || (*levels)[1] != kRequestLevel ||
+      (levels->size() == 3 && (*levels)[2].empty())) {
     return std::nullopt;
   }
-  return RequestTarget{std::stoi(name, nullptr, 16), levels.size() == 3 ? levels[2] : ""};
+  const std::optional<int> radio = radioOfName(levels->front());
+  if (!radio) return std::nullopt;
+  return RequestTarget{*radio, levels->size() == 3 ? levels->back() : ""};
+}
+
+std::string ConfigTopics::topic(const ConfigTopic &config) const {
+  return prefix_ + "/" + config.component + "/" + config.node + "/" + config.object + "/" +
+         kConfigLevel;
+}
+
+std::string ConfigTopics::filter() const {
+  return topic({"+", "+", "+"});
+}
+
+bool ConfigTopics::under(const std::string &topic) const {
+  return topic.compare(0, prefix_.size() + 1, prefix_ + "/") == 0;
+}
+
+std::optional<ConfigTopic> ConfigTopics::read(const std::string &topic) const {
+  const auto levels = levelsBelow(prefix_ + "/", topic);
+  if (!levels || levels->size() != 4 || (*levels)[3] != kConfigLevel) return std::nullopt;
+  return ConfigTopic{(*levels)[0], (*levels)[1], (*levels)[2]};
 }
 
 bool readStatus(const std::string &payload, Json &instance) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <limits>
@@ -210,6 +211,21 @@ Value parseValue(ValueKind kind, std::string_view text) {
 std::string describeRange(ValueKind kind) {
   const Kind &row = kindOf(kind);
   return format(row, row.min) + " to " + format(row, row.max) + row.unit;
+}
+
+double inUserUnits(ValueKind kind, long number) {
+  return static_cast<double>(number) / std::pow(10.0, kindOf(kind).decimals);
+}
+
+Range rangeOf(ValueKind kind) {
+  const Kind &row = kindOf(kind);
+  return {inUserUnits(kind, row.min), inUserUnits(kind, row.max), inUserUnits(kind, 1)};
+}
+
+std::string addressText(int address) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x", static_cast<unsigned>(address) & 0xFFu);
+  return text;
 }
 
 }  // namespace common

@@ -8,8 +8,8 @@
 // refused with a short phrase saying which. Pure functions, no I/O; a
 // baud rate is only range-checked here, and the library refuses one it has
 // no line speed for when the line is opened.
-#ifndef RADIOLINE_TOOLS_VALUES_H
-#define RADIOLINE_TOOLS_VALUES_H
+#ifndef RADIOLINE_COMMON_VALUES_H
+#define RADIOLINE_COMMON_VALUES_H
 
 #include <optional>
 #include <string>
@@ -43,6 +43,22 @@ Value parseValue(ValueKind kind, std::string_view text);
 // The accepted range in the user's units: "0 to 9999999999 Hz".
 std::string describeRange(ValueKind kind);
 
+// A number in the library's unit in the user's: a tone's 885 tenths are
+// 88.5 Hz.
+double inUserUnits(ValueKind kind, long number);
+
+// The accepted range in the user's units and the step between two values:
+// what a dashboard's number may take.
+struct Range {
+  double min;
+  double max;
+  double step;
+};
+Range rangeOf(ValueKind kind);
+
+// A bus address as users write it: "0x20".
+std::string addressText(int address);
+
 }  // namespace common
 
-#endif  // RADIOLINE_TOOLS_VALUES_H
+#endif  // RADIOLINE_COMMON_VALUES_H

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The bridge's payloads. A request is admitted in a fixed order:
+// Admitting a message, in a fixed order:
 // its topic names the radio and, one level further, the user; the reply's
 // route is the message's response topic when that lies under the reply
 // prefix (for a user, under the prefix's USER/ level), else the radio's
@@ -8,52 +8,22 @@
 // one valid command are answered at once with "usage" and never queued.
 // A command comes as text or as {"command": "...", "transaction": "..."}
 // and is planned by the tools' shared planner, so it meets radioctl's own
-// checks. What a successful command changes in a radio's state is one row
-// per command.
+// checks.
 #include "codec.h"
 
-#include <algorithm>
-#include <array>
 #include <cerrno>
-#include <cstdio>
-#include <tuple>
 
+#include "deadline.h"
+#include "reply.h"
 #include "text.h"
 
 namespace radiobridge {
 namespace {
 
 using common::quote;
-
-using Values = std::vector<long>;
-
-constexpr double kTenthsPerHz = 10.0;
-
-// What a successful command changes in a radio's state: the reader that
-// shows the value it wrote, and what it set that no reader can report.
-struct Effect {
-  const char *command;
-  const char *read_back;
-  void (*note)(Json &last_set, const Values &values);
-};
-
-// clang-format off
-constexpr std::array<Effect, 9> kEffects{{
-    // command        read back       values to remember
-    {"set-freq",      nullptr,        [](Json &s, const Values &v) { s["freq"] = v[0]; }},
-    {"set-mode",      nullptr,        [](Json &s, const Values &v) { s["mode"] = v[0]; }},
-    {"set-duplex",    nullptr,        [](Json &s, const Values &v) { s["duplex"] = v[0]; }},
-    {"set-pl",        nullptr,        [](Json &s, const Values &v) {
-                                        s["pl"][v[1] != 0 ? "rx" : "tx"] = v[0] / kTenthsPerHz; }},
-    // A recalled slot brings its own frequency, duplex, tones and codeplug.
-    {"recall-mode",   "get-codeplug", [](Json &s, const Values &) {
-                                        s.erase("freq"); s.erase("duplex"); s.erase("pl"); }},
-    {"set-codeplug",  "get-codeplug", nullptr},
-    {"set-config",    "get-config",   nullptr},
-    {"set-offset",    "get-offset",   nullptr},
-    {"set-split",     "get-split",    nullptr},
-}};
-// clang-format on
+using common::radioName;
+using common::RequestTarget;
+using common::Topics;
 
 std::string trimmed(const std::string &text) {
   const char *space = " \t\r\n";
@@ -109,12 +79,6 @@ std::string readCommand(const Incoming &message, Request &request) {
   return {};
 }
 
-const Effect *effectOf(const std::string &command) {
-  const auto row = std::find_if(kEffects.begin(), kEffects.end(),
-                                [&command](const Effect &e) { return command == e.command; });
-  return row == kEffects.end() ? nullptr : &*row;
-}
-
 }  // namespace
 
 Admission admit(const Incoming &message, const Topics &topics,
@@ -152,111 +116,12 @@ Admission admit(const Incoming &message, const Topics &topics,
     problem = "no radio " + radio + " on this line";
   }
   if (problem.empty()) {
-    admission.action = Admission::Action::kQueue;
+    admission.outcome = Admission::Outcome::kQueued;
     return admission;
   }
-  admission.action = Admission::Action::kAnswer;
+  admission.outcome = Admission::Outcome::kAnswered;
   admission.reply = failure(request, common::kCodeUsage, EINVAL, problem);
   return admission;
-}
-
-Json failure(const Request &request, const char *code, int error_number,
-             const std::string &message) {
-  return reply(request, common::failureObject(request.name, code, error_number, message));
-}
-
-Json reply(const Request &request, Json result) {
-  if (!request.transaction.is_null()) result["transaction"] = request.transaction;
-  return result;
-}
-
-Json interimReply(const Request &request) {
-  return reply(request, {{"command", request.name}, {"queued", true}});
-}
-
-std::string logEntry(const Request &request, const Json &reply, std::chrono::milliseconds took) {
-  const bool ok = reply.value("ok", false);
-  const std::string result = ok ? "ok" : reply["error"].value("code", std::string("failed"));
-  return "radio " + radioName(request.radio) + " " +
-         (request.text.empty() ? "(empty)" : request.text) + ": " + result + " (" +
-         std::to_string(took.count()) + " ms)";
-}
-
-Json onlineStatus(bool line_open, const std::string &device, int baud) {
-  return {{"state", "online"},
-          {"line", line_open ? "open" : "lost"},
-          {"device", device},
-          {"baud", baud},
-          {"version", RADIOBRIDGE_VERSION}};
-}
-
-Json offlineStatus(const Json &instance) {
-  return {{"state", "offline"}, {"instance", instance}};
-}
-
-Json instanceId(const std::string &host, long pid, long started) {
-  return {{"host", host}, {"pid", pid}, {"started", started}};
-}
-
-std::string describeInstance(const Json &instance) {
-  if (!instance.is_object() || !instance.contains("host") || !instance.contains("pid")) {
-    return "another bridge";
-  }
-  return quote(instance["host"].is_string() ? instance["host"].get<std::string>()
-                                            : instance["host"].dump()) +
-         " pid " + instance["pid"].dump();
-}
-
-bool olderInstance(const Json &a, const Json &b) {
-  // Any JSON may stand in a foreign status: a field of another type counts as absent.
-  const auto key = [](const Json &instance) {
-    const auto number = [&instance](const char *name) {
-      const auto field = instance.find(name);
-      return field != instance.end() && field->is_number_integer() ? field->get<long>() : 0L;
-    };
-    const auto host = instance.find("host");
-    return std::make_tuple(
-        number("started"),
-        host != instance.end() && host->is_string() ? host->get<std::string>() : std::string(),
-        number("pid"));
-  };
-  return key(a) < key(b);
-}
-
-Json stateObject(const RadioState &state) {
-  Json object{{"available", state.available}};
-  object.update(state.readings);
-  object["last_set"] = state.last_set;
-  object["unsupported"] = state.unsupported;
-  return object;
-}
-
-const std::vector<std::string> &stateReaders() {
-  static const std::vector<std::string> readers{"version", "get-codeplug", "get-config",
-                                                "get-offset", "get-split"};
-  return readers;
-}
-
-const char *noteSuccess(RadioState &state, const common::Invocation &invocation,
-                        const Json &result) {
-  const std::string name = common::commandName(invocation);
-  const auto &readers = stateReaders();
-  if (std::find(readers.begin(), readers.end(), name) != readers.end()) {
-    for (const auto &field : result.items()) {
-      if (field.key() != "command" && field.key() != "ok")
-        state.readings[field.key()] = field.value();
-    }
-    return nullptr;
-  }
-  const Effect *effect = effectOf(name);
-  if (effect == nullptr) return nullptr;
-  if (effect->note != nullptr) effect->note(state.last_set, invocation.values);
-  return effect->read_back;
-}
-
-std::string readBackOf(const std::string &command) {
-  const Effect *effect = effectOf(command);
-  return effect == nullptr || effect->read_back == nullptr ? std::string() : effect->read_back;
 }
 
 }  // namespace radiobridge

@@ -19,9 +19,16 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <optional>
+
+#include "values.h"
 
 namespace radiobridge {
 namespace {
+
+using common::radioName;
+using common::Topics;
+using Json = common::Json;
 
 enum class Component { kNumber, kButton, kSensor };
 
@@ -33,16 +40,11 @@ struct Entity {
   const char *value;    // the value template on the radio's state; nullptr: none
   const char *reader;   // the reader whose value it shows; nullptr: none
   const char *unit;     // nullptr: none
-  double min;           // min, max and step: a number's range
-  double max;
-  double step;
-  bool box;  // a number typed in rather than slid to
+  std::optional<common::ValueKind> values;  // a number's: its range and step as radioctl's
+  bool box;                                 // a number typed in rather than slid to
 };
 
-constexpr double kMaxFrequency = 9999999999.0;  // ten BCD digits
-constexpr double kMaxTone = 999.9;              // four digits, one of them decimal
-constexpr double kMinOffset = -2147483648.0;    // a signed 32-bit count of Hz
-constexpr double kMaxOffset = 2147483647.0;
+constexpr auto kNoValues = std::nullopt;
 
 // Command templates: the value as radioctl takes it.
 constexpr const char *kSetFreq = "set-freq {{ value | int }}";
@@ -71,21 +73,22 @@ constexpr const char *kSplit =
     "if value_json['split'] is defined else None }}";
 
 using C = Component;
+using K = common::ValueKind;
 
 // clang-format off
 constexpr std::array<Entity, 11> kEntities{{
-    // object       name           component   command        value      reader          unit     min         max            step box
-    {"frequency",   "Frequency",   C::kNumber, kSetFreq,      kFreq,     nullptr,        "Hz",    0,          kMaxFrequency, 1,   true},
-    {"mode_slot",   "Mode slot",   C::kNumber, kSetMode,      kMode,     nullptr,        nullptr, 0,          99,            1,   false},
-    {"store_vfo",   "Store VFO",   C::kButton, "store-vfo",   nullptr,   nullptr,        nullptr, 0,          0,             0,   false},
-    {"recall_mode", "Recall mode", C::kButton, "recall-mode", nullptr,   nullptr,        nullptr, 0,          0,             0,   false},
-    {"duplex",      "Duplex",      C::kNumber, kSetDuplex,    kDuplex,   nullptr,        nullptr, 0,          255,           1,   false},
-    {"tx_tone",     "TX tone",     C::kNumber, kSetTx,        kTx,       nullptr,        "Hz",    0,          kMaxTone,      0.1, false},
-    {"rx_tone",     "RX tone",     C::kNumber, kSetRx,        kRx,       nullptr,        "Hz",    0,          kMaxTone,      0.1, false},
-    {"tx_offset",   "TX offset",   C::kNumber, kSetOffset,    kOffset,   "get-offset",   "Hz",    kMinOffset, kMaxOffset,    1,   true},
-    {"version",     "Version",     C::kSensor, nullptr,       kVersion,  "version",      nullptr, 0,          0,             0,   false},
-    {"codeplug",    "Codeplug",    C::kSensor, nullptr,       kCodeplug, "get-codeplug", nullptr, 0,          0,             0,   false},
-    {"split",       "Split",       C::kSensor, nullptr,       kSplit,    "get-split",    nullptr, 0,          0,             0,   false},
+    // object       name           component   command        value      reader          unit     values         box
+    {"frequency",   "Frequency",   C::kNumber, kSetFreq,      kFreq,     nullptr,        "Hz",    K::kFrequency, true},
+    {"mode_slot",   "Mode slot",   C::kNumber, kSetMode,      kMode,     nullptr,        nullptr, K::kMode,      false},
+    {"store_vfo",   "Store VFO",   C::kButton, "store-vfo",   nullptr,   nullptr,        nullptr, kNoValues,     false},
+    {"recall_mode", "Recall mode", C::kButton, "recall-mode", nullptr,   nullptr,        nullptr, kNoValues,     false},
+    {"duplex",      "Duplex",      C::kNumber, kSetDuplex,    kDuplex,   nullptr,        nullptr, K::kDuplex,    false},
+    {"tx_tone",     "TX tone",     C::kNumber, kSetTx,        kTx,       nullptr,        "Hz",    K::kTone,      false},
+    {"rx_tone",     "RX tone",     C::kNumber, kSetRx,        kRx,       nullptr,        "Hz",    K::kTone,      false},
+    {"tx_offset",   "TX offset",   C::kNumber, kSetOffset,    kOffset,   "get-offset",   "Hz",    K::kOffset,    true},
+    {"version",     "Version",     C::kSensor, nullptr,       kVersion,  "version",      nullptr, kNoValues,     false},
+    {"codeplug",    "Codeplug",    C::kSensor, nullptr,       kCodeplug, "get-codeplug", nullptr, kNoValues,     false},
+    {"split",       "Split",       C::kSensor, nullptr,       kSplit,    "get-split",    nullptr, kNoValues,     false},
 }};
 // clang-format on
 
@@ -135,21 +138,8 @@ bool lacking(const Entity &entity, const std::vector<std::string> &without) {
          std::find(without.begin(), without.end(), entity.reader) != without.end();
 }
 
-std::vector<std::string> levels(const std::string &topic) {
-  std::vector<std::string> found{{}};
-  for (const char c : topic) {
-    if (c == '/') {
-      found.emplace_back();
-    } else {
-      found.back() += c;
-    }
-  }
-  return found;
-}
-
-std::string configTopic(const std::string &prefix, const std::string &node, const Entity &entity) {
-  return prefix + "/" + componentName(entity.component) + "/" + node + "/" + entity.object +
-         "/config";
+common::ConfigTopic configOf(const std::string &node, const Entity &entity) {
+  return {componentName(entity.component), node, entity.object};
 }
 
 Json entityConfig(const Entity &entity, const Topics &topics, int radio) {
@@ -161,13 +151,15 @@ Json entityConfig(const Entity &entity, const Topics &topics, int radio) {
   }
   if (entity.unit != nullptr) config["unit_of_measurement"] = entity.unit;
   switch (entity.component) {
-    case Component::kNumber:
+    case Component::kNumber: {
+      const common::Range range = common::rangeOf(*entity.values);
       config["command_template"] = entity.command;
-      config["min"] = number(entity.min);
-      config["max"] = number(entity.max);
-      config["step"] = number(entity.step);
+      config["min"] = number(range.min);
+      config["max"] = number(range.max);
+      config["step"] = number(range.step);
       if (entity.box) config["mode"] = "box";
       break;
+    }
     case Component::kButton:
       config["payload_press"] = entity.command;
       break;
@@ -181,7 +173,7 @@ Json entityConfig(const Entity &entity, const Topics &topics, int radio) {
 }  // namespace
 
 Discovery::Discovery(DiscoverySettings settings, const Topics &topics)
-    : settings_(std::move(settings)), topics_(topics) {}
+    : settings_(std::move(settings)), topics_(topics), config_topics_(settings_.prefix) {}
 
 std::string Discovery::nodeHead() const {
   return encoded(settings_.topic_base) + "_" + encoded(settings_.line) + "_";
@@ -213,7 +205,7 @@ std::vector<Announcement> Discovery::announcements(int radio, const std::string 
     config["availability"] = availability;
     config["availability_mode"] = "all";
     config["origin"] = {{"name", "radiobridge"}, {"sw_version", RADIOBRIDGE_VERSION}};
-    out.emplace_back(configTopic(settings_.prefix, node, entity), std::move(config));
+    out.emplace_back(config_topics_.topic(configOf(node, entity)), std::move(config));
   }
   return out;
 }
@@ -223,24 +215,20 @@ std::vector<std::string> Discovery::withdrawn(int radio,
   std::vector<std::string> out;
   for (const Entity &entity : kEntities) {
     if (settings_.enabled && lacking(entity, without))
-      out.push_back(configTopic(settings_.prefix, node(radio), entity));
+      out.push_back(config_topics_.topic(configOf(node(radio), entity)));
   }
   return out;
 }
 
 bool Discovery::stale(const std::string &topic) const {
-  const std::string head = settings_.prefix + "/";
-  if (topic.compare(0, head.size(), head) != 0) return false;
-  const std::vector<std::string> parts = levels(topic.substr(head.size()));
+  const std::optional<common::ConfigTopic> config = config_topics_.read(topic);
   const std::string own = nodeHead();
-  if (parts.size() != 4 || parts[3] != "config") return false;
-  const std::string &node = parts[1];
-  if (node.size() != own.size() + 2 || node.compare(0, own.size(), own) != 0) return false;
-  const std::string digits = node.substr(own.size());
-  if (digits.find_first_not_of("0123456789abcdef") != std::string::npos) return false;
-  if (!settings_.enabled || !topics_.serves(std::stoi(digits, nullptr, 16))) return true;
-  return std::none_of(kEntities.begin(), kEntities.end(), [&parts](const Entity &entity) {
-    return parts[0] == componentName(entity.component) && parts[2] == entity.object;
+  if (!config || config->node.compare(0, own.size(), own) != 0) return false;
+  const std::optional<int> radio = common::radioOfName(config->node.substr(own.size()));
+  if (!radio) return false;
+  if (!settings_.enabled || !topics_.serves(*radio)) return true;
+  return std::none_of(kEntities.begin(), kEntities.end(), [&config](const Entity &entity) {
+    return config->component == componentName(entity.component) && config->object == entity.object;
   });
 }
 

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-#include "codec.h"
+#include "topics.h"
 
 namespace radiobridge {
 
@@ -28,11 +28,11 @@ struct DiscoverySettings {
 };
 
 // One retained configuration message: its topic and payload.
-using Announcement = std::pair<std::string, Json>;
+using Announcement = std::pair<std::string, common::Json>;
 
 class Discovery {
  public:
-  Discovery(DiscoverySettings settings, const Topics &topics);
+  Discovery(DiscoverySettings settings, const common::Topics &topics);
 
   // NODE of `radio`: BASE_LINE_RR, where BASE and LINE keep their ASCII
   // letters and digits and write every other byte as - and two hex digits
@@ -48,11 +48,9 @@ class Discovery {
   // The configuration topics of the entities left out for `without`.
   std::vector<std::string> withdrawn(int radio, const std::vector<std::string> &without) const;
   // The filter that takes every configuration a node of ours may have.
-  std::string filter() const { return settings_.prefix + "/+/+/+/config"; }
+  std::string filter() const { return config_topics_.filter(); }
   // Whether `topic` lies under the discovery prefix.
-  bool under(const std::string &topic) const {
-    return topic.compare(0, settings_.prefix.size() + 1, settings_.prefix + "/") == 0;
-  }
+  bool under(const std::string &topic) const { return config_topics_.under(topic); }
   // Whether `topic` is the configuration of an entity under one of this
   // line's nodes (BASE_LINE_ and two hex digits) that is not made now:
   // a radio no longer served, an entity no longer announced, or any with
@@ -63,7 +61,8 @@ class Discovery {
   std::string nodeHead() const;
 
   DiscoverySettings settings_;
-  const Topics &topics_;
+  const common::Topics &topics_;
+  common::ConfigTopics config_topics_;
 };
 
 }  // namespace radiobridge

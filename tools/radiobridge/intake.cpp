@@ -5,47 +5,47 @@
 // closed queue).
 #include "intake.h"
 
-namespace radiobridge {
+#include "deadline.h"
+#include "reply.h"
 
-Intake take(const Incoming &message, Clock::time_point now, const Topics &topics,
-            std::chrono::seconds default_expiry, RequestQueue &queue) {
-  const Admission admission = admit(message, topics, default_expiry);
-  Intake intake;
-  intake.clear_retained = admission.clear_retained;
-  intake.note = admission.note;
-  intake.request = admission.request;
-  if (admission.action == Admission::Action::kDrop) return intake;
-  if (admission.action == Admission::Action::kAnswer) {
-    intake.outcome = Intake::Outcome::kAnswered;
-    intake.reply = admission.reply;
-    return intake;
-  }
+namespace radiobridge {
+namespace {
+
+using Outcome = Admission::Outcome;
+
+// Answers the admitted request at once with `code`.
+void answer(Admission &admission, Outcome outcome, const char *code, const char *message) {
+  admission.outcome = outcome;
+  admission.reply = failure(admission.request, code, 0, message);
+}
+
+}  // namespace
+
+Admission take(const Incoming &message, Clock::time_point now, const common::Topics &topics,
+               std::chrono::seconds default_expiry, RequestQueue &queue) {
+  Admission admission = admit(message, topics, default_expiry);
+  if (admission.outcome != Outcome::kQueued) return admission;
   if (expired(now, admission.request.expires)) {
-    intake.outcome = Intake::Outcome::kAnswered;
-    intake.reply =
-        failure(intake.request, kCodeExpired, 0, "the request expired before the bridge read it");
-    return intake;
+    answer(admission, Outcome::kAnswered, kCodeExpired,
+           "the request expired before the bridge read it");
+    return admission;
   }
   switch (queue.push(admission.request)) {
     case RequestQueue::Push::kQueued:
-      intake.outcome = Intake::Outcome::kQueued;
-      if (intake.request.interim) intake.interim = interimReply(intake.request);
+      if (admission.request.interim) admission.interim = interimReply(admission.request);
       break;
     case RequestQueue::Push::kFull:
-      intake.outcome = Intake::Outcome::kBusy;
-      intake.reply = failure(intake.request, kCodeBusy, 0, "too many requests wait for the line");
+      answer(admission, Outcome::kBusy, kCodeBusy, "too many requests wait for the line");
       break;
     case RequestQueue::Push::kOverShare:
-      intake.outcome = Intake::Outcome::kBusy;
-      intake.reply = failure(intake.request, kCodeBusy, 0,
-                             "too many of this requester's requests wait for the line");
+      answer(admission, Outcome::kBusy, kCodeBusy,
+             "too many of this requester's requests wait for the line");
       break;
     case RequestQueue::Push::kClosed:
-      intake.outcome = Intake::Outcome::kAnswered;
-      intake.reply = failure(intake.request, kCodeShuttingDown, 0, kShuttingDownMessage);
+      answer(admission, Outcome::kAnswered, kCodeShuttingDown, kShuttingDownMessage);
       break;
   }
-  return intake;
+  return admission;
 }
 
 }  // namespace radiobridge

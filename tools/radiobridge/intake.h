@@ -11,26 +11,15 @@
 #define RADIOBRIDGE_INTAKE_H
 
 #include <chrono>
-#include <string>
 
 #include "codec.h"
 #include "queue.h"
 
 namespace radiobridge {
 
-struct Intake {
-  enum class Outcome { kQueued, kAnswered, kBusy, kDropped };
-  Outcome outcome = Outcome::kDropped;
-  Request request;              // kAnswered, kBusy: the reply's route and the log's text
-  Json reply;                   // kAnswered, kBusy: the one reply to send
-  Json interim;                 // kQueued: the interim message to send, null for none
-  bool clear_retained = false;  // publish an empty retained message on the message's topic
-  std::string note;             // a log line beside the request's own, if any
-};
-
 // Takes `message` in at `now`.
-Intake take(const Incoming &message, Clock::time_point now, const Topics &topics,
-            std::chrono::seconds default_expiry, RequestQueue &queue);
+Admission take(const Incoming &message, Clock::time_point now, const common::Topics &topics,
+               std::chrono::seconds default_expiry, RequestQueue &queue);
 
 }  // namespace radiobridge
 

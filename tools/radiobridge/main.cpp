@@ -27,6 +27,8 @@
 #include "options.h"
 #include "queue.h"
 #include "session.h"
+#include "status.h"
+#include "topics.h"
 #include "worker.h"
 
 namespace {
@@ -88,11 +90,11 @@ WorkerSettings workerSettings(const Options &options) {
 int waitForStop(const sigset_t &signals, Fatal &fatal) {
   for (;;) {
     const int signal = ::sigwaitinfo(&signals, nullptr);
-    if (signal == SIGINT || signal == SIGTERM) return kExitOk;
+    if (signal == SIGINT || signal == SIGTERM) return common::kExitOk;
     const std::string message = signal == SIGUSR1 ? fatal.message() : std::string();
     if (!message.empty()) {
       logLine(std::string(kProgram) + ": " + message);
-      return kExitFailed;
+      return common::kExitFailed;
     }
   }
 }
@@ -103,7 +105,7 @@ int run(int argc, char **argv) {
     std::cerr << parsed.error << std::flush;
     if (std::cout << parsed.output << std::flush) return parsed.status;
     logLine(std::string(kProgram) + ": cannot write to standard output: " + std::strerror(errno));
-    return kExitFailed;
+    return common::kExitFailed;
   }
   const Options &options = parsed.options;
   sigset_t signals;
@@ -112,7 +114,8 @@ int run(int argc, char **argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
-  const Topics topics(common::lineTopic(options.broker), options.reply_prefix, options.radios);
+  const common::Topics topics(common::lineTopic(options.broker), options.reply_prefix,
+                              options.radios);
   RequestQueue queue(static_cast<std::size_t>(options.queue_size));
   const Discovery discovery(
       {options.discovery, options.discovery_prefix, options.broker.topic_base, options.broker.line},
@@ -124,16 +127,16 @@ int run(int argc, char **argv) {
   std::string unusable;
   if (!worker.lockLine(unusable)) {
     logLine(std::string(kProgram) + ": " + unusable);
-    return kExitFailed;
+    return common::kExitFailed;
   }
   std::thread worker_thread([&worker] { worker.run(); });
   std::string error;
-  int status = kExitOk;
+  int status = common::kExitOk;
   if (session.start(error)) {
     status = waitForStop(signals, fatal);
   } else {
     logLine(std::string(kProgram) + ": " + error);
-    status = kExitFailed;
+    status = common::kExitFailed;
   }
   queue.close();
   worker_thread.join();
@@ -149,6 +152,6 @@ int main(int argc, char **argv) {
     return run(argc, argv);
   } catch (const std::exception &error) {
     radiobridge::logLine(std::string(radiobridge::kProgram) + ": " + error.what());
-    return radiobridge::kExitFailed;
+    return common::kExitFailed;
   }
 }

@@ -11,12 +11,12 @@
 
 #include "line_options.h"
 #include "text.h"
+#include "topics.h"
 #include "values.h"
 
 namespace radiobridge {
 namespace {
 
-constexpr int kDefaultRadio = 0x20;
 constexpr int kMinKeepalive = 5;
 constexpr int kMaxKeepalive = 65535;  // the protocol's two-byte field
 constexpr int kMaxQueue = 10000;
@@ -35,7 +35,7 @@ void describe(CLI::App &app, Options &options, Texts &texts) {
   common::describeLineOptions(app, texts.line, "the bridge");
   app.add_option("--radio", texts.radios, "bus address of a radio on the line (repeat for more)")
       ->type_name("ADDR")
-      ->default_str("0x20");
+      ->default_str(common::addressText(RADIOLINE_RADIO_ADDRESS));
   common::BrokerOptions &broker = options.broker;
   app.add_option("--name", broker.line, "the line's name in topics (default: device base name)")
       ->type_name("LINE");
@@ -91,7 +91,7 @@ bool readRadios(const std::vector<std::string> &texts, Options &options, std::st
     }
     options.radios.push_back(radio);
   }
-  if (options.radios.empty()) options.radios.push_back(kDefaultRadio);
+  if (options.radios.empty()) options.radios.push_back(RADIOLINE_RADIO_ADDRESS);
   options.line.radio = options.radios.front();
   return true;
 }
@@ -126,7 +126,9 @@ bool readBroker(const Texts &texts, Options &options, std::string &error) {
       !common::topicPart("--discovery-prefix", options.discovery_prefix, true, error)) {
     return false;
   }
-  if (options.reply_prefix.empty()) options.reply_prefix = common::lineTopic(broker) + "/reply/";
+  if (options.reply_prefix.empty()) {
+    options.reply_prefix = common::Topics(common::lineTopic(broker)).replyPrefix();
+  }
   if (options.reply_prefix.find_first_of("+#") != std::string::npos) {
     error = "--reply-prefix '" + common::quote(options.reply_prefix) + "' must not contain + or #";
     return false;
@@ -147,7 +149,7 @@ ParsedOptions parseOptions(int argc, char **argv) {
     parsed.output = app.help();
     return parsed;
   } catch (const CLI::ParseError &error) {
-    parsed.status = kExitUsage;
+    parsed.status = common::kExitUsage;
     parsed.error = std::string(kProgram) + ": " + error.what() + "\n";
     return parsed;
   }
@@ -157,7 +159,7 @@ ParsedOptions parseOptions(int argc, char **argv) {
   }
   std::string error;
   if (!readLine(texts, parsed.options, error) || !readBroker(texts, parsed.options, error)) {
-    parsed.status = kExitUsage;
+    parsed.status = common::kExitUsage;
     parsed.error = std::string(kProgram) + ": " + error + "\n";
     return parsed;
   }

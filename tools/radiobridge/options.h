@@ -12,13 +12,10 @@
 #include <vector>
 
 #include "broker_options.h"
+#include "exit_status.h"
 #include "locked_line.h"
 
 namespace radiobridge {
-
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;  // the bridge started and could not go on
-constexpr int kExitUsage = 2;   // nothing was started
 
 constexpr const char *kProgram = "radiobridge";
 
@@ -26,7 +23,7 @@ struct Options {
   common::LineSettings line;  // device empty with --simulate; radio: the first served
   bool trace = false;
   std::vector<int> radios;  // bus addresses of the radios served, at least one
-  int controller = 0x91;
+  int controller = RADIOLINE_CONTROLLER_ADDRESS;
   common::BrokerOptions broker;  // broker.line: the line's name in the topics
   int heartbeat = 30;            // seconds, 0: off
   std::string reply_prefix;      // topics replies may be sent to start with this
@@ -41,7 +38,7 @@ struct Options {
 // (usage, starting with "radiobridge: ").
 struct ParsedOptions {
   bool run = false;
-  int status = kExitOk;
+  int status = common::kExitOk;
   std::string output;
   std::string error;
   Options options;

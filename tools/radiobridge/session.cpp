@@ -16,26 +16,18 @@
 // The broker answers each QoS 1 publish; a refusal (a right missing from
 // its ACL) is logged once per kind of topic.
 //
-// Claiming the line, on every connect: subscribe to the status topic, then
-// once more with "send retained only if new", whose answer marks the end of
-// what was retained. No status, an offline one or this instance's own: the
-// line is claimed at once. Another instance's online status is watched for
-// 1.5 keepalives (a dead bridge's will comes within that time, and a live
-// one republishes its status at least once per keepalive): a fresh status
-// from it means another bridge serves the line, and this one yields
-// without having subscribed to a request or published anything; an offline
-// one or silence (a status a restarted broker kept) and the line is
-// claimed. Claimed, the session subscribes to every radio's plain and
-// per-user request topics with retain handling "never send", "retain as
-// published" (a retained request shows as one) and "no local" (the empty
-// message that clears a retained request does not come back), publishes
-// the status and raises the queue's republish flag. A claimed bridge that
-// sees an older instance's online status yields to it; any other status
-// that replaced its own (a younger bridge's, a dead one's will) is
-// overwritten with its own at once. Claimed, the session also reads the
-// retained announcements under the discovery prefix for 2 s and clears
-// (an empty retained message) each one the discovery rule calls stale. A
-// connection refused for the user name or password is reported as fatal.
+// Claiming the line follows the claim rule (claim.h); the session carries
+// out its steps. It reads the status with what is retained on it, then
+// subscribes once more with "send retained only if new", whose answer marks
+// the end of what was retained. Taking the line, it subscribes to every
+// radio's plain and per-user request topics with retain handling "never
+// send", "retain as published" (a retained request shows as one) and "no
+// local" (the empty message that clears a retained request does not come
+// back), publishes the status and raises the queue's republish flag; it also
+// reads the retained announcements under the discovery prefix for 2 s and
+// clears (an empty retained message) each one the discovery rule calls
+// stale. A connection refused for the user name or password is reported as
+// fatal, and so is another bridge serving the line.
 #include "session.h"
 
 #include <mosquitto.h>
@@ -43,18 +35,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
+#include "deadline.h"
 #include "intake.h"
 #include "mqtt_client.h"
+#include "reply.h"
+#include "status.h"
 
 namespace radiobridge {
 namespace {
 
-constexpr int kReplyQos = 0;  // replies, but the first of a connection
 constexpr auto kFirstReconnect = std::chrono::seconds(1);
 constexpr auto kLastReconnect = std::chrono::seconds(30);
 constexpr int kLoopWaitMs = 1000;  // longest wait in the library's loop; publishes wake it
@@ -67,10 +58,6 @@ constexpr int kStatusOptions = MQTT_SUB_OPT_NO_LOCAL;
 constexpr int kStatusMarkerOptions = MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEW;
 constexpr auto kBusyLogPeriod = std::chrono::seconds(10);
 constexpr auto kClearWindow = std::chrono::seconds(2);  // for the retained announcements
-
-std::string serialize(const Json &payload) {
-  return payload.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
 
 Incoming copyMessage(const mosquitto_message &message, const mosquitto_property *properties,
                      Clock::time_point received) {
@@ -129,8 +116,7 @@ struct Session::Callbacks {
       const std::lock_guard<std::mutex> lock(session.mutex_);
       session.connected_ = false;
     }
-    Claim claimed = Claim::kClaimed;
-    session.claim_.compare_exchange_strong(claimed, Claim::kChecking);
+    session.claim_.disconnected();
     session.changed_.notify_all();
   }
 
@@ -141,7 +127,8 @@ struct Session::Callbacks {
         logLine("broker refused a subscription: " + common::describeMqtt(granted[i]));
       }
     }
-    of(object).subscribed(mid);
+    Session &session = of(object);
+    if (mid == session.marker_mid_) session.carryOut(session.claim_.retainedEnd(Clock::now()));
   }
 
   static void onMessage(struct mosquitto *, void *object, const mosquitto_message *message,
@@ -151,9 +138,10 @@ struct Session::Callbacks {
       if (message->topic == session.topics_.status()) {
         const char *payload = static_cast<const char *>(message->payload);
         Json instance;
-        const bool online =
-            readStatus(std::string(payload, payload + std::max(message->payloadlen, 0)), instance);
-        return session.statusSeen(online, instance, message->retain);
+        const bool online = common::readStatus(
+            std::string(payload, payload + std::max(message->payloadlen, 0)), instance);
+        return session.carryOut(
+            session.claim_.statusSeen(online, instance, message->retain, Clock::now()));
       }
       bool announcement = false;
       mosquitto_topic_matches_sub(session.discovery_.filter().c_str(), message->topic,
@@ -174,7 +162,7 @@ struct Session::Callbacks {
   }
 };
 
-Session::Session(SessionSettings settings, const Topics &topics, const Discovery &discovery,
+Session::Session(SessionSettings settings, const common::Topics &topics, const Discovery &discovery,
                  RequestQueue &queue, std::function<void(const std::string &)> fatal)
     : settings_(std::move(settings)),
       topics_(topics),
@@ -182,7 +170,8 @@ Session::Session(SessionSettings settings, const Topics &topics, const Discovery
       queue_(queue),
       fatal_(std::move(fatal)),
       backoff_(kFirstReconnect, kLastReconnect),
-      busy_log_(kBusyLogPeriod, "requests answered busy") {}
+      busy_log_(kBusyLogPeriod, "requests answered busy"),
+      claim_(settings_.instance, settings_.broker.line, settings_.broker.keepalive) {}
 
 Session::~Session() {
   stop();
@@ -204,7 +193,7 @@ struct mosquitto *Session::makeClient(std::string &error) {
   mosquitto_subscribe_v5_callback_set(client, Callbacks::onSubscribe);
   mosquitto_message_v5_callback_set(client, Callbacks::onMessage);
   mosquitto_publish_v5_callback_set(client, Callbacks::onPublish);
-  const std::string offline = serialize(offlineStatus(settings_.instance));
+  const std::string offline = payloadOf(offlineStatus(settings_.instance));
   mosquitto_will_set_v5(client, topics_.status().c_str(), static_cast<int>(offline.size()),
                         offline.data(), common::kQos, true, nullptr);
   const int rc =
@@ -255,15 +244,11 @@ bool Session::waitToReconnect() {
   return !changed_.wait_for(lock, backoff_.next(), [this] { return quit_.load(); });
 }
 
-// What is due by the clock: the end of a watch, the status again, the
-// count of busy replies.
+// What is due by the clock: the claim rule's next step, the end of the
+// announcements' clearing, the count of busy replies.
 void Session::tick() {
   const Clock::time_point now = Clock::now();
-  if (claim_ == Claim::kWatching && now >= watch_until_) {
-    logLine(describeInstance(*watched_) + " stayed silent; taking line " + settings_.broker.line);
-    claim();
-  }
-  if (claim_ == Claim::kClaimed && connected_ && now >= status_due_) publishStatus();
+  carryOut(claim_.tick(now));
   if (clear_until_ && now >= *clear_until_) {
     clear_until_.reset();
     mosquitto_unsubscribe(client_, nullptr, discovery_.filter().c_str());
@@ -281,54 +266,37 @@ void Session::connected() {
   reply_probe_ = true;
   backoff_.reset();
   broker_log_.change("broker connected");
-  if (claim_ == Claim::kYielded) return;
-  claim_ = Claim::kChecking;
-  watched_.reset();
+  carryOut(claim_.connected());
+}
+
+void Session::carryOut(const Claim::Step &step) {
+  using Action = Claim::Step::Action;
+  if (!step.text.empty() && step.action != Action::kYield) logLine(step.text);
+  switch (step.action) {
+    case Action::kCheck:
+      return checkStatus();
+    case Action::kTake:
+      return takeLine();
+    case Action::kPublishStatus:
+      return publishStatus();
+    case Action::kYield:
+      stopping_ = true;
+      return fatal_(step.text);
+    case Action::kNothing:
+    case Action::kWatch:
+      return;
+  }
+}
+
+// Reads the status with what it retains, then marks the end of that.
+void Session::checkStatus() {
   const std::string status = topics_.status();
   mosquitto_subscribe_v5(client_, nullptr, status.c_str(), common::kQos, kStatusOptions, nullptr);
   mosquitto_subscribe_v5(client_, &marker_mid_, status.c_str(), common::kQos, kStatusMarkerOptions,
                          nullptr);
 }
 
-// The end of what was retained on the status topic: claim the line, or
-// watch the instance whose status says online.
-void Session::subscribed(int mid) {
-  if (mid != marker_mid_ || claim_ != Claim::kChecking) return;
-  if (!watched_) return claim();
-  const int keepalive = settings_.broker.keepalive;
-  claim_ = Claim::kWatching;
-  watch_until_ = Clock::now() + std::chrono::milliseconds(keepalive * 1500);
-  logLine("line " + settings_.broker.line + " shows " + describeInstance(*watched_) +
-          " online; watching its status for " + std::to_string(keepalive * 3 / 2) +
-          (keepalive % 2 != 0 ? ".5" : "") + " s");
-}
-
-void Session::statusSeen(bool online, const Json &instance, bool retained) {
-  if (instance == settings_.instance) return;
-  const std::string served_by =
-      "line " + settings_.broker.line + " is served by " + describeInstance(instance);
-  switch (claim_.load()) {
-    case Claim::kChecking:
-      // A status published just now shows a live bridge; a retained one may be a ghost.
-      if (online && !retained) return yield(served_by);
-      watched_ = online ? std::optional<Json>(instance) : std::nullopt;
-      return;
-    case Claim::kWatching:
-      if (online) return yield(served_by);
-      logLine(describeInstance(instance) + " went offline; taking line " + settings_.broker.line);
-      return claim();
-    case Claim::kClaimed:
-      if (online && olderInstance(instance, settings_.instance)) {
-        return yield(served_by);
-      }
-      return publishStatus();
-    case Claim::kYielded:
-      return;
-  }
-}
-
-void Session::claim() {
-  claim_ = Claim::kClaimed;
+void Session::takeLine() {
   for (const std::string &filter : topics_.requestFilters()) {
     mosquitto_subscribe_v5(client_, nullptr, filter.c_str(), common::kQos, kSubscribeOptions,
                            nullptr);
@@ -346,140 +314,25 @@ void Session::announcementSeen(const std::string &topic, bool retained, bool emp
   if (retained && !empty && discovery_.stale(topic)) clear(topic);
 }
 
-void Session::yield(const std::string &message) {
-  claim_ = Claim::kYielded;
-  stopping_ = true;
-  fatal_(message);
-}
-
-void Session::publishStatus() {
-  if (stopping_) return;  // "offline" is the last word
-  Json status;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    status = status_;
-  }
-  if (!status.is_null()) publish(topics_.status(), status);
-  const auto interval = std::chrono::seconds(std::max(1, settings_.broker.keepalive / 2));
-  status_due_ = Clock::now() + interval;
-}
-
 void Session::receive(const Incoming &message) {
-  const Intake intake = take(message, Clock::now(), topics_, settings_.request_expiry, queue_);
-  if (!intake.note.empty()) logLine(intake.note);
-  if (intake.clear_retained) clear(message.topic);
-  if (!intake.interim.is_null()) answer(intake.request.route, intake.interim);
-  if (intake.outcome == Intake::Outcome::kQueued || intake.outcome == Intake::Outcome::kDropped) {
-    return;
-  }
-  answer(intake.request.route, intake.reply);
-  const std::string entry = logEntry(intake.request, intake.reply, std::chrono::milliseconds(0));
-  if (intake.outcome == Intake::Outcome::kBusy) return busy_log_.note(entry, Clock::now());
+  using Outcome = Admission::Outcome;
+  const Admission taken = take(message, Clock::now(), topics_, settings_.request_expiry, queue_);
+  if (!taken.note.empty()) logLine(taken.note);
+  if (taken.clear_retained) clear(message.topic);
+  if (!taken.interim.is_null()) answer(taken.request.route, taken.interim);
+  if (taken.outcome == Outcome::kQueued || taken.outcome == Outcome::kDropped) return;
+  answer(taken.request.route, taken.reply);
+  const std::string entry = logEntry(taken.request, taken.reply, std::chrono::milliseconds(0));
+  if (taken.outcome == Outcome::kBusy) return busy_log_.note(entry, Clock::now());
   logLine(entry);
-}
-
-void Session::refuse(const Request &request, const char *code, const std::string &message) {
-  const Json reply = failure(request, code, 0, message);
-  answer(request.route, reply);
-  logLine(logEntry(request, reply, std::chrono::milliseconds(0)));
-}
-
-int Session::send(const std::string &topic, const std::string &payload, bool retained, int qos,
-                  const std::string &correlation, Kind kind) {
-  mosquitto_property *properties = nullptr;
-  if (!correlation.empty()) {
-    mosquitto_property_add_binary(&properties, MQTT_PROP_CORRELATION_DATA, correlation.data(),
-                                  static_cast<uint16_t>(correlation.size()));
-  }
-  int mid = -1;
-  int rc = MOSQ_ERR_NO_CONN;
-  {
-    const std::lock_guard<std::mutex> lock(client_mutex_);
-    if (client_ != nullptr && connected_ && claim_ == Claim::kClaimed) {
-      rc = mosquitto_publish_v5(client_, &mid, topic.c_str(), static_cast<int>(payload.size()),
-                                payload.data(), qos, retained, properties);
-    }
-  }
-  mosquitto_property_free_all(&properties);
-  if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
-    logLine("cannot publish on " + topic + ": " + common::describeMqtt(rc));
-  }
-  if (rc != MOSQ_ERR_SUCCESS) return -1;
-  if (qos > 0) {
-    const Sent sent{kind, topic};
-    std::unique_lock<std::mutex> lock(mutex_);
-    const auto early = early_.find(mid);
-    if (early == early_.end()) {
-      sent_[mid] = sent;
-    } else {
-      const int reason = early->second;
-      early_.erase(early);
-      lock.unlock();
-      refused(sent, reason);
-    }
-  }
-  return mid;
-}
-
-// The broker's answer to a publish: a refusal of a QoS 1 publish is
-// logged; the "offline" publication of a stop is awaited.
-void Session::acknowledged(int mid, int reason) {
-  std::optional<Sent> sent;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = sent_.find(mid);
-    if (found != sent_.end()) {
-      sent = found->second;
-      sent_.erase(found);
-    } else if (reason >= MQTT_RC_UNSPECIFIED) {
-      early_[mid] = reason;  // its sender has not noted it yet
-    }
-    awaited_done_ = awaited_done_ || mid == awaited_;
-  }
-  changed_.notify_all();
-  if (sent && reason >= MQTT_RC_UNSPECIFIED) refused(*sent, reason);
-}
-
-void Session::refused(const Sent &sent, int reason) {
-  static constexpr const char *kKinds[] = {"status", "state", "discovery", "reply"};
-  const char *kind = kKinds[static_cast<int>(sent.kind)];
-  refusal_log_.note(static_cast<int>(sent.kind),
-                    "broker refused to let the bridge publish on " + sent.topic + ": " +
-                        common::describeMqtt(reason) + " (later refusals of " + kind +
-                        " publishes are not logged)");
-}
-
-void Session::publish(const std::string &topic, const Json &payload) {
-  const Kind kind = topic == topics_.status() ? Kind::kStatus
-                    : discovery_.under(topic) ? Kind::kDiscovery
-                                              : Kind::kState;
-  send(topic, serialize(payload), true, common::kQos, {}, kind);
-}
-
-void Session::clear(const std::string &topic) {
-  send(topic, {}, true, common::kQos, {}, Kind::kDiscovery);
-}
-
-void Session::answer(const Route &route, const Json &reply) {
-  const int qos = reply_probe_.exchange(false) ? common::kQos : kReplyQos;
-  send(route.topic, serialize(reply), false, qos, route.correlation, Kind::kReply);
-}
-
-void Session::setStatus(const Json &status) {
-  Json own = status;
-  own["instance"] = settings_.instance;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    status_ = own;
-  }
-  publish(topics_.status(), own);
 }
 
 void Session::stop() {
   if (client_ == nullptr) return;
   stopping_ = true;
-  if (network_.joinable() && connected_ && claim_ == Claim::kClaimed) {
-    const int mid = send(topics_.status(), serialize(offlineStatus(settings_.instance)), true,
+  claim_.stop();
+  if (network_.joinable() && connected_ && claim_.claimed()) {
+    const int mid = send(topics_.status(), payloadOf(offlineStatus(settings_.instance)), true,
                          common::kQos, {}, Kind::kStatus);
     std::unique_lock<std::mutex> lock(mutex_);
     awaited_ = mid;

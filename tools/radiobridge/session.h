@@ -7,16 +7,18 @@
 // library, counted as received when the thread last ran if it read it
 // after a stall, and taken in (queued for the worker, with an interim
 // message to a client that asked for one, or answered at once when it
-// cannot run). On every connect the session first reads the line's status:
-// a line another live bridge serves is never claimed. Once it has claimed
-// the line it subscribes to the requests, publishes the retained status
-// (again at least once per keepalive, so a bridge that starts later can
-// tell it is alive) and asks the worker to republish the radios' state
+// cannot run). On every connect the session carries out the claim rule
+// (claim.h): a line another live bridge serves is never claimed. Once it has
+// claimed the line it subscribes to the requests, publishes the retained
+// status (again at least once per keepalive, so a bridge that starts later
+// can tell it is alive) and asks the worker to republish the radios' state
 // and announcements; for 2 s it also reads the retained announcements and
 // clears those of this line that are announced no more.
 // The worker publishes replies and state through the session too. A
 // publish the broker refuses is logged, once per kind of topic (status,
-// state, discovery, reply). This is the one file that includes mosquitto.h.
+// state, discovery, reply). session.cpp holds the connection and its
+// thread, publishing.cpp the publishes; they are the bridge's only files
+// that include mosquitto.h.
 #ifndef RADIOBRIDGE_SESSION_H
 #define RADIOBRIDGE_SESSION_H
 
@@ -33,10 +35,11 @@
 
 #include "backoff.h"
 #include "broker_options.h"
-#include "codec.h"
+#include "claim.h"
 #include "discovery.h"
 #include "log.h"
 #include "queue.h"
+#include "request.h"
 
 struct mosquitto;
 
@@ -54,7 +57,7 @@ class Session {
   // `fatal` is called, from the network thread, when going on is pointless
   // (the broker refused the bridge's credentials, another bridge serves the
   // line).
-  Session(SessionSettings settings, const Topics &topics, const Discovery &discovery,
+  Session(SessionSettings settings, const common::Topics &topics, const Discovery &discovery,
           RequestQueue &queue, std::function<void(const std::string &)> fatal);
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
@@ -89,14 +92,6 @@ class Session {
  private:
   struct Callbacks;
   friend struct Callbacks;
-  // Where this bridge stands with the line on the current connection.
-  enum class Claim {
-    kChecking,  // reading the retained status
-    kWatching,  // another instance's status says online: is it alive?
-    kClaimed,   // the line is this bridge's
-    kYielded,   // another bridge serves the line; the bridge stops
-  };
-
   // The kinds of topic whose refused publishes are logged, once each.
   enum class Kind { kStatus, kState, kDiscovery, kReply };
   struct Sent {  // a QoS 1 publish awaiting the broker's answer
@@ -110,20 +105,20 @@ class Session {
   void tick();
   bool waitToReconnect();
   void connected();
-  void subscribed(int mid);
-  void statusSeen(bool online, const Json &instance, bool retained);
-  void claim();
-  void yield(const std::string &message);
+  void carryOut(const Claim::Step &step);
+  void checkStatus();
+  void takeLine();
   void publishStatus();
   void receive(const Incoming &message);
   void announcementSeen(const std::string &topic, bool retained, bool empty);
+  static std::string payloadOf(const Json &payload);
   int send(const std::string &topic, const std::string &payload, bool retained, int qos,
            const std::string &correlation, Kind kind);
   void acknowledged(int mid, int reason);
   void refused(const Sent &sent, int reason);
 
   SessionSettings settings_;
-  const Topics &topics_;
+  const common::Topics &topics_;
   const Discovery &discovery_;
   RequestQueue &queue_;
   std::function<void(const std::string &)> fatal_;
@@ -136,18 +131,14 @@ class Session {
   std::thread network_;
   RateLog busy_log_;  // the network thread's
   std::atomic<bool> connected_{false};
-  std::atomic<bool> stopping_{false};     // losses of the broker are no news; no status but offline
+  std::atomic<bool> stopping_{false};     // losses of the broker are no news
   std::atomic<bool> quit_{false};         // the network thread is to end once disconnected
   std::atomic<bool> reply_probe_{false};  // the next reply goes with QoS 1
-  std::atomic<Claim> claim_{Claim::kChecking};
-  // The network thread's own: when it last ran, the status check's end
-  // marker, the instance watched and until when, and when the status is
-  // next due again.
+  Claim claim_;
+  // The network thread's own: when it last ran and the status check's end
+  // marker.
   Clock::time_point last_ran_;
   int marker_mid_ = -1;
-  std::optional<Json> watched_;
-  Clock::time_point watch_until_;
-  Clock::time_point status_due_;
   std::optional<Clock::time_point> clear_until_;  // reading announcements to clear
   std::mutex mutex_;                              // guards what follows
   std::condition_variable changed_;

@@ -18,8 +18,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "deadline.h"
+#include "reply.h"
+#include "status.h"
+
 namespace radiobridge {
 namespace {
+
+using common::radioName;
 
 constexpr auto kFirstReopen = std::chrono::seconds(1);
 constexpr auto kLastReopen = std::chrono::seconds(30);
@@ -39,8 +45,8 @@ Upkeep::Outcome outcomeOf(int rc) {
 
 }  // namespace
 
-Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics,
-               const Discovery &discovery)
+Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session,
+               const common::Topics &topics, const Discovery &discovery)
     : settings_(std::move(settings)),
       queue_(queue),
       session_(session),

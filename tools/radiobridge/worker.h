@@ -23,11 +23,12 @@
 #include <vector>
 
 #include "backoff.h"
-#include "codec.h"
 #include "discovery.h"
 #include "locked_line.h"
 #include "log.h"
 #include "queue.h"
+#include "radio_state.h"
+#include "request.h"
 #include "session.h"
 #include "upkeep.h"
 
@@ -42,8 +43,8 @@ struct WorkerSettings {
 
 class Worker {
  public:
-  Worker(WorkerSettings settings, RequestQueue &queue, Session &session, const Topics &topics,
-         const Discovery &discovery);
+  Worker(WorkerSettings settings, RequestQueue &queue, Session &session,
+         const common::Topics &topics, const Discovery &discovery);
 
   // Opens the line before the worker runs; false with `error` ("device
   // busy: …") when another program holds it or the line cannot run at the
@@ -85,7 +86,7 @@ class Worker {
   WorkerSettings settings_;
   RequestQueue &queue_;
   Session &session_;
-  const Topics &topics_;
+  const common::Topics &topics_;
   const Discovery &discovery_;
   std::vector<Radio> radios_;
   std::map<std::string, common::Invocation> readers_;

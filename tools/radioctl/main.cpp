@@ -27,6 +27,7 @@
 #include "locked_line.h"
 #include "output.h"
 #include "remote.h"
+#include "run.h"
 #include "text.h"
 #include "values.h"
 
@@ -37,7 +38,7 @@ using common::ValueKind;
 
 struct Options {
   common::LineTexts line;
-  std::string radio = "0x20";
+  std::string radio = common::addressText(RADIOLINE_RADIO_ADDRESS);
   bool json = false;
   bool version = false;
   radioctl::RemoteOptions remote;
@@ -199,7 +200,10 @@ int run(int argc, char **argv) {
   if (app.count("--broker") > 0) {
     radioctl::Remote remote(options.remote.bridge, settings->addresses.radio);
     if (!remote.open(failure)) return report(failure, json, common::kExitFailed);
-    return radioctl::runRemotePlan(plan, radioctl::requestTexts(plan, words, input), remote, json);
+    return radioctl::runPlan(plan.invocations, json,
+                             [&remote](const common::Invocation &invocation, Json &result) {
+                               return remote.run(invocation, result);
+                             });
   }
 
   common::LockedLine line;
@@ -208,7 +212,8 @@ int run(int argc, char **argv) {
     return report(common::failureObject("", line.failureCode(), line.failureErrno(), error), json,
                   common::kExitFailed);
   }
-  return radioctl::runPlan(line.handle(), plan.invocations, settings->addresses, json);
+  return radioctl::runPlan(plan.invocations, json,
+                           radioctl::onLine(line.handle(), settings->addresses));
 }
 
 }  // namespace

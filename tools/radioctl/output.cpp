@@ -4,7 +4,7 @@
 // failed write to standard output reported rather than lost. The readable
 // form comes from the object alone (the table row's line for a reader's
 // fields), so a result that came over the network prints as a local one
-// does. Also the loop that runs a plan on the open line.
+// does.
 #include "output.h"
 
 #include <cerrno>
@@ -69,17 +69,6 @@ bool printOutput(const std::string &text, const std::string &failure) {
   if (!written)
     std::cerr << "radioctl: cannot write to standard output: " << std::strerror(error) << std::endl;
   return written;
-}
-
-int runPlan(radioline_line *line, const std::vector<common::Invocation> &plan,
-            common::Addresses addresses, bool json) {
-  for (const common::Invocation &invocation : plan) {
-    Json result;
-    const int rc = common::runInvocation(line, invocation, addresses, result);
-    if (!printResult(result, json)) return common::kExitFailed;
-    if (rc != 0) return common::kExitFailed;
-  }
-  return common::kExitOk;
 }
 
 }  // namespace radioctl

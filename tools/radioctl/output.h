@@ -1,11 +1,9 @@
 // SPDX-License-Identifier: MIT
-// radioctl's output: printing result objects, readable or as JSON, and
-// running a plan on the open line with each result printed.
+// radioctl's output: printing result objects, readable or as JSON.
 #ifndef RADIOCTL_OUTPUT_H
 #define RADIOCTL_OUTPUT_H
 
 #include <string>
-#include <vector>
 
 #include "commands.h"
 
@@ -23,11 +21,6 @@ bool printResult(const common::Json &result, bool json);
 // one) to standard error as "radioctl: FAILURE". When writing to standard
 // output fails it says so on standard error and returns false.
 bool printOutput(const std::string &text, const std::string &failure = {});
-
-// Runs the plan in order on the open line `line` and prints each result;
-// stops at the first failure. Returns the exit status.
-int runPlan(radioline_line *line, const std::vector<common::Invocation> &plan,
-            common::Addresses addresses, bool json);
 
 }  // namespace radioctl
 

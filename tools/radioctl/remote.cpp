@@ -24,9 +24,7 @@
 #include <utility>
 
 #include "mqtt_client.h"
-#include "output.h"
 #include "text.h"
-#include "topics.h"
 
 namespace radioctl {
 namespace {
@@ -89,7 +87,7 @@ struct Remote::Callbacks {
     Remote &remote = of(object);
     const std::string payload(static_cast<const char *>(message->payload),
                               static_cast<std::size_t>(message->payloadlen));
-    if (message->topic == common::Topics(remote.line_topic_, {}).status()) {
+    if (message->topic == remote.topics_.status()) {
       remote.status_ = payload;
       remote.status_seen_ = true;
       return;
@@ -126,35 +124,10 @@ std::string readRemote(RemoteOptions &options, int radio) {
   return {};
 }
 
-std::vector<std::string> requestTexts(const common::Plan &plan,
-                                      const std::vector<std::string> &words,
-                                      const std::string &script) {
-  std::vector<std::string> lines;
-  std::istringstream in(script);
-  for (std::string line; std::getline(in, line);) lines.push_back(line.substr(0, line.find('#')));
-  std::vector<std::string> texts;
-  auto word = words.begin();
-  for (auto invocation = plan.invocations.begin(); invocation != plan.invocations.end();
-       ++invocation) {
-    if (invocation->line > 0) {
-      texts.push_back(lines.at(static_cast<std::size_t>(invocation->line - 1)));
-      continue;
-    }
-    // An invocation's words run up to the next invocation's command name.
-    const std::string next = invocation + 1 == plan.invocations.end()
-                                 ? std::string()
-                                 : common::commandName(invocation[1]);
-    std::string text = *word;
-    for (++word; word != words.end() && *word != next; ++word) text += " " + *word;
-    texts.push_back(text);
-  }
-  return texts;
-}
-
 Remote::Remote(const common::BrokerOptions &options, int radio)
     : options_(options),
       radio_(radio),
-      line_topic_(common::lineTopic(options)),
+      topics_(common::lineTopic(options)),
       client_id_(uniqueId()) {}
 
 Remote::~Remote() {
@@ -165,12 +138,12 @@ Remote::~Remote() {
 }
 
 std::string Remote::where() const {
-  return "line " + line_topic_ + " at broker " + options_.host + ":" +
+  return "line " + common::lineTopic(options_) + " at broker " + options_.host + ":" +
          std::to_string(options_.port);
 }
 
 std::string Remote::replyTopic() const {
-  return line_topic_ + "/reply/" + (options_.user.empty() ? "" : options_.user + "/") + client_id_;
+  return topics_.replyPrefix(options_.user) + client_id_;
 }
 
 bool Remote::openFailure(const std::string &message, int error_number, Json &failure,
@@ -238,7 +211,7 @@ bool Remote::subscribe(const std::string &topic) {
 // is "no-bridge" before anything is sent. A broker that withholds the
 // status leaves it to the replies to tell.
 bool Remote::checkStatus(Json &failure) {
-  if (!subscribe(common::Topics(line_topic_, {}).status())) return true;
+  if (!subscribe(topics_.status())) return true;
   waitFor([this] { return status_seen_; }, kStatusWait);
   const std::string &line = options_.line;
   if (!status_seen_) return openFailure("no bridge serves line " + line, 0, failure, kCodeNoBridge);
@@ -255,9 +228,9 @@ bool Remote::bridgeOffline() const {
   return status_seen_ && !common::readStatus(status_, instance);
 }
 
-bool Remote::run(const Invocation &invocation, const std::string &text, Json &result) {
-  const std::string topic = common::Topics(line_topic_, {}).request(radio_, options_.user);
-  const std::string payload = Json{{"command", text}, {"interim", true}}.dump();
+bool Remote::run(const Invocation &invocation, Json &result) {
+  const std::string topic = topics_.request(radio_, options_.user);
+  const std::string payload = Json{{"command", invocation.text}, {"interim", true}}.dump();
   const std::string correlation = std::to_string(++sent_);
   const std::string reply_topic = replyTopic();
   mosquitto_property *properties = nullptr;
@@ -323,17 +296,6 @@ Json Remote::unanswered(const Invocation &invocation, int rc) const {
                            " s, and none will run it: none serves it, or replies at " +
                            replyTopic() + " are not readable for " + reader,
                        invocation.line);
-}
-
-int runRemotePlan(const common::Plan &plan, const std::vector<std::string> &texts, Remote &remote,
-                  bool json) {
-  for (std::size_t i = 0; i < plan.invocations.size(); ++i) {
-    Json result;
-    const bool ok = remote.run(plan.invocations[i], texts[i], result);
-    if (!printResult(result, json)) return common::kExitFailed;
-    if (!ok) return common::kExitFailed;
-  }
-  return common::kExitOk;
 }
 
 }  // namespace radioctl

@@ -23,10 +23,10 @@
 
 #include <chrono>
 #include <string>
-#include <vector>
 
 #include "broker_options.h"
 #include "commands.h"
+#include "topics.h"
 
 struct mosquitto;
 
@@ -66,12 +66,6 @@ struct RemoteOptions {
 // address into options.bridge; returns the usage problem or an empty string.
 std::string readRemote(RemoteOptions &options, int radio);
 
-// The text to send for each invocation of `plan`: the words the user gave
-// for it on the command line, or its script line from `script`.
-std::vector<std::string> requestTexts(const common::Plan &plan,
-                                      const std::vector<std::string> &words,
-                                      const std::string &script);
-
 class Remote {
  public:
   Remote(const common::BrokerOptions &options, int radio);
@@ -85,10 +79,10 @@ class Remote {
   // ("open-failed", or "no-bridge" for a line no bridge serves now).
   bool open(common::Json &failure);
 
-  // Sends `text`, the invocation's command, and sets `result` to the
-  // bridge's reply (with the script line, as a local run has it) or to a
-  // failure object; returns whether the command succeeded.
-  bool run(const common::Invocation &invocation, const std::string &text, common::Json &result);
+  // Sends the invocation's command as it was written and sets `result` to
+  // the bridge's reply (with the script line, as a local run has it) or to
+  // a failure object; returns whether the command succeeded.
+  bool run(const common::Invocation &invocation, common::Json &result);
 
  private:
   struct Callbacks;
@@ -111,7 +105,7 @@ class Remote {
 
   common::BrokerOptions options_;
   int radio_;
-  std::string line_topic_;  // BASE/LINE
+  common::Topics topics_;  // of the line BASE/LINE
   std::string client_id_;
   struct mosquitto *client_ = nullptr;
   int connect_code_ = -1;  // the broker's answer to the connection, -1 while none came
@@ -125,12 +119,6 @@ class Remote {
   std::string reply_;   // the final reply whose correlation is `sent_`
   bool replied_ = false;
 };
-
-// Runs the plan's invocations through `remote` in order and prints each
-// result, stopping at the first failure, as runPlan() does on a line.
-// Returns the exit status.
-int runRemotePlan(const common::Plan &plan, const std::vector<std::string> &texts, Remote &remote,
-                  bool json);
 
 }  // namespace radioctl
 

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // radioprobe: checks that a radio answers on the serial line. It opens the
-// fixed device, sends the firmware-version request once straight through the
-// frame layer (no command exchange), and prints the body of the first frame
-// that comes back as "<< xx " items on standard error and then an empty line
-// on standard output. Each failing step prints one "rc" line and exits 1.
-// It reads no arguments: a lone --version prints the project's version
-// instead, and any others are ignored.
+// fixed device at the radios' usual speed, sends the firmware-version request
+// from the usual controller to the usual radio address (the numbers
+// radioline.h gives) once straight through the frame layer (no command
+// exchange), and prints the body of the first frame that comes back as
+// "<< xx " items on standard error and then an empty line on standard output. Each failing step
+// prints one "rc" line and exits 1. It reads no arguments: a lone --version prints the project's
+// version instead, and any others are ignored.
 #include <cstdio>
 #include <cstring>
 
@@ -17,19 +18,14 @@ int main(int argc, char **argv) {
     return printed && std::fflush(stdout) == 0 ? 0 : 1;
   }
   char device[] = "/dev/usb/ttyUSB1";
-  constexpr int kBaudRate = 19200;
-  constexpr int kRadio = 0x20;               // the radio's bus address
-  constexpr int kController = 0x91;          // this program's bus address
-  constexpr unsigned char kExtended = 0xAA;  // extended command byte
-  constexpr unsigned char kVersion = 0x02;   // its firmware-version subcommand
-  unsigned char getfwvers[] = {kExtended, kVersion};
+  unsigned char getfwvers[] = {RADIOLINE_CMD_EXTENDED, RADIOLINE_SUB_GETVERSION};
 
-  int rc = seropen(device, kBaudRate);
+  int rc = seropen(device, RADIOLINE_BAUD);
   if (rc != 0) {
     std::fprintf(stderr, "rc=%d from seropen\n", rc);
     return 1;
   }
-  rc = sendcmd(kRadio, kController, getfwvers, sizeof getfwvers);
+  rc = sendcmd(RADIOLINE_RADIO_ADDRESS, RADIOLINE_CONTROLLER_ADDRESS, getfwvers, sizeof getfwvers);
   if (rc != 0) {
     std::fprintf(stderr, "rc %d from sendcmd\n", rc);
     return 1;

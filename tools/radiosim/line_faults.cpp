@@ -47,14 +47,14 @@ std::array<std::uint8_t, 2> otherPair(std::uint8_t radio, std::uint8_t controlle
 
 }  // namespace
 
-Simulator::Simulator(SimOptions options, Radio radio, Keeper keeper)
+LineFaults::LineFaults(SimOptions options, Radio radio, Keeper keeper)
     : options_(std::move(options)), radio_(std::move(radio)), keeper_(std::move(keeper)) {}
 
-bool Simulator::isNth(unsigned every) const {
+bool LineFaults::isNth(unsigned every) const {
   return every != 0 && commands_ % every == 0;
 }
 
-std::optional<Transmission> Simulator::receive(std::uint8_t byte) {
+std::optional<Transmission> LineFaults::receive(std::uint8_t byte) {
   const std::optional<Frame> frame = parser_.feed(byte);
   if (!frame) {
     return std::nullopt;
@@ -66,7 +66,7 @@ std::optional<Transmission> Simulator::receive(std::uint8_t byte) {
   return transmission;
 }
 
-Transmission Simulator::respond(const Frame &request) {
+Transmission LineFaults::respond(const Frame &request) {
   Transmission out;
   if (request.destination != options_.address) {
     out.log =
@@ -101,7 +101,7 @@ Transmission Simulator::respond(const Frame &request) {
   return out;
 }
 
-Outcome Simulator::handleKept(const Bytes &body) {
+Outcome LineFaults::handleKept(const Bytes &body) {
   if (!keeper_) {
     return handle(radio_, body);
   }

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
-// The simulated radio as the line sees it: bytes heard go through the frame
-// parser, frames addressed to the radio go through the command decoder, and
-// each answer is shaped by the line behaviours chosen in SimOptions (echo,
-// other stations' traffic, noise, periodic refusals and silences, over-long
-// replies). A change is handed to a keeper before the radio acknowledges
-// it; a change the keeper cannot keep is undone and refused. It does no I/O
-// of its own; the serving loop writes what it returns.
+// LineFaults, the simulated radio as the line sees it, faults and all:
+// bytes heard go through the frame parser, frames addressed to the radio go
+// through the command decoder, and each answer is shaped by the line
+// behaviours chosen in SimOptions (echo, other stations' traffic, noise,
+// periodic refusals and silences, over-long replies). A change is handed to a keeper before the
+// radio acknowledges it; a change the keeper cannot keep is undone and refused. It does no I/O of
+// its own; the serving loop writes what it returns.
 #ifndef RADIOSIM_LINE_FAULTS_H
 #define RADIOSIM_LINE_FAULTS_H
 
@@ -31,9 +31,9 @@ struct Transmission {
 // `error`, when it could not.
 using Keeper = std::function<bool(const Radio &radio, std::string &error)>;
 
-class Simulator {
+class LineFaults {
  public:
-  Simulator(SimOptions options, Radio radio, Keeper keeper = {});
+  LineFaults(SimOptions options, Radio radio, Keeper keeper = {});
 
   // Feeds one byte from the line; yields a transmission whenever it
   // completes a frame.

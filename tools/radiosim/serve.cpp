@@ -45,7 +45,7 @@ void complain(const std::string &line) {
 class Server {
  public:
   Server(const SimOptions &options, const PseudoTerminal &line, Radio radio, StateFile *state)
-      : options_(options), line_(line), simulator_(options, std::move(radio), keeper(state)) {
+      : options_(options), line_(line), faults_(options, std::move(radio), keeper(state)) {
     if (options.wire_baud > 0) {
       byte_time_ = std::chrono::duration_cast<Clock::duration>(
           std::chrono::duration<double>(kBitsPerByte / options.wire_baud));
@@ -67,7 +67,7 @@ class Server {
 
   const SimOptions &options_;
   const PseudoTerminal &line_;
-  Simulator simulator_;
+  LineFaults faults_;
   Clock::duration byte_time_{};    // wire time of one byte; zero: no pacing
   Clock::time_point first_heard_;  // when the first byte since the last frame came
   std::size_t heard_ = 0;          // bytes since the last frame
@@ -142,7 +142,7 @@ Server::End Server::readLine() {
       if (heard_++ == 0) {
         first_heard_ = arrived;
       }
-      if (auto transmission = simulator_.receive(chunk[static_cast<std::size_t>(i)])) {
+      if (auto transmission = faults_.receive(chunk[static_cast<std::size_t>(i)])) {
         transmit(*transmission);
         heard_ = 0;
       }
