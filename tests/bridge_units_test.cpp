@@ -68,7 +68,7 @@ TEST(BridgeDeadline, MessageReadAfterAStallIsAsOldAsTheStall) {
 // retained), elder (online, from an instance that names only a host, and not as text: what it
 // lacks counts as 0, so it is the older), offline, disconnect, stop, and a number: the clock's
 // second.
-TEST(BridgeClaim, TakesALineNoLiveBridgeServesAndKeepsItFromYounger) {
+TEST(BridgeClaim, TakesALineNoLiveBridgeServesKeepsItFromYounger) {
   const std::pair<const char *, const char *> rows[] = {
       {"connect online", "cy"},             // another bridge is alive
       {"connect kept end 14 15", "c.w.t"},  // a kept status's bridge stays silent 1.5 keepalives
