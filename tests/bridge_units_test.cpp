@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // radiobridge without a broker: admitting requests, deadlines and stalls, topics, radio state and
-// upkeep, the fair request queue, the busy log's rate, the line's back-off and the command line.
+// upkeep, the fair request queue, the busy log's rate, the line's back-off, the metrics and the
+// command line.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -15,6 +16,7 @@
 #include "deadline.h"
 #include "discovery.h"
 #include "log.h"
+#include "metrics.h"
 #include "options.h"
 #include "queue.h"
 #include "radio_state.h"
@@ -217,6 +219,24 @@ TEST(BridgeLog, WritesTheFirstBusyThenOneCountPerPeriod) {
 
 // 1 s after the first failure, doubling after each further one up to 30 s;
 // a reset starts the count again.
+// At 100.5 s the last minute began at 41 s: what ended before is out, an exchange that spans
+// its start counts its part in it.
+TEST(BridgeMetrics, CountsTheLastMinuteOrTheBridgesLifeIfShorter) {
+  const Clock::time_point t0 = Clock::now();
+  const auto at = [t0](int ms) { return t0 + std::chrono::milliseconds(ms); };
+  Metrics metrics(t0);
+  metrics.exchanged(at(500), at(1500));
+  EXPECT_EQ(metrics.report(at(2000), {})["last_minute"]["line_busy"], 0.5);  // of its 2 s
+  metrics.exchanged(at(40500), at(41500));
+  metrics.exchanged(at(60000), at(62000));
+  for (int n = 0; n < 98; ++n) metrics.exchanged(at(70000 + 100 * n), at(70010 + 100 * n));
+  metrics.exchanged(at(90000), at(90050));
+  for (int ms : {5000, 95000}) metrics.answered({{"ok", true}}, at(ms));
+  EXPECT_EQ(metrics.report(at(100500), {1, 4})["last_minute"].dump(),
+            R"({"requests":1,"line_busy":0.059,"exchanges":101,)"
+            R"("exchange_ms":{"median":10.0,"p99":1000.0}})");
+}
+
 TEST(BridgeBackoff, DoublesFromOneSecondUpToThirtyUntilReset) {
   Backoff backoff(seconds(1), seconds(30));
   for (const int wait : {1, 2, 4, 8, 16, 30, 30}) {
