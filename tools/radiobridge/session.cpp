@@ -26,8 +26,9 @@
 // back), publishes the status, the metrics and the line's announcements
 // and raises the queue's republish flag; it also reads the retained
 // announcements under the discovery prefix for 2 s and clears (an empty
-// retained message) each one the discovery rule calls stale. A connection refused for the user name or password is reported as
-// fatal, and so is another bridge serving the line.
+// retained message) each one the discovery rule calls stale. A connection
+// refused for the user name or password is reported as fatal, and so is
+// another bridge serving the line.
 #include "session.h"
 
 #include <mosquitto.h>
