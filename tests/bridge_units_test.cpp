@@ -222,9 +222,8 @@ TEST(BridgeLog, WritesTheFirstBusyThenOneCountPerPeriod) {
 // At 100.5 s the last minute began at 41 s: what ended before is out, an exchange that spans
 // its start counts its part in it.
 TEST(BridgeMetrics, CountsTheLastMinuteOrTheBridgesLifeIfShorter) {
-  const Clock::time_point t0 = Clock::now();
-  const auto at = [t0](int ms) { return t0 + std::chrono::milliseconds(ms); };
-  Metrics metrics(t0);
+  const auto at = [](int ms) { return Clock::time_point(std::chrono::milliseconds(ms)); };
+  Metrics metrics(at(0));
   metrics.exchanged(at(500), at(1500));
   EXPECT_EQ(metrics.report(at(2000), {})["last_minute"]["line_busy"], 0.5);  // of its 2 s
   metrics.exchanged(at(40500), at(41500));

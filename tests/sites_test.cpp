@@ -20,18 +20,18 @@ class SitesTest : public ::testing::Test {
  protected:
   // The bridge with radiosim on the site broker as line "bus"; waits until the central broker
   // shows the radio read.
-  void start() {
+  void SetUp() override {
     bridge_.emplace(RADIOBRIDGE_PATH,
-                    joined({{"--simulate", "--name", "bus"}, login(site_, kBridgeUser)}));
+                    Words{"--simulate", "--name", "bus", "--broker", site_.address(), "--user",
+                          kBridgeUser, "--password-file", site_.passwordFile(kBridgeUser)});
     ASSERT_TRUE(central_.retainedHolds(kBus + "20/state", R"("available":true)"))
         << bridge_->errors();
   }
-  static Words login(const Broker &broker, const std::string &user) {
-    return {"--broker", broker.address(),  "--user",
-            user,       "--password-file", broker.passwordFile(user)};
-  }
   ClientRun radioctl(const Words &args) const {
-    return runClient(RADIOCTL_PATH, joined({{"--line", "bus"}, login(central_, kAlice), args}));
+    return runClient(RADIOCTL_PATH,
+                     joined({{"--line", "bus", "--broker", central_.address(), "--user", kAlice,
+                              "--password-file", central_.passwordFile(kAlice)},
+                             args}));
   }
   // mosquitto_rr: `command` as alice on the central broker, and the first reply within 1 s.
   std::string ask(const std::string &command, const Words &options = {}) const {
@@ -46,7 +46,6 @@ class SitesTest : public ::testing::Test {
 };
 
 TEST_F(SitesTest, RequestsCrossTheLinkAndAnswerOnlyTheirUser) {
-  start();
   const Subscriber bob(central_, {"-t", "radioline/#"}, kBob);
   EXPECT_EQ(radioctl({"set-offset", "-600k", "get-offset"}).out, "offset: -600000 Hz\n");
   // The panel's request: a response topic of its own, correlation data, a deadline, interim.
@@ -55,14 +54,12 @@ TEST_F(SitesTest, RequestsCrossTheLinkAndAnswerOnlyTheirUser) {
                  "message-expiry-interval", "10"}),
             "7 {\"command\":\"get-config\",\"queued\":true}\n");
   // Of all he may read, bob got the status and the state, none of alice's replies.
-  const Words seen = bob.messages();
-  EXPECT_FALSE(seen.empty());
-  for (const std::string &message : seen)
+  ASSERT_FALSE(bob.messages().empty());
+  for (const std::string &message : bob.messages())
     EXPECT_EQ(message.find("\"command\""), std::string::npos) << message;
 }
 
 TEST_F(SitesTest, KilledBridgeShowsOfflineOnTheCentralBroker) {
-  start();
   bridge_->stop(SIGKILL);
   EXPECT_TRUE(central_.retainedHolds(kBus + "status", R"({"state":"offline")"));
   EXPECT_NE(radioctl({"get-offset"}).err.find("bridge of line bus is offline"), std::string::npos);
@@ -70,7 +67,6 @@ TEST_F(SitesTest, KilledBridgeShowsOfflineOnTheCentralBroker) {
 
 // The bridge reconnects a second after it lost its broker, the link one to two seconds after.
 TEST_F(SitesTest, RestartedSiteBrokerServesAgainWithinTheReconnect) {
-  start();
   site_.stop();
   ASSERT_TRUE(site_.start());
   EXPECT_TRUE(pollFor(5, [&] {
@@ -81,7 +77,6 @@ TEST_F(SitesTest, RestartedSiteBrokerServesAgainWithinTheReconnect) {
 
 // Two setters and a reader answered, a bad command.
 TEST_F(SitesTest, MetricsCountAKnownMixOfRequests) {
-  start();
   EXPECT_EQ(radioctl({"set-offset", "1k", "set-offset", "2k", "get-offset"}).status, 0);
   EXPECT_NE(ask("bogus").find("usage"), std::string::npos);
   EXPECT_EQ(bridge_->stop(SIGTERM), 0);

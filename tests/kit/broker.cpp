@@ -86,19 +86,17 @@ Broker::Broker(const std::string &acl, const Broker *site)
       << "\nlistener " << port_ << ' ' << kLoopback << "\nlistener " << tls_port_ << ' '
       << kLoopback << "\ncafile " << caFile() << "\ncertfile " << caFile() << "\nkeyfile "
       << dir_.file("server.key") << '\n';
-  if (site != nullptr) linkTo(*site);
+  // The example link to `site`, reconnecting one to two seconds after it dropped (mosquitto
+  // 2.0.11 waits some 5 s when given one constant time).
+  if (site != nullptr) {
+    std::ofstream config(dir_.file("mosquitto.conf"), std::ios::app);
+    std::ifstream example(kExamples + "radioline-central.conf");
+    for (std::string line; std::getline(example, line);)
+      if (!std::regex_match(line, kSiteOptions)) config << line << '\n';
+    config << "address " << site->address() << "\nremote_password " << kLinkUser << kPasswordEnd
+           << "\nrestart_timeout 1 2\n";
+  }
   start();
-}
-
-// The example link to `site`, reconnecting one to two seconds after it dropped (mosquitto
-// 2.0.11 waits some 5 s when given one constant time).
-void Broker::linkTo(const Broker &site) {
-  std::ofstream config(dir_.file("mosquitto.conf"), std::ios::app);
-  std::ifstream example(kExamples + "radioline-central.conf");
-  for (std::string line; std::getline(example, line);)
-    if (!std::regex_match(line, kSiteOptions)) config << line << '\n';
-  config << "address " << site.address() << "\nremote_password " << kLinkUser << kPasswordEnd
-         << "\nrestart_timeout 1 2\n";
 }
 
 bool Broker::start() {

@@ -65,8 +65,6 @@ class Broker {
   std::string log() const { return process_ ? process_->errors() : std::string(); }
 
  private:
-  void linkTo(const Broker &site);
-
   TempDir dir_;
   int port_;
   int tls_port_;
