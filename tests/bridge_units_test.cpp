@@ -224,8 +224,8 @@ TEST(BridgeLog, WritesTheFirstBusyThenOneCountPerPeriod) {
 TEST(BridgeMetrics, CountsTheLastMinuteOrTheBridgesLifeIfShorter) {
   const auto at = [](int ms) { return Clock::time_point(std::chrono::milliseconds(ms)); };
   Metrics metrics(at(0));
-  metrics.exchanged(at(500), at(1500));
-  EXPECT_EQ(metrics.report(at(2000), {})["last_minute"]["line_busy"], 0.5);  // of its 2 s
+  metrics.exchanged(at(0), at(3000));
+  EXPECT_EQ(metrics.report(at(4000), {})["last_minute"]["line_busy"], 0.75);  // of its 4 s
   metrics.exchanged(at(40500), at(41500));
   metrics.exchanged(at(60000), at(62000));
   for (int n = 0; n < 98; ++n) metrics.exchanged(at(70000 + 100 * n), at(70010 + 100 * n));
