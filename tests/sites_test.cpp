@@ -65,11 +65,12 @@ TEST_F(SitesTest, KilledBridgeShowsOfflineOnTheCentralBroker) {
   EXPECT_NE(radioctl({"get-offset"}).err.find("bridge of line bus is offline"), std::string::npos);
 }
 
-// The bridge reconnects a second after it lost its broker, the link one to two seconds after.
+// The bridge reconnects a second after it lost its broker, the link one to two seconds after:
+// with a few one-second tries on a busy machine, well within eight.
 TEST_F(SitesTest, RestartedSiteBrokerServesAgainWithinTheReconnect) {
   site_.stop();
   ASSERT_TRUE(site_.start());
-  EXPECT_TRUE(pollFor(5, [&] {
+  EXPECT_TRUE(pollFor(8, [&] {
     return ask("get-offset").find("\"ok\":true") != std::string::npos;
   })) << bridge_->errors();
   EXPECT_TRUE(central_.retainedHolds(kBus + "metrics", R"("broker_reconnects":1)"));
@@ -87,9 +88,7 @@ TEST_F(SitesTest, MetricsCountAKnownMixOfRequests) {
   EXPECT_EQ(metrics.at("queue"), Json::parse(R"({"now":0,"max":1})"));
   const Json &minute = metrics.at("last_minute"), &took = minute.at("exchange_ms");
   EXPECT_EQ(minute.at("requests"), 4);
-  EXPECT_TRUE(took.at("median") >= 0 && took.at("median") <= took.at("p99") &&
-              minute.at("line_busy") >= 0)
-      << metrics;
+  EXPECT_TRUE(took.at("median") >= 0 && took.at("median") <= took.at("p99")) << metrics;
 }
 
 }  // namespace

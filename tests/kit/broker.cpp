@@ -24,6 +24,8 @@ const std::regex kSiteOptions("^(#.*|address .*|remote_password .*|)$");
 
 // Each user's password is its name and this.
 constexpr const char *kPasswordEnd = "-secret";
+// A central broker's link to a site's broker logs in there as this user.
+constexpr const char *kLinkUser = "central";
 
 // A port nobody listens on now: the one the kernel picks for a fresh socket.
 int freePort() {

@@ -29,8 +29,6 @@ constexpr const char *kBridgeUser = "bridge";
 constexpr const char *kAdminUser = "admin";
 constexpr const char *kAlice = "alice";
 constexpr const char *kBob = "bob";
-// The central broker's link to a site's broker logs in there as this user.
-constexpr const char *kLinkUser = "central";
 
 // The words of every list in `lists`, in order.
 Words joined(std::initializer_list<Words> lists);
