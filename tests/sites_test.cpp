@@ -48,10 +48,9 @@ class SitesTest : public ::testing::Test {
 TEST_F(SitesTest, RequestsCrossTheLinkAndAnswerOnlyTheirUser) {
   const Subscriber bob(central_, {"-t", "radioline/#"}, kBob);
   EXPECT_EQ(radioctl({"set-offset", "-600k", "get-offset"}).out, "offset: -600000 Hz\n");
-  // The panel's request: a response topic of its own, correlation data, a deadline, interim.
+  // The panel's request: a response topic of its own, correlation data, the interim message.
   EXPECT_EQ(ask(R"({"command":"get-config","interim":true})",
-                {"-F", "%D %p", "-D", "publish", "correlation-data", "7", "-D", "publish",
-                 "message-expiry-interval", "10"}),
+                {"-F", "%D %p", "-D", "publish", "correlation-data", "7"}),
             "7 {\"command\":\"get-config\",\"queued\":true}\n");
   // Of all he may read, bob got the status and the state, none of alice's replies.
   ASSERT_FALSE(bob.messages().empty());
