@@ -45,14 +45,16 @@ endif()
 
 # The README, the guides in docs/ beside it as in the source tree (so the
 # links between them hold) with the panel's screenshot, and the broker's
-# configuration and ACL that the sharing guide shows, ready to copy to
-# /etc/mosquitto.
+# configurations and ACLs that the sharing and sites guides show, ready to
+# copy to /etc/mosquitto.
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 file(GLOB guides CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
 install(FILES ${guides} ${PROJECT_SOURCE_DIR}/docs/panel.png
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/mosquitto/radioline.conf
   ${PROJECT_SOURCE_DIR}/examples/mosquitto/radioline.acl
+  ${PROJECT_SOURCE_DIR}/examples/mosquitto/radioline-central.conf
+  ${PROJECT_SOURCE_DIR}/examples/mosquitto/radioline-site.acl
   DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 
 # radiobridge@.service: one bridge per serial line. The directory is

@@ -50,7 +50,9 @@ must_runtime=(
   usr/share/radioline/panel/favicon.png usr/share/radioline/panel/mqtt.min.js
   usr/share/doc/radioline/copyright usr/share/doc/radioline/changelog.gz
   usr/share/doc/radioline/README.md usr/share/doc/radioline/examples/radioline.conf
-  usr/share/doc/radioline/examples/radioline.acl usr/share/doc/radioline/docs/panel.png)
+  usr/share/doc/radioline/examples/radioline.acl
+  usr/share/doc/radioline/examples/radioline-central.conf
+  usr/share/doc/radioline/examples/radioline-site.acl usr/share/doc/radioline/docs/panel.png)
 for guide in docs/*.md; do
   must_runtime+=("usr/share/doc/radioline/$guide")
 done

@@ -411,7 +411,8 @@ TEST_F(DiscoveryTest, AnnouncedEntitiesWorkAsTheHubRendersThem) {
   EXPECT_EQ(rendered(availability, line["topic"]), Json({"offline"}));
 }
 
-// Lines 'shack 1' and 'shack_1' have nodes of their own: neither bridge touches the other's.
+// Lines 'shack 1' and 'shack_1' have nodes of their own, each with its radios' entities and two
+// of the line's own: neither bridge touches the other's.
 TEST_F(DiscoveryTest, ClearsOnlyAnnouncementsOfItsOwnStaleNodes) {
   const std::string own = "homeassistant/sensor/radioline_shack-201_";
   // A radio no longer served, an entity no longer announced, and two that are not the line's.
@@ -429,7 +430,7 @@ TEST_F(DiscoveryTest, ClearsOnlyAnnouncementsOfItsOwnStaleNodes) {
   const Words line{"--simulate", "--name", "shack 1"};
   bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(line));
   // Its own announcements, the other line's and the two foreign ones, no stale one.
-  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == 2 * kUses.size() + 2; }))
+  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == 2 * (kUses.size() + 2) + 2; }))
       << bridge_->errors() << other.errors();
   const Json found = configs();
   EXPECT_FALSE(found.contains(stale[0]) || found.contains(stale[1]));
@@ -437,7 +438,7 @@ TEST_F(DiscoveryTest, ClearsOnlyAnnouncementsOfItsOwnStaleNodes) {
   bridge_->stop(SIGTERM);
 
   bridge_.emplace(RADIOBRIDGE_PATH, bridgeArgs(joined({line, {"--no-discovery"}})));
-  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == kUses.size() + 2; }))
+  EXPECT_TRUE(pollFor(10, [&] { return configs().size() == kUses.size() + 2 + 2; }))
       << configs().dump();
   EXPECT_TRUE(others() && configs().contains(foreign[0]) && configs().contains(foreign[1]));
 }

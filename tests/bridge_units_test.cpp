@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // radiobridge without a broker: admitting requests, deadlines and stalls, topics, radio state and
-// upkeep, the fair request queue, the busy log's rate, the line's back-off and the command line.
+// upkeep, the fair request queue, the busy log's rate, the line's back-off, the metrics and the
+// command line.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -15,6 +16,7 @@
 #include "deadline.h"
 #include "discovery.h"
 #include "log.h"
+#include "metrics.h"
 #include "options.h"
 #include "queue.h"
 #include "radio_state.h"
@@ -24,6 +26,7 @@ namespace {
 
 using namespace radiobridge;
 using std::chrono::seconds;
+using namespace std::chrono_literals;
 
 const common::Topics kTopics("radioline/sim", {}, {0x20});
 
@@ -217,6 +220,25 @@ TEST(BridgeLog, WritesTheFirstBusyThenOneCountPerPeriod) {
 
 // 1 s after the first failure, doubling after each further one up to 30 s;
 // a reset starts the count again.
+// At 100.5 s the last minute began at 41 s: an exchange that ended before is out, one that
+// ended then counts, with none of its time. A bridge 0.8 s old counts over its life.
+TEST(BridgeMetrics, CountsTheLastMinuteOrTheBridgesLifeIfShorter) {
+  const auto at = [](int ms, int us = 0) { return Clock::time_point(ms * 1ms + us * 1us); };
+  Metrics metrics(at(0));
+  metrics.exchanged(at(0), at(600));
+  EXPECT_EQ(metrics.report(at(800), {})["last_minute"]["line_busy"], 0.75);
+  metrics.exchanged(at(40500), at(41000));
+  metrics.exchanged(at(59500), at(61500));
+  for (int n = 0; n < 98; ++n) metrics.exchanged(at(70000 + 100 * n), at(70010 + 100 * n, 400));
+  metrics.exchanged(at(90000), at(90050));
+  for (int ms : {5000, 95000}) metrics.answered({{"ok", true}}, at(ms));
+  metrics.lineReopened();
+  const Json report = metrics.report(at(100500), {1, 4});
+  EXPECT_EQ(report["last_minute"].dump(), R"({"requests":1,"line_busy":0.052,"exchanges":101,)"
+                                          R"("exchange_ms":{"median":10.4,"p99":500.0}})");
+  EXPECT_EQ(report["line_reopens"], 1);
+}
+
 TEST(BridgeBackoff, DoublesFromOneSecondUpToThirtyUntilReset) {
   Backoff backoff(seconds(1), seconds(30));
   for (const int wait : {1, 2, 4, 8, 16, 30, 30}) {

@@ -11,16 +11,21 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace {
 
 constexpr const char *kLoopback = "127.0.0.1";
-// The project's example ACL, which the README shows and the package installs.
-const std::string kExampleAcl = std::string(RADIOLINE_EXAMPLES_DIR) + "/radioline.acl";
+// The project's example broker files, which the guides show and the package installs.
+const std::string kExamples = std::string(RADIOLINE_EXAMPLES_DIR) + "/";
+// The options of the example link that name the site and its password.
+const std::regex kSiteOptions("^(#.*|address .*|remote_password .*|)$");
 
 // Each user's password is its name and this.
 constexpr const char *kPasswordEnd = "-secret";
+// A central broker's link to a site's broker logs in there as this user.
+constexpr const char *kLinkUser = "central";
 
 // A port nobody listens on now: the one the kernel picks for a fresh socket.
 int freePort() {
@@ -57,14 +62,15 @@ bool waitForErrors(const Process &process, const std::string &text, int seconds)
   return pollFor(seconds, [&] { return process.errors().find(text) != std::string::npos; });
 }
 
-Broker::Broker() : port_(freePort()), tls_port_(freePort()) {
-  for (const char *user : {kBridgeUser, kAdminUser, kAlice, kBob}) {
+Broker::Broker(const std::string &acl, const Broker *site)
+    : port_(freePort()), tls_port_(freePort()) {
+  for (const char *user : {kBridgeUser, kAdminUser, kAlice, kBob, kLinkUser}) {
     const std::string password = user + std::string(kPasswordEnd);
     std::ofstream(passwordFile(user)) << password << '\n';
     std::ofstream(dir_.file("passwords"), std::ios::app) << user << ':' << password << '\n';
   }
   Process(findProgram("mosquitto_passwd"), {"-U", dir_.file("passwords")}).waitForExit();
-  std::filesystem::copy_file(kExampleAcl, dir_.file("acl"));
+  std::filesystem::copy_file(kExamples + acl, dir_.file("acl"));
   // One self-signed certificate for 127.0.0.1 is the server's and the CA clients trust.
   Process(findProgram("openssl"),
           {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes",
@@ -82,6 +88,16 @@ Broker::Broker() : port_(freePort()), tls_port_(freePort()) {
       << "\nlistener " << port_ << ' ' << kLoopback << "\nlistener " << tls_port_ << ' '
       << kLoopback << "\ncafile " << caFile() << "\ncertfile " << caFile() << "\nkeyfile "
       << dir_.file("server.key") << '\n';
+  // The example link to `site`, reconnecting one to two seconds after it dropped (mosquitto
+  // 2.0.11 waits some 5 s when given one constant time).
+  if (site != nullptr) {
+    std::ofstream config(dir_.file("mosquitto.conf"), std::ios::app);
+    std::ifstream example(kExamples + "radioline-central.conf");
+    for (std::string line; std::getline(example, line);)
+      if (!std::regex_match(line, kSiteOptions)) config << line << '\n';
+    config << "address " << site->address() << "\nremote_password " << kLinkUser << kPasswordEnd
+           << "\nrestart_timeout 1 2\n";
+  }
   start();
 }
 
@@ -99,9 +115,9 @@ Words Broker::login(const std::string &user) const {
   return {"-h", kLoopback, "-p", std::to_string(port_), "-u", user, "-P", user + kPasswordEnd};
 }
 
-std::string Broker::retained(const std::string &topic) const {
+std::string Broker::retained(const std::string &topic, const std::string &user) const {
   const Words once{"--retained-only", "-C", "1", "-W", "1", "-t", topic};
-  return runClient("mosquitto_sub", joined({login(kAdminUser), once})).out;
+  return runClient("mosquitto_sub", joined({login(user), once})).out;
 }
 
 bool Broker::retainedHolds(const std::string &topic, const std::string &text) const {
@@ -118,9 +134,9 @@ ClientRun runClient(const std::string &program, const Words &args, const std::st
 
 // Line-buffered, so that the subscription shows as it happens; each payload
 // is marked with '#' to tell it from the client's own debugging lines.
-Subscriber::Subscriber(const Broker &broker, const Words &topics)
+Subscriber::Subscriber(const Broker &broker, const Words &topics, const std::string &user)
     : Process(findProgram("stdbuf"), joined({{"-oL", findProgram("mosquitto_sub")},
-                                             broker.login(kAdminUser),
+                                             broker.login(user),
                                              {"-d", "-q", "1", "-F", "#%p"},
                                              topics})) {
   waitForOutput("Subscribed (mid");

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
 // Test kit for the network side: Broker runs a real mosquitto on free
-// loopback ports with the project's example ACL, a password file and a
-// TLS listener whose
-// certificate it makes with openssl; it waits until the
-// broker accepts connections and stops it by pid, and can start it again on
-// the same ports. runClient and Subscriber run the mosquitto command-line
-// clients against it.
+// loopback ports with one of the project's example ACLs, a password file
+// and a TLS listener whose certificate it makes with openssl, and, as a
+// central broker, a link to a site's broker as the example central
+// configuration makes it; it waits until the broker accepts connections
+// and stops it by pid, and can start it again on the same ports.
+// runClient and Subscriber run the mosquitto command-line clients against
+// it.
 #ifndef RADIOLINE_TESTS_BROKER_H
 #define RADIOLINE_TESTS_BROKER_H
 
@@ -37,8 +38,9 @@ bool waitForErrors(const Process &process, const std::string &text, int seconds 
 class Broker {
  public:
   // Makes the configuration and a certificate and starts it, listening
-  // plain and over TLS.
-  Broker();
+  // plain and over TLS, with the example ACL `acl`; with `site`, linked to
+  // that broker as radioline-central.conf links a site's broker.
+  explicit Broker(const std::string &acl = "radioline.acl", const Broker *site = nullptr);
   // Starts mosquitto and waits (bounded) until every listener accepts a
   // connection; false when it did not come up.
   bool start();
@@ -52,8 +54,9 @@ class Broker {
   std::string passwordFile(const std::string &user) const { return dir_.file(user + ".password"); }
   // Options that connect a mosquitto client as `user`.
   Words login(const std::string &user) const;
-  // The retained message on `topic` and a newline, or "" when there is none.
-  std::string retained(const std::string &topic) const;
+  // The retained message on `topic` that `user` reads, and a newline, or
+  // "" when there is none.
+  std::string retained(const std::string &topic, const std::string &user = kAdminUser) const;
   // Polls (bounded) until the retained message on `topic` contains `text`.
   bool retainedHolds(const std::string &topic, const std::string &text) const;
   // What mosquitto has logged.
@@ -76,11 +79,11 @@ struct ClientRun {
 // its end; the client's own time limit (-W) bounds it.
 ClientRun runClient(const std::string &program, const Words &args, const std::string &input = {});
 
-// mosquitto_sub in the background as the administrator, subscribed once
-// constructed to the topics in `topics`, each after a "-t".
+// mosquitto_sub in the background as `user`, subscribed once constructed
+// to the topics in `topics`, each after a "-t".
 class Subscriber : public Process {
  public:
-  Subscriber(const Broker &broker, const Words &topics);
+  Subscriber(const Broker &broker, const Words &topics, const std::string &user = kAdminUser);
   // The payloads so far, one line each.
   Words messages() const;
   // Waits (bounded) until `count` messages have arrived.

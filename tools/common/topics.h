@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: MIT
 // The topic layout, said once for every tool: the topics of one line as
 // radiobridge serves them and radioctl --broker uses them (the line's
-// status, each radio's state, request and response topics, plain and per
-// user, and the reply prefix a response topic must start with), the
-// dashboard announcements' topics, the radio's two-hex-digit name in a
-// topic, and what the status topic's payload says. Every topic is built
+// status and metrics, each radio's state, request and response topics,
+// plain and per user, and the reply prefix a response topic must start
+// with), the dashboard announcements' topics, the radio's two-hex-digit
+// name in a topic, and what the status topic's payload says. Every topic is built
 // and taken apart here. Pure, no I/O.
 #ifndef RADIOLINE_COMMON_TOPICS_H
 #define RADIOLINE_COMMON_TOPICS_H
@@ -46,6 +46,7 @@ class Topics {
                   std::vector<int> radios = {});
 
   std::string status() const { return line_ + "/status"; }
+  std::string metrics() const { return line_ + "/metrics"; }
   std::string state(int radio) const { return radioTopic(radio, "/state", {}); }
   std::string request(int radio, const std::string &user = {}) const {
     return radioTopic(radio, "/request", user);

@@ -8,7 +8,8 @@
 // line to the radio's plain request topic through a command template,
 // buttons a fixed command; states are read from the radio's retained state.
 // An entity that shows what a reader reads is left out for a radio that
-// does not support that reader.
+// does not support that reader. The line itself is a device too, with two
+// diagnostic sensors on its metrics: requests per minute and line busy %.
 // The hub renders templates with Jinja2, so they use only its standard
 // filters: a command template gives exactly what radioctl accepts (an
 // integer, or a tone with one decimal), and a value template gives "None",
@@ -99,6 +100,24 @@ constexpr const char *kLineAvailable =
     "else 'offline' }}";
 constexpr const char *kRadioAvailable =
     "{{ 'online' if value_json['available'] | default(false) else 'offline' }}";
+// The line's own entities count as available while the bridge is online.
+constexpr const char *kBridgeAvailable =
+    "{{ 'online' if value_json['state'] == 'online' else 'offline' }}";
+
+// The line's entities: diagnostic sensors on the line's metrics.
+struct LineEntity {
+  const char *object;
+  const char *name;
+  const char *value;  // the value template on the metrics
+  const char *unit;
+};
+
+constexpr std::array<LineEntity, 2> kLineEntities{{
+    {"requests_per_minute", "Requests per minute", "{{ value_json['last_minute']['requests'] }}",
+     "requests/min"},
+    {"line_busy", "Line busy", "{{ (value_json['last_minute']['line_busy'] * 100) | round(1) }}",
+     "%"},
+}};
 
 const char *componentName(Component component) {
   switch (component) {
@@ -170,13 +189,29 @@ Json entityConfig(const Entity &entity, const Topics &topics, int radio) {
   return config;
 }
 
+// `config` with what every entity of `node` carries: its id, device,
+// availability and origin.
+Json owned(Json config, const std::string &node, const char *object, const Json &device,
+           const Json &availability) {
+  config["unique_id"] = node + "_" + object;
+  config["device"] = device;
+  config["availability"] = availability;
+  config["availability_mode"] = "all";
+  config["origin"] = {{"name", "radiobridge"}, {"sw_version", RADIOBRIDGE_VERSION}};
+  return config;
+}
+
 }  // namespace
 
 Discovery::Discovery(DiscoverySettings settings, const Topics &topics)
     : settings_(std::move(settings)), topics_(topics), config_topics_(settings_.prefix) {}
 
 std::string Discovery::nodeHead() const {
-  return encoded(settings_.topic_base) + "_" + encoded(settings_.line) + "_";
+  return lineNode() + "_";
+}
+
+std::string Discovery::lineNode() const {
+  return encoded(settings_.topic_base) + "_" + encoded(settings_.line);
 }
 
 std::string Discovery::node(int radio) const {
@@ -199,13 +234,31 @@ std::vector<Announcement> Discovery::announcements(int radio, const std::string 
                           {{"topic", topics_.state(radio)}, {"value_template", kRadioAvailable}}};
   for (const Entity &entity : kEntities) {
     if (lacking(entity, without)) continue;
-    Json config = entityConfig(entity, topics_, radio);
-    config["unique_id"] = node + "_" + entity.object;
-    config["device"] = device;
-    config["availability"] = availability;
-    config["availability_mode"] = "all";
-    config["origin"] = {{"name", "radiobridge"}, {"sw_version", RADIOBRIDGE_VERSION}};
-    out.emplace_back(config_topics_.topic(configOf(node, entity)), std::move(config));
+    out.emplace_back(
+        config_topics_.topic(configOf(node, entity)),
+        owned(entityConfig(entity, topics_, radio), node, entity.object, device, availability));
+  }
+  return out;
+}
+
+std::vector<Announcement> Discovery::lineAnnouncements() const {
+  std::vector<Announcement> out;
+  if (!settings_.enabled) return out;
+  const std::string node = lineNode();
+  const Json device{{"identifiers", {node}},
+                    {"name", "Line " + settings_.line},
+                    {"manufacturer", "radioline"},
+                    {"sw_version", RADIOBRIDGE_VERSION}};
+  const Json availability{{{"topic", topics_.status()}, {"value_template", kBridgeAvailable}}};
+  for (const LineEntity &entity : kLineEntities) {
+    const Json config{{"name", entity.name},
+                      {"state_topic", topics_.metrics()},
+                      {"value_template", entity.value},
+                      {"unit_of_measurement", entity.unit},
+                      {"state_class", "measurement"},
+                      {"entity_category", "diagnostic"}};
+    out.emplace_back(config_topics_.topic({"sensor", node, entity.object}),
+                     owned(config, node, entity.object, device, availability));
   }
   return out;
 }
@@ -222,6 +275,12 @@ std::vector<std::string> Discovery::withdrawn(int radio,
 
 bool Discovery::stale(const std::string &topic) const {
   const std::optional<common::ConfigTopic> config = config_topics_.read(topic);
+  if (config && config->node == lineNode()) {
+    return !settings_.enabled || config->component != "sensor" ||
+           std::none_of(
+               kLineEntities.begin(), kLineEntities.end(),
+               [&config](const LineEntity &entity) { return config->object == entity.object; });
+  }
   const std::string own = nodeHead();
   if (!config || config->node.compare(0, own.size(), own) != 0) return false;
   const std::optional<int> radio = common::radioOfName(config->node.substr(own.size()));

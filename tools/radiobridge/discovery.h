@@ -2,8 +2,9 @@
 // Announcements for home-automation dashboards: the retained configuration
 // messages from which a Home Assistant hub builds the entities of each
 // radio (frequency, mode slot, tones, buttons, diagnostic sensors; those
-// that show a reader the radio does not support left out), the nodes they
-// hang under (one for each base, line and radio), and the
+// that show a reader the radio does not support left out) and of the line
+// (its metrics' diagnostic sensors), the nodes they hang under (one for
+// each base and line, and for each radio on it), and the
 // rule for which retained configurations under the discovery prefix are
 // this bridge's own and no longer announced, so that the session clears
 // them. Pure, with no I/O: the worker publishes what comes out when it
@@ -45,6 +46,10 @@ class Discovery {
   // which the radio does not support; none when discovery is off.
   std::vector<Announcement> announcements(int radio, const std::string &version,
                                           const std::vector<std::string> &without = {}) const;
+  // The configuration of the line's own entities (NODE BASE_LINE): the
+  // requests per minute and the line's busy share from its metrics; none
+  // when discovery is off.
+  std::vector<Announcement> lineAnnouncements() const;
   // The configuration topics of the entities left out for `without`.
   std::vector<std::string> withdrawn(int radio, const std::vector<std::string> &without) const;
   // The filter that takes every configuration a node of ours may have.
@@ -52,12 +57,14 @@ class Discovery {
   // Whether `topic` lies under the discovery prefix.
   bool under(const std::string &topic) const { return config_topics_.under(topic); }
   // Whether `topic` is the configuration of an entity under one of this
-  // line's nodes (BASE_LINE_ and two hex digits) that is not made now:
+  // line's nodes (BASE_LINE, or BASE_LINE_ and two hex digits) that is not
+  // made now:
   // a radio no longer served, an entity no longer announced, or any with
   // discovery off. Other devices' configurations are never stale.
   bool stale(const std::string &topic) const;
 
  private:
+  std::string lineNode() const;
   std::string nodeHead() const;
 
   DiscoverySettings settings_;

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "log.h"
+#include "metrics.h"
 #include "options.h"
 #include "queue.h"
 #include "session.h"
@@ -121,9 +122,10 @@ int run(int argc, char **argv) {
       {options.discovery, options.discovery_prefix, options.broker.topic_base, options.broker.line},
       topics);
   Fatal fatal;
-  Session session(sessionSettings(options), topics, discovery, queue,
+  Metrics metrics(Clock::now());
+  Session session(sessionSettings(options), topics, discovery, queue, metrics,
                   [&fatal](const std::string &message) { fatal.report(message); });
-  Worker worker(workerSettings(options), queue, session, topics, discovery);
+  Worker worker(workerSettings(options), queue, session, topics, discovery, metrics);
   std::string unusable;
   if (!worker.lockLine(unusable)) {
     logLine(std::string(kProgram) + ": " + unusable);

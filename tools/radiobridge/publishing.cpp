@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The session's publishes, through the current connection's client and
-// only while the line is claimed on it: retained status, state and
-// announcements with QoS 1, replies with QoS 0 but the first of each
+// only while the line is claimed on it: retained status, metrics, state
+// and announcements with QoS 1, replies with QoS 0 but the first of each
 // connection (QoS 1, so that a refusal by the broker is seen). The broker
 // answers each QoS 1 publish; a refusal (a right missing from its ACL) is
-// logged once per kind of topic (status, state, discovery, reply). An
-// answer may come before its publish was noted (the network thread is
+// logged once per kind of topic (status, state, discovery, reply,
+// metrics). An answer may come before its publish was noted (the network thread is
 // quicker than the worker that published): it is kept until then.
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
@@ -34,9 +34,14 @@ void Session::publishStatus() {
   if (!status.is_null()) publish(topics_.status(), status);
 }
 
+void Session::publishMetrics() {
+  publish(topics_.metrics(), metrics_.report(Clock::now(), queue_.depth()));
+}
+
 void Session::refuse(const Request &request, const char *code, const std::string &message) {
   const Json reply = failure(request, code, 0, message);
   answer(request.route, reply);
+  metrics_.answered(reply, Clock::now());
   logLine(logEntry(request, reply, std::chrono::milliseconds(0)));
 }
 
@@ -97,7 +102,7 @@ void Session::acknowledged(int mid, int reason) {
 }
 
 void Session::refused(const Sent &sent, int reason) {
-  static constexpr const char *kKinds[] = {"status", "state", "discovery", "reply"};
+  static constexpr const char *kKinds[] = {"status", "state", "discovery", "reply", "metrics"};
   const char *kind = kKinds[static_cast<int>(sent.kind)];
   refusal_log_.note(static_cast<int>(sent.kind),
                     "broker refused to let the bridge publish on " + sent.topic + ": " +
@@ -106,9 +111,10 @@ void Session::refused(const Sent &sent, int reason) {
 }
 
 void Session::publish(const std::string &topic, const Json &payload) {
-  const Kind kind = topic == topics_.status() ? Kind::kStatus
-                    : discovery_.under(topic) ? Kind::kDiscovery
-                                              : Kind::kState;
+  const Kind kind = topic == topics_.status()    ? Kind::kStatus
+                    : topic == topics_.metrics() ? Kind::kMetrics
+                    : discovery_.under(topic)    ? Kind::kDiscovery
+                                                 : Kind::kState;
   send(topic, payloadOf(payload), true, common::kQos, {}, kind);
 }
 

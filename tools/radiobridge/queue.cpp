@@ -28,7 +28,7 @@ RequestQueue::Push RequestQueue::push(Request request) {
     if (own.size() >= share_) return Push::kOverShare;
     if (own.empty()) turns_.push_back(request.requester);
     own.push_back(std::move(request));
-    ++size_;
+    most_ = std::max(most_, ++size_);
   }
   ready_.notify_one();
   return Push::kQueued;
@@ -77,6 +77,11 @@ void RequestQueue::close() {
 bool RequestQueue::closed() {
   const std::lock_guard<std::mutex> lock(mutex_);
   return closed_;
+}
+
+RequestQueue::Depth RequestQueue::depth() {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return {size_, most_};
 }
 
 std::vector<Request> RequestQueue::drain() {

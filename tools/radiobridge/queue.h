@@ -10,7 +10,8 @@
 // never waits for the line. Besides requests, the queue carries one flag,
 // "republish the radios' state", which the network thread raises on every
 // claim of the line and which never takes a request's place. Closing wakes
-// the worker; what is still queued is taken with drain().
+// the worker; what is still queued is taken with drain(). The queue keeps
+// the most requests that waited at once, for the bridge's metrics.
 #ifndef RADIOBRIDGE_QUEUE_H
 #define RADIOBRIDGE_QUEUE_H
 
@@ -30,6 +31,11 @@ class RequestQueue {
  public:
   enum class Push { kQueued, kFull, kOverShare, kClosed };
   enum class Wake { kRequest, kRepublish, kTimeout, kClosed };
+  // Requests waiting now, and the most that ever waited at once.
+  struct Depth {
+    std::size_t now = 0;
+    std::size_t most = 0;
+  };
 
   explicit RequestQueue(std::size_t capacity);
 
@@ -44,6 +50,7 @@ class RequestQueue {
   // Refuses every push from now on and wakes the worker.
   void close();
   bool closed();
+  Depth depth();
   // Takes every request still queued, requester by requester.
   std::vector<Request> drain();
 
@@ -53,6 +60,7 @@ class RequestQueue {
   std::map<std::string, std::deque<Request>> waiting_;  // by requester
   std::deque<std::string> turns_;  // requesters with requests waiting, next first
   std::size_t size_ = 0;
+  std::size_t most_ = 0;
   std::size_t capacity_;
   std::size_t share_;  // requests one requester may have waiting
   bool republish_ = false;

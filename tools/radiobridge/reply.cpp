@@ -22,9 +22,16 @@ Json interimReply(const Request &request) {
   return reply(request, {{"command", request.name}, {"queued", true}});
 }
 
+std::string outcomeOf(const Json &reply) {
+  if (reply.value("ok", false)) return "ok";
+  const auto error = reply.find("error");
+  return error != reply.end() && error->is_object()
+             ? error->value("code", std::string(common::kCodeFailed))
+             : common::kCodeFailed;
+}
+
 std::string logEntry(const Request &request, const Json &reply, std::chrono::milliseconds took) {
-  const bool ok = reply.value("ok", false);
-  const std::string result = ok ? "ok" : reply["error"].value("code", std::string("failed"));
+  const std::string result = outcomeOf(reply);
   return "radio " + common::radioName(request.radio) + " " +
          (request.text.empty() ? "(empty)" : request.text) + ": " + result + " (" +
          std::to_string(took.count()) + " ms)";

@@ -28,6 +28,9 @@ Json reply(const Request &request, Json result);
 // never taken for the one final reply.
 Json interimReply(const Request &request);
 
+// A reply's outcome: "ok", or its error code ("failed" when it has none).
+std::string outcomeOf(const Json &reply);
+
 // "radio 20 set-freq 145.5M: ok (7 ms)"
 std::string logEntry(const Request &request, const Json &reply, std::chrono::milliseconds took);
 

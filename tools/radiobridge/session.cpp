@@ -23,11 +23,12 @@
 // radio's plain and per-user request topics with retain handling "never
 // send", "retain as published" (a retained request shows as one) and "no
 // local" (the empty message that clears a retained request does not come
-// back), publishes the status and raises the queue's republish flag; it also
-// reads the retained announcements under the discovery prefix for 2 s and
-// clears (an empty retained message) each one the discovery rule calls
-// stale. A connection refused for the user name or password is reported as
-// fatal, and so is another bridge serving the line.
+// back), publishes the status, the metrics and the line's announcements
+// and raises the queue's republish flag; it also reads the retained
+// announcements under the discovery prefix for 2 s and clears (an empty
+// retained message) each one the discovery rule calls stale. A connection
+// refused for the user name or password is reported as fatal, and so is
+// another bridge serving the line.
 #include "session.h"
 
 #include <mosquitto.h>
@@ -58,6 +59,7 @@ constexpr int kStatusOptions = MQTT_SUB_OPT_NO_LOCAL;
 constexpr int kStatusMarkerOptions = MQTT_SUB_OPT_NO_LOCAL | MQTT_SUB_OPT_SEND_RETAIN_NEW;
 constexpr auto kBusyLogPeriod = std::chrono::seconds(10);
 constexpr auto kClearWindow = std::chrono::seconds(2);  // for the retained announcements
+constexpr auto kMetricsPeriod = std::chrono::seconds(10);
 
 Incoming copyMessage(const mosquitto_message &message, const mosquitto_property *properties,
                      Clock::time_point received) {
@@ -163,11 +165,13 @@ struct Session::Callbacks {
 };
 
 Session::Session(SessionSettings settings, const common::Topics &topics, const Discovery &discovery,
-                 RequestQueue &queue, std::function<void(const std::string &)> fatal)
+                 RequestQueue &queue, Metrics &metrics,
+                 std::function<void(const std::string &)> fatal)
     : settings_(std::move(settings)),
       topics_(topics),
       discovery_(discovery),
       queue_(queue),
+      metrics_(metrics),
       fatal_(std::move(fatal)),
       backoff_(kFirstReconnect, kLastReconnect),
       busy_log_(kBusyLogPeriod, "requests answered busy"),
@@ -244,11 +248,15 @@ bool Session::waitToReconnect() {
   return !changed_.wait_for(lock, backoff_.next(), [this] { return quit_.load(); });
 }
 
-// What is due by the clock: the claim rule's next step, the end of the
-// announcements' clearing, the count of busy replies.
+// What is due by the clock: the claim rule's next step, the metrics, the
+// end of the announcements' clearing, the count of busy replies.
 void Session::tick() {
   const Clock::time_point now = Clock::now();
   carryOut(claim_.tick(now));
+  if (claim_.claimed() && now >= metrics_due_) {
+    publishMetrics();
+    metrics_due_ = now + kMetricsPeriod;
+  }
   if (clear_until_ && now >= *clear_until_) {
     clear_until_.reset();
     mosquitto_unsubscribe(client_, nullptr, discovery_.filter().c_str());
@@ -265,6 +273,8 @@ void Session::connected() {
   }
   reply_probe_ = true;
   backoff_.reset();
+  if (connected_before_) metrics_.brokerReconnected();
+  connected_before_ = true;
   broker_log_.change("broker connected");
   carryOut(claim_.connected());
 }
@@ -302,6 +312,11 @@ void Session::takeLine() {
                            nullptr);
   }
   publishStatus();
+  publishMetrics();
+  metrics_due_ = Clock::now() + kMetricsPeriod;
+  for (const Announcement &announcement : discovery_.lineAnnouncements()) {
+    publish(announcement.first, announcement.second);
+  }
   queue_.askRepublish();
   mosquitto_subscribe_v5(client_, nullptr, discovery_.filter().c_str(), common::kQos,
                          kStatusOptions, nullptr);
@@ -322,6 +337,7 @@ void Session::receive(const Incoming &message) {
   if (!taken.interim.is_null()) answer(taken.request.route, taken.interim);
   if (taken.outcome == Outcome::kQueued || taken.outcome == Outcome::kDropped) return;
   answer(taken.request.route, taken.reply);
+  metrics_.answered(taken.reply, Clock::now());
   const std::string entry = logEntry(taken.request, taken.reply, std::chrono::milliseconds(0));
   if (taken.outcome == Outcome::kBusy) return busy_log_.note(entry, Clock::now());
   logLine(entry);
@@ -332,6 +348,7 @@ void Session::stop() {
   stopping_ = true;
   claim_.stop();
   if (network_.joinable() && connected_ && claim_.claimed()) {
+    publishMetrics();
     const int mid = send(topics_.status(), payloadOf(offlineStatus(settings_.instance)), true,
                          common::kQos, {}, Kind::kStatus);
     std::unique_lock<std::mutex> lock(mutex_);

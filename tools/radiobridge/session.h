@@ -11,14 +11,16 @@
 // (claim.h): a line another live bridge serves is never claimed. Once it has
 // claimed the line it subscribes to the requests, publishes the retained
 // status (again at least once per keepalive, so a bridge that starts later
-// can tell it is alive) and asks the worker to republish the radios' state
-// and announcements; for 2 s it also reads the retained announcements and
-// clears those of this line that are announced no more.
+// can tell it is alive), the line's metrics (again every 10 s, and when it
+// stops) and announcements, and asks the worker to republish the radios'
+// state and announcements; for 2 s it also reads the retained
+// announcements and clears those of this line that are announced no more.
 // The worker publishes replies and state through the session too. A
 // publish the broker refuses is logged, once per kind of topic (status,
-// state, discovery, reply). session.cpp holds the connection and its
-// thread, publishing.cpp the publishes; they are the bridge's only files
-// that include mosquitto.h.
+// state, discovery, reply, metrics). The session counts the requests it
+// answers and its reconnects in the metrics. session.cpp holds the
+// connection and its thread, publishing.cpp the publishes; they are the
+// bridge's only files that include mosquitto.h.
 #ifndef RADIOBRIDGE_SESSION_H
 #define RADIOBRIDGE_SESSION_H
 
@@ -38,6 +40,7 @@
 #include "claim.h"
 #include "discovery.h"
 #include "log.h"
+#include "metrics.h"
 #include "queue.h"
 #include "request.h"
 
@@ -58,7 +61,7 @@ class Session {
   // (the broker refused the bridge's credentials, another bridge serves the
   // line).
   Session(SessionSettings settings, const common::Topics &topics, const Discovery &discovery,
-          RequestQueue &queue, std::function<void(const std::string &)> fatal);
+          RequestQueue &queue, Metrics &metrics, std::function<void(const std::string &)> fatal);
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
   ~Session();
@@ -93,7 +96,7 @@ class Session {
   struct Callbacks;
   friend struct Callbacks;
   // The kinds of topic whose refused publishes are logged, once each.
-  enum class Kind { kStatus, kState, kDiscovery, kReply };
+  enum class Kind { kStatus, kState, kDiscovery, kReply, kMetrics };
   struct Sent {  // a QoS 1 publish awaiting the broker's answer
     Kind kind;
     std::string topic;
@@ -109,6 +112,7 @@ class Session {
   void checkStatus();
   void takeLine();
   void publishStatus();
+  void publishMetrics();
   void receive(const Incoming &message);
   void announcementSeen(const std::string &topic, bool retained, bool empty);
   static std::string payloadOf(const Json &payload);
@@ -121,6 +125,7 @@ class Session {
   const common::Topics &topics_;
   const Discovery &discovery_;
   RequestQueue &queue_;
+  Metrics &metrics_;
   std::function<void(const std::string &)> fatal_;
   // The current connection's client: swapped by the network thread alone,
   // under client_mutex_, which other threads hold while they use it.
@@ -138,6 +143,8 @@ class Session {
   // The network thread's own: when it last ran and the status check's end
   // marker.
   Clock::time_point last_ran_;
+  bool connected_before_ = false;  // a connect is a reconnect
+  Clock::time_point metrics_due_;
   int marker_mid_ = -1;
   std::optional<Clock::time_point> clear_until_;  // reading announcements to clear
   std::mutex mutex_;                              // guards what follows

@@ -46,12 +46,13 @@ Upkeep::Outcome outcomeOf(int rc) {
 }  // namespace
 
 Worker::Worker(WorkerSettings settings, RequestQueue &queue, Session &session,
-               const common::Topics &topics, const Discovery &discovery)
+               const common::Topics &topics, const Discovery &discovery, Metrics &metrics)
     : settings_(std::move(settings)),
       queue_(queue),
       session_(session),
       topics_(topics),
       discovery_(discovery),
+      metrics_(metrics),
       device_(settings_.line.device),
       backoff_(kFirstReopen, kLastReopen) {
   for (int address : settings_.radios) {
@@ -130,6 +131,7 @@ void Worker::reopenLine() {
   std::string error;
   int code = 0;
   if (!openLine(error, code)) return loseLine(error, code);
+  metrics_.lineReopened();
   for (Radio &radio : radios_) {
     radio.upkeep.lineOpened();
     refresh(radio);
@@ -204,6 +206,7 @@ void Worker::serve(const Request &request) {
     ran = true;
   }
   session_.answer(request.route, result);
+  metrics_.answered(result, Clock::now());
   logLine(logEntry(request, result, since(start)));
   if (read_back != nullptr && line_open_) readInto(radio, read_back);
   if (ran) refresh(radio);
@@ -214,8 +217,10 @@ void Worker::serve(const Request &request) {
 // shows what it changed. Returns the library's result code.
 int Worker::exchange(Radio &radio, const common::Invocation &invocation, Json &result,
                      const char *&read_back) {
+  const Clock::time_point start = Clock::now();
   const int rc = common::runInvocation(line_->handle(), invocation,
                                        {radio.address, settings_.controller}, result);
+  metrics_.exchanged(start, Clock::now());
   const std::string name = common::commandName(invocation);
   radio.beat_at = Clock::now() + settings_.heartbeat;
   const std::string change = radio.upkeep.exchanged(name, outcomeOf(rc), readBackOf(name));

@@ -12,7 +12,9 @@
 // each radio the heartbeat period after its last exchange, and republishes
 // the state when the session asks (after every claim of the line), with
 // the radios' dashboard announcements, which it publishes again whenever a
-// radio's version text or the readers it lacks change.
+// radio's version text or the readers it lacks change. It counts each
+// exchange's time on the line, the requests it answers and the line's
+// reopens in the metrics.
 #ifndef RADIOBRIDGE_WORKER_H
 #define RADIOBRIDGE_WORKER_H
 
@@ -26,6 +28,7 @@
 #include "discovery.h"
 #include "locked_line.h"
 #include "log.h"
+#include "metrics.h"
 #include "queue.h"
 #include "radio_state.h"
 #include "request.h"
@@ -44,7 +47,7 @@ struct WorkerSettings {
 class Worker {
  public:
   Worker(WorkerSettings settings, RequestQueue &queue, Session &session,
-         const common::Topics &topics, const Discovery &discovery);
+         const common::Topics &topics, const Discovery &discovery, Metrics &metrics);
 
   // Opens the line before the worker runs; false with `error` ("device
   // busy: …") when another program holds it or the line cannot run at the
@@ -88,6 +91,7 @@ class Worker {
   Session &session_;
   const common::Topics &topics_;
   const Discovery &discovery_;
+  Metrics &metrics_;
   std::vector<Radio> radios_;
   std::map<std::string, common::Invocation> readers_;
   std::optional<common::LockedLine> line_;
