@@ -83,6 +83,7 @@ void describeOptions(CLI::App &app, Options &options) {
                  "bus address of the radio, decimal or 0x hex; 0 sends setters to all radios; "
                  "repeated, diff and apply run on each radio in turn")
       ->type_name("ADDR")
+      ->allow_extra_args(false)
       ->default_str(common::addressText(RADIOLINE_RADIO_ADDRESS));
   app.add_flag("--json", options.json, "print one JSON object per command, and per failure");
   app.add_flag("--version", options.version, "print radioctl's version and exit");
@@ -94,7 +95,8 @@ void describeOptions(CLI::App &app, Options &options) {
       app.add_option("--line", options.lines,
                      "the bridge's name of the line; repeated, diff and apply run on each line "
                      "at once")
-          ->type_name("LINE");
+          ->type_name("LINE")
+          ->allow_extra_args(false);
   broker->needs(line);
   common::describeLogin(app, remote.bridge);
   app.get_option("--user")->needs(broker);
