@@ -54,16 +54,16 @@ TEST(Profile, SchemaFileAgreesWithTheKeyTable) {
       expectAgrees(schema, node.at("items"), key);
     }
   }
-  const auto namesOf = [](const Json &object) {
+  const auto names_of = [](const Json &object) {
     std::vector<std::string> found;
     for (const auto &item : object.items()) found.push_back(item.key());
     std::sort(found.begin(), found.end());
     return found;
   };
   for (auto *list : {&names, &channel, &kept}) std::sort(list->begin(), list->end());
-  EXPECT_EQ(namesOf(properties), names);
+  EXPECT_EQ(names_of(properties), names);
   const Json channels = properties.at("channels").at("items");
-  EXPECT_EQ(namesOf(channels.at("properties")), channel);
+  EXPECT_EQ(names_of(channels.at("properties")), channel);
   expectAgrees(schema, channels.at("properties").at("slot"), *common::findProfileKey("mode"));
   Json enumerated = properties.at("radio").at("properties").at("set_by_bridge").at("items")["enum"];
   std::sort(enumerated.begin(), enumerated.end());
@@ -120,13 +120,13 @@ TEST(Profile, ApplySetsSlotsFirstAndLeavesWhatIsAlreadySo) {
           "rx_tone":100,"channels":[{"slot":7,"offset":-600000},{"slot":2,"frequency":1,"tx_tone":88.5}]})";
   // The radio holds the config; the channel sets the offset the profile wants; no split read.
   const Json readings{{"config", {1, 2}}, {"offset", 0}, {"codeplug", Json(std::vector<int>(16))}};
+  std::string codeplug = "codeplug s set-codeplug";
+  for (int n = 0; n < 15; ++n) codeplug += " 0x00";
   EXPECT_EQ(planOf(profile, readings, std::nullopt),
-            (std::vector<std::string>{
-                "channel 2 s set-mode 2; set-freq 1; set-pl 88.5; store-vfo;",
-                "channel 7 s set-mode 7; set-offset -600000; store-vfo;", "mode l at 7",
-                "rx_tone s set-pl 100.0 --rx;", "offset u", "config u",
-                "codeplug s set-codeplug 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 0x00 "
-                "0x00 0x00 0x00 0x00 0x01; | get-codeplug"}));
+            (std::vector<std::string>{"channel 2 s set-mode 2; set-freq 1; set-pl 88.5; store-vfo;",
+                                      "channel 7 s set-mode 7; set-offset -600000; store-vfo;",
+                                      "mode l at 7", "rx_tone s set-pl 100.0 --rx;", "offset u",
+                                      "config u", codeplug + " 0x01; | get-codeplug"}));
   EXPECT_EQ(planOf(R"({"channels":[{"slot":4}],"split":{"tx":1,"rx":-1}})", {}, 9),
             (std::vector<std::string>{"channel 4 s set-mode 4; store-vfo;", "mode s set-mode 9;",
                                       "split s set-split 1 -1;"}));

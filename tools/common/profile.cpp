@@ -87,8 +87,7 @@ bool readBytes(const ProfileKey &key, const Json &json, const std::string &path,
 
 std::optional<Setting> readAt(const ProfileKey &key, const Json &json, const std::string &path,
                               std::string &problem) {
-  Setting setting;
-  setting.key = &key;
+  Setting setting{&key, {}, Json()};
   bool read = false;
   switch (key.shape) {
     case Shape::kNumber:
@@ -163,11 +162,9 @@ std::optional<Channel> readChannel(const Json &json, const std::string &path,
     return std::nullopt;
   }
   if (!checkNames(json, channelNames(), path, problem)) return std::nullopt;
-  Channel channel;
   const auto slot = readNumber(K::kMode, json.at("slot"), path + ".slot", problem);
   if (!slot) return std::nullopt;
-  channel.slot = *slot;
-  channel.json = {{"slot", *slot}};
+  Channel channel{*slot, {}, {{"slot", *slot}}};
   for (const ProfileKey &key : profileKeys()) {
     if (!key.in_channel || !json.contains(key.name)) continue;
     const auto setting = readAt(key, json.at(key.name), path + "." + key.name, problem);

@@ -32,22 +32,22 @@ using common::Json;
 using What = ProfileRequest::What;
 
 struct ProfileCommand {
-  What what;
   const char *name;
   const char *file_help;  // nullptr: FILE is optional
-  bool dry_run;
   const char *help;
+  What what;
+  bool dry_run;
 };
 
 constexpr ProfileCommand kProfileCommands[] = {
-    {What::kSave, "save", nullptr, false,
-     "write what the radio reports as a profile to FILE, or to standard output"},
-    {What::kDiff, "diff", "the profile", false,
-     "show where the radio differs from the profile; exit 1 when it does"},
-    {What::kApply, "apply", "the profile", true,
-     "set what differs from the profile, reading back what can be read"},
-    {What::kImport, "import-csv", "the channel table", false,
-     "write the profile of a channel table in CSV to standard output"},
+    {"save", nullptr, "write what the radio reports as a profile to FILE, or to standard output",
+     What::kSave, false},
+    {"diff", "the profile", "show where the radio differs from the profile; exit 1 when it does",
+     What::kDiff, false},
+    {"apply", "the profile", "set what differs from the profile, reading back what can be read",
+     What::kApply, true},
+    {"import-csv", "the channel table",
+     "write the profile of a channel table in CSV to standard output", What::kImport, false},
 };
 
 const ProfileCommand *findProfileCommand(const std::string &word) {
@@ -149,11 +149,12 @@ Json radioObject(const RadioLink &link) {
 }
 
 RadioReport reportOf(const RadioLink &link) {
-  RadioReport report;
-  report.heading = "radio " + common::addressText(link.radio) +
-                   (link.line.empty() ? "" : " on line " + link.line);
-  report.object = radioObject(link);
-  return report;
+  return {"radio " + common::addressText(link.radio) +
+              (link.line.empty() ? "" : " on line " + link.line),
+          {},
+          {},
+          radioObject(link),
+          common::kExitOk};
 }
 
 RadioReport failed(RadioReport report, const Json &failure) {
@@ -366,7 +367,7 @@ std::vector<RadioReport> runThroughBridges(const ProfileRequest &request,
                     [remote] { return remote->retainedState(); }});
       Json failure;
       reached.push_back(remote->open(failure));
-      reports.push_back(reached.back() ? RadioReport() : unreachable(link, failure));
+      reports.push_back(reached.back() ? reportOf(link) : unreachable(link, failure));
     }
   }
   std::vector<std::thread> threads;
