@@ -89,6 +89,7 @@ TEST(Profile, BadProfileIsRefusedNamingTheKey) {
        R"(radio.set_by_bridge[1]: "mode" is listed twice)"},
       {R"({"radio":{"set_by_bridge":["offset"]}})",
        R"(radio.set_by_bridge[0]: "offset" is not a key a bridge keeps)"},
+      {R"({"radio":{"version":1}})", "radio.version: needs text"},
       {"[]", "a profile is a JSON object, not []"},
   };
   for (const auto &[text, problem] : rows) {
@@ -96,6 +97,21 @@ TEST(Profile, BadProfileIsRefusedNamingTheKey) {
     EXPECT_FALSE(common::readProfile(Json::parse(text), said)) << text;
     EXPECT_EQ(said, problem);
   }
+}
+
+TEST(Profile, DiffShowsSignedHertzAndHexBytes) {
+  std::string problem;
+  const auto profile = common::readProfile(
+      Json::parse(R"({"config":[1,2],"frequency":1,"offset":600000,"split":{"tx":100,"rx":-100}})"),
+      problem);
+  std::string lines;
+  for (const common::Difference &difference : common::differences(
+           *profile, {{"offset", -600000}, {"split", {{"tx", 0}, {"rx", 0}}}, {"config", {0, 0}}}))
+    lines += common::differenceLine(difference) + "\n";
+  EXPECT_EQ(lines,
+            "config: radio 00 00, profile 01 02\nfrequency: cannot be read, would be set\n"
+            "offset: radio -600000 Hz, profile +600000 Hz\n"
+            "split: radio tx 0 Hz rx 0 Hz, profile tx +100 Hz rx -100 Hz\n");
 }
 
 // The plan as lines: "KEY ACTION COMMAND; COMMAND" with the read-back after a "|".
@@ -205,6 +221,7 @@ TEST(ProfileRun, ProfilesGoThroughSaveDiffAndApply) {
       {kChannels, 1, 0, "channel 1: set\nchannel 3: set\nmode: left at slot 3\n"},
       {R"({"offset":1,"colour":"red"})", 2, 2, ""},
       {R"({"offset":1,"split":{"tx":0,"rx":0.5}})", 2, 2, ""},
+      {"{\"offset\":1", 2, 2, ""},
   };
   for (const auto &[profile, diffs, applies, said] : rows) {
     const std::string file = files.write("p.json", profile);
@@ -293,6 +310,8 @@ TEST(ProfileRun, BridgesApplyOnTwoLinesAtOnce) {
             Json({"mode", "frequency", "duplex", "rx_tone"}));
   EXPECT_EQ(saved.at("offset"), 600000);
   EXPECT_EQ(saved.at("rx_tone"), 67.0);
+  // What the bridge kept reads back as a profile: the frequency cannot be read (1), no usage (2).
+  EXPECT_EQ(through({"diff", files.write("saved.json", saved.dump())}).status, 1);
 }
 #endif
 
