@@ -2,11 +2,12 @@
 # Installs what belongs to the whole tree rather than to one folder's
 # build (each folder's CMakeLists installs what it builds): a CMake package
 # (find_package(radioline) gives radioline::radioline), a pkg-config file
-# (radioline.pc), radioctl's bash completion, the README and the guides
-# with the example broker files, and the bridge's systemd unit, and sets
-# where the installed programs find the library. The programs and
-# radioline.pc find the rest of the tree relative to themselves, so a tree
-# installed into any prefix, or moved as a whole, works as it is.
+# (radioline.pc), radioctl's bash completion, the profile schema, the
+# README and the guides with the example broker files, and the bridge's
+# systemd unit, and sets where the installed programs find the library.
+# The programs and radioline.pc find the rest of the tree relative to
+# themselves, so a tree installed into any prefix, or moved as a whole,
+# works as it is.
 include(CMakePackageConfigHelpers)
 
 # The installed programs load the shared library from the library directory
@@ -42,6 +43,11 @@ if(RADIOLINE_TOOLS)
   install(FILES ${PROJECT_SOURCE_DIR}/completion/radioctl
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 endif()
+
+# The rules of a radio profile as a JSON Schema, for the Python package, the
+# panel and anyone who writes profiles for radioctl.
+install(FILES ${PROJECT_SOURCE_DIR}/schema/profile.schema.json
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/radioline)
 
 # The README, the guides in docs/ beside it as in the source tree (so the
 # links between them hold) with the panel's screenshot, and the broker's

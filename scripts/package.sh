@@ -44,7 +44,7 @@ must_runtime=(
   "usr/lib/python3/dist-packages/radioline/__init__\.py"
   usr/share/man/man1/radioctl.1.gz usr/share/man/man1/radiosim.1.gz
   usr/share/man/man1/radioprobe.1.gz usr/share/man/man8/radiobridge.8.gz
-  usr/share/bash-completion/completions/radioctl
+  usr/share/bash-completion/completions/radioctl usr/share/radioline/profile.schema.json
   usr/share/radioline/panel/index.html usr/share/radioline/panel/panel.css
   usr/share/radioline/panel/values.js usr/share/radioline/panel/panel.js
   usr/share/radioline/panel/favicon.png usr/share/radioline/panel/mqtt.min.js

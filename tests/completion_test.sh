@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # radioctl's bash completion, driven as bash drives it: options and command
-# names as --help lists them, paths after -d, --rx after set-pl only, and
+# names as --help lists them, paths after -d and the profile commands,
+# --rx after set-pl only, --dry-run after apply, and
 # nothing where a command's value is due.
 # Usage: completion_test.sh RADIOCTL COMPLETION_FILE
 set -euo pipefail
@@ -42,6 +43,8 @@ check "$completion" -d "${completion%?}"
 check "$completion" --broker host --cafile "${completion%?}"
 check $'--help\n--rx' set-pl 88.5 -
 check --help set-freq 145.5M -
+check "$completion" apply "${completion%?}"
+check $'--dry-run\n--help' apply club.json -
 check "" set-freq ''
 check "" - ''
 exit "$status"

@@ -16,7 +16,8 @@ cmake --install "$build" --prefix "$prefix" >/dev/null
 pc=$(find "$prefix" -name radioline.pc)
 libdir=${pc%/pkgconfig/radioline.pc}
 ls "$libdir"/libradioline.a "$libdir"/libradioline.so "$prefix/bin/radioprobe" >/dev/null
-ls "$prefix"/share/doc/radioline/{README.md,docs/sharing.md,examples/radioline.conf,examples/radioline.acl} >/dev/null
+ls "$prefix"/share/doc/radioline/{README.md,docs/sharing.md,examples/radioline.conf,examples/radioline.acl} \
+  "$prefix"/share/radioline/profile.schema.json >/dev/null
 for program in "$prefix"/bin/*; do
   env -u LD_LIBRARY_PATH "$program" --version >/dev/null || { echo "$program does not run"; exit 1; }
 done

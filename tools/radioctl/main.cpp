@@ -26,6 +26,7 @@
 #include "line_options.h"
 #include "locked_line.h"
 #include "output.h"
+#include "profiles.h"
 #include "remote.h"
 #include "run.h"
 #include "text.h"
@@ -38,7 +39,8 @@ using common::ValueKind;
 
 struct Options {
   common::LineTexts line;
-  std::string radio = common::addressText(RADIOLINE_RADIO_ADDRESS);
+  std::vector<std::string> radios;  // none given: the default address
+  std::vector<std::string> lines;
   bool json = false;
   bool version = false;
   radioctl::RemoteOptions remote;
@@ -47,7 +49,9 @@ struct Options {
 // The options as checked numbers.
 struct Settings {
   common::LineSettings line;
-  common::Addresses addresses{};
+  common::Addresses addresses{};  // the first radio's
+  std::vector<int> radios;
+  std::vector<common::BrokerOptions> bridges;  // one a line, with --broker
 };
 
 std::string about() {
@@ -73,20 +77,26 @@ class Usage : public CLI::Formatter {
 void describeOptions(CLI::App &app, Options &options) {
   app.prefix_command();
   app.formatter(std::make_shared<Usage>());
-  app.footer(common::commandSummary());
+  app.footer(common::commandSummary() + "\n" + radioctl::profileSummary());
   common::describeLineOptions(app, options.line, "radioctl");
-  app.add_option("--radio", options.radio,
-                 "bus address of the radio, decimal or 0x hex; 0 sends setters to all radios")
+  app.add_option("--radio", options.radios,
+                 "bus address of the radio, decimal or 0x hex; 0 sends setters to all radios; "
+                 "repeated, diff and apply run on each radio in turn")
       ->type_name("ADDR")
-      ->capture_default_str();
+      ->allow_extra_args(false)
+      ->default_str(common::addressText(RADIOLINE_RADIO_ADDRESS));
   app.add_flag("--json", options.json, "print one JSON object per command, and per failure");
   app.add_flag("--version", options.version, "print radioctl's version and exit");
   radioctl::RemoteOptions &remote = options.remote;
   CLI::Option *broker =
       app.add_option("--broker", remote.broker, "run through a bridge at this MQTT broker")
           ->type_name("HOST[:PORT]");
-  CLI::Option *line = app.add_option("--line", remote.bridge.line, "the bridge's name of the line")
-                          ->type_name("LINE");
+  CLI::Option *line =
+      app.add_option("--line", options.lines,
+                     "the bridge's name of the line; repeated, diff and apply run on each line "
+                     "at once")
+          ->type_name("LINE")
+          ->allow_extra_args(false);
   broker->needs(line);
   common::describeLogin(app, remote.bridge);
   app.get_option("--user")->needs(broker);
@@ -121,23 +131,39 @@ std::optional<Settings> readSettings(Options &options, const CLI::App &app, Json
     }
   }
   std::string problem;
+  if (options.radios.empty())
+    options.radios.push_back(common::addressText(RADIOLINE_RADIO_ADDRESS));
   if (!common::readLineOptions(options.line, settings.line, settings.addresses.controller,
-                               problem) ||
-      !common::readOption("--radio", options.radio, ValueKind::kAddress, settings.addresses.radio,
-                          problem)) {
+                               problem)) {
     failure = usage(problem);
     return std::nullopt;
   }
+  for (const std::string &text : options.radios) {
+    int radio = 0;
+    if (!common::readOption("--radio", text, ValueKind::kAddress, radio, problem)) {
+      failure = usage(problem);
+      return std::nullopt;
+    }
+    settings.radios.push_back(radio);
+  }
+  settings.addresses.radio = settings.radios.front();
   settings.line.radio = settings.addresses.radio;
   settings.line.trace = options.line.trace ? traceLine : nullptr;
   if (app.count("--device") > 0 && options.line.device.empty()) {
     failure = usage("--device '' names no device");
     return std::nullopt;
   }
-  problem = remote ? radioctl::readRemote(options.remote, settings.addresses.radio) : std::string();
-  if (!problem.empty()) {
-    failure = usage(problem);
-    return std::nullopt;
+  for (const std::string &line : options.lines) {
+    radioctl::RemoteOptions bridge = options.remote;
+    bridge.bridge.line = line;
+    for (int radio : settings.radios) {
+      problem = radioctl::readRemote(bridge, radio);
+      if (!problem.empty()) {
+        failure = usage(problem);
+        return std::nullopt;
+      }
+    }
+    settings.bridges.push_back(bridge.bridge);
   }
   return settings;
 }
@@ -165,6 +191,54 @@ int show(const std::string &text) {
   return radioctl::printOutput(text) ? common::kExitOk : common::kExitFailed;
 }
 
+// Runs a profile command on every radio the options name; returns the
+// worst status.
+int runProfiles(const std::vector<std::string> &words, const Settings &settings, bool json) {
+  radioctl::ProfileRequest request;
+  Json failure;
+  switch (radioctl::readProfileRequest(words, request, failure)) {
+    case common::Plan::Outcome::kHelp:
+      return show(failure.get<std::string>());
+    case common::Plan::Outcome::kUsage:
+      return report(failure, json, common::kExitUsage);
+    case common::Plan::Outcome::kRun:
+      break;
+  }
+  if (request.what == radioctl::ProfileRequest::What::kImport) {
+    return radioctl::importCsv(request.file, json);
+  }
+  const std::size_t lines = std::max<std::size_t>(settings.bridges.size(), 1);
+  const bool many = settings.radios.size() * lines > 1;
+  if (request.what == radioctl::ProfileRequest::What::kSave && many) {
+    return report(usage("save reads one radio: give --radio and --line once"), json,
+                  common::kExitUsage);
+  }
+  // Every profile command reads from each radio, as the version reader does.
+  const common::Invocation reader = common::planLine("version").invocations.front();
+  for (int radio : settings.radios) {
+    const std::string problem =
+        common::addressProblem(reader, {radio, settings.addresses.controller});
+    if (!problem.empty()) return report(usage(problem), json, common::kExitUsage);
+  }
+  if (!settings.bridges.empty()) {
+    return radioctl::printReports(
+        radioctl::runThroughBridges(request, settings.bridges, settings.radios), json, many);
+  }
+  common::LockedLine line;
+  std::string error;
+  if (!line.open(settings.line, error)) {
+    return report(common::failureObject("", line.failureCode(), line.failureErrno(), error), json,
+                  common::kExitFailed);
+  }
+  std::vector<radioctl::RadioReport> reports;
+  for (int radio : settings.radios) {
+    const common::Addresses addresses{radio, settings.addresses.controller};
+    reports.push_back(
+        radioctl::runProfile(request, {radio, "", radioctl::onLine(line.handle(), addresses), {}}));
+  }
+  return radioctl::printReports(reports, json, many);
+}
+
 int run(int argc, char **argv) {
   Options options;
   // Known before the options are read, so that a problem with them is JSON too.
@@ -184,6 +258,13 @@ int run(int argc, char **argv) {
   if (!settings) return report(failure, json, common::kExitUsage);
 
   const std::vector<std::string> words = app.remaining();
+  if (!words.empty() && radioctl::isProfileCommand(words.front())) {
+    return runProfiles(words, *settings, json);
+  }
+  if (settings->radios.size() > 1 || settings->bridges.size() > 1) {
+    return report(usage("--radio and --line are given more than once only for diff and apply"),
+                  json, common::kExitUsage);
+  }
   const bool script = words.size() == 1 && words.front() == "-";
   std::string input;
   if (script) input.assign(std::istreambuf_iterator<char>(std::cin), {});
@@ -198,7 +279,7 @@ int run(int argc, char **argv) {
   }
   if (plan.invocations.empty()) return common::kExitOk;
   if (app.count("--broker") > 0) {
-    radioctl::Remote remote(options.remote.bridge, settings->addresses.radio);
+    radioctl::Remote remote(settings->bridges.front(), settings->addresses.radio);
     if (!remote.open(failure)) return report(failure, json, common::kExitFailed);
     return radioctl::runPlan(plan.invocations, json,
                              [&remote](const common::Invocation &invocation, Json &result) {

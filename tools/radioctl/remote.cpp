@@ -92,6 +92,11 @@ struct Remote::Callbacks {
       remote.status_seen_ = true;
       return;
     }
+    if (message->topic == remote.state_topic_) {
+      remote.state_ = payload;
+      remote.state_seen_ = true;
+      return;
+    }
     void *data = nullptr;
     uint16_t length = 0;
     if (mosquitto_property_read_binary(properties, MQTT_PROP_CORRELATION_DATA, &data, &length,
@@ -265,6 +270,14 @@ bool Remote::run(const Invocation &invocation, Json &result) {
     result = unanswered(invocation, rc);
   }
   return result.value("ok", false);
+}
+
+Json Remote::retainedState() {
+  state_topic_ = topics_.state(radio_);
+  if (!subscribe(state_topic_)) return nullptr;
+  waitFor([this] { return state_seen_; }, kStatusWait);
+  const Json state = Json::parse(state_, nullptr, false);
+  return state.is_object() ? state : Json();
 }
 
 // The failure of a request that got no final reply: the wait ended

@@ -84,6 +84,10 @@ class Remote {
   // a failure object; returns whether the command succeeded.
   bool run(const common::Invocation &invocation, common::Json &result);
 
+  // The radio's state as the bridge retains it (what it last set among
+  // it), or null when none comes within kStatusWait.
+  common::Json retainedState();
+
  private:
   struct Callbacks;
   friend struct Callbacks;
@@ -112,6 +116,9 @@ class Remote {
   int granted_ = -1;       // the last subscription's granted QoS or reason code
   std::string status_;     // the line's status, empty while none came
   bool status_seen_ = false;
+  std::string state_topic_;  // the radio's state, once retainedState() asked for it
+  std::string state_;
+  bool state_seen_ = false;
   int sent_ = 0;           // correlation number of the last request sent
   int publish_code_ = -1;  // the broker's answer to that request
   int publish_mid_ = -1;
