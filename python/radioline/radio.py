@@ -21,9 +21,9 @@ import os
 import sys
 import threading
 import weakref
-from typing import Any, Optional, Tuple, Union
+from typing import Any, List, Optional, Tuple, Union
 
-from . import _native
+from . import _native, profile
 from .errors import error_for
 
 DEFAULT_BAUD = 19200
@@ -286,6 +286,36 @@ class Radio:
         tx, rx = ctypes.c_long(), ctypes.c_long()
         self._read("get_vco_split", "getvcosplitfreq", ctypes.byref(tx), ctypes.byref(rx))
         return tx.value, rx.value
+
+    def save(self) -> dict:
+        """Reads the radio's profile: its version under "radio", offset, split, config, codeplug."""
+        return profile.save(self)
+
+    def diff(self, wanted: dict) -> List[dict]:
+        """What differs between the profile `wanted` and the radio, one entry per key.
+
+        In the profile's order: {"key": "offset", "radio": -600000, "profile":
+        600000} for a readable key that differs, {"key": "frequency",
+        "readable": False, "profile": ...} for one the radio cannot report
+        ("channel 3" for each channel). Empty when nothing differs. A bad
+        profile raises ValueError naming the key, before anything is sent.
+        """
+        return profile.diff(self, wanted)
+
+    def apply(self, wanted: dict, dry_run: bool = False) -> dict:
+        """Sets what the profile `wanted` holds and the radio does not; the per-key results.
+
+        Order: the channels by slot (select the slot, set the channel's
+        values, store the VFO), the mode (or, when the profile has channels
+        but no mode, "left at slot N"), frequency, duplex, tones, offset,
+        split, config, codeplug. A readable key already right is
+        "unchanged" and not sent; one set is read back. Returns {"ok": bool,
+        "keys": [{"key": ..., "result": "set" | "unchanged" | "failed",
+        "error": ...}], "applied": [keys set]}: the run stops at the first
+        failure. dry_run=True reads but sets nothing ("would set"). A bad
+        profile raises ValueError naming the key, before anything is sent.
+        """
+        return profile.apply(self, wanted, dry_run)
 
 
 def open(device: PathArg, baud: int = DEFAULT_BAUD, radio: int = DEFAULT_RADIO,
