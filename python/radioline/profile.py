@@ -11,13 +11,15 @@ right alone, reads back each one it sets, and stops at the first failure,
 saying what it applied before it."""
 from __future__ import annotations
 
-from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, Optional, Tuple
+from typing import TYPE_CHECKING, Any, Callable, Dict, Iterator, List, NamedTuple, Optional, Tuple
 
 from . import schema
 from .errors import RadioError
 
 if TYPE_CHECKING:
     from .radio import Radio
+
+Setter = Callable[["Radio", Any], None]
 
 
 def _signed(hertz: int) -> str:
@@ -28,12 +30,12 @@ def _hex_bytes(data: Any) -> str:
     return " ".join(f"{int(byte):02x}" for byte in data)
 
 
-class _Readable:
+class _Readable(NamedTuple):
     """A key the radio reports: how it is read and set, and how its value is written."""
 
-    def __init__(self, read: Callable[[Radio], Any], write: Callable[[Radio, Any], None],
-                 shown: Callable[[Any], str]) -> None:
-        self.read, self.write, self.shown = read, write, shown
+    read: Callable[["Radio"], Any]
+    write: Setter
+    shown: Callable[[Any], str]
 
 
 _READABLE: Dict[str, _Readable] = {
@@ -49,7 +51,7 @@ _READABLE: Dict[str, _Readable] = {
 }
 
 # The setters of the keys the radio cannot report, in the order a channel and a profile set them.
-_VFO: Dict[str, Callable[[Radio, Any], None]] = {
+_VFO: Dict[str, Setter] = {
     "frequency": lambda radio, hertz: radio.set_frequency(int(hertz)),
     "duplex": lambda radio, code: radio.set_duplex(int(code)),
     "tx_tone": lambda radio, hertz: radio.set_pl_tone(hertz),
@@ -58,45 +60,57 @@ _VFO: Dict[str, Callable[[Radio, Any], None]] = {
 }
 _ORDER = ("frequency", "duplex", "tx_tone", "rx_tone", "offset", "split", "config", "codeplug")
 
-Step = Tuple[str, Optional[Callable[["Radio"], None]], Optional[_Readable], Any]
+
+class _ReadBack(Exception):
+    """A value read back is not the one set."""
 
 
-def checked(profile: Any) -> dict:
-    """`profile` itself once the schema finds nothing wrong; else ValueError naming the key."""
+def _plain(value: Any) -> Any:
+    """`value` with its tuples as lists, as JSON would hold it, in a copy of its own."""
+    if isinstance(value, (list, tuple)):
+        return [_plain(item) for item in value]
+    return {key: _plain(item) for key, item in value.items()} if isinstance(value, dict) else value
+
+
+def checked(profile: Any, radio: Radio) -> dict:
+    """A copy of `profile` once the schema finds nothing wrong; else ValueError naming the key.
+
+    A profile with readable keys needs replies, so a broadcast radio is refused.
+    """
     found = schema.problem(profile)
     if found:
         raise ValueError(found)
-    return profile
+    if radio.radio == 0 and any(key in _READABLE for key in profile):
+        raise ValueError("a profile with readable keys needs replies, "
+                         "and radio address 0 is a broadcast")
+    return _plain(profile)
 
 
-def _channel(channel: dict) -> Callable[[Radio], None]:
-    def program(radio: Radio) -> None:
-        radio.select_mode(int(channel["slot"]))
-        for key, write in _VFO.items():
-            if key in channel:
-                write(radio, channel[key])
-        radio.store_vfo()
-    return program
+def _program(radio: Radio, channel: dict) -> None:
+    """Stores a channel into its slot: select it, set the channel's values, store the VFO."""
+    radio.select_mode(int(channel["slot"]))
+    for key, write in _VFO.items():
+        if key in channel:
+            write(radio, channel[key])
+    radio.store_vfo()
 
 
-def _steps(profile: dict) -> Iterator[Step]:
+def _steps(profile: dict) -> Iterator[Tuple[str, Optional[Setter], Optional[_Readable], Any]]:
     """The keys to apply in a safe order: (key, setter, how it reads, the value wanted).
 
     A profile with channels and no mode leaves the last channel's slot
     selected: no setter, and that slot as the value."""
     channels = sorted(profile.get("channels", ()), key=lambda channel: channel["slot"])
     for channel in channels:
-        yield f"channel {channel['slot']}", _channel(channel), None, channel
+        yield f"channel {channel['slot']}", _program, None, channel
     if "mode" in profile:
-        yield "mode", (lambda radio: radio.select_mode(int(profile["mode"]))), None, profile["mode"]
-    elif channels:  # the slot selected before is not known: the last channel's stays
+        yield "mode", lambda radio, slot: radio.select_mode(int(slot)), None, profile["mode"]
+    elif channels:
         yield "mode", None, None, channels[-1]["slot"]
     for key in _ORDER:
         if key in profile:
             readable = _READABLE.get(key)
-            write = readable.write if readable else _VFO[key]
-            yield key, (lambda radio, write=write, value=profile[key]: write(radio, value)), \
-                readable, profile[key]
+            yield key, readable.write if readable else _VFO[key], readable, profile[key]
 
 
 def save(radio: Radio) -> dict:
@@ -110,9 +124,8 @@ def save(radio: Radio) -> dict:
 
 def diff(radio: Radio, profile: Any) -> List[dict]:
     """The keys of `profile` that differ on the radio or cannot be read, in the profile's order."""
-    _refuse_broadcast(radio, checked(profile))
     entries = []
-    for key, wanted in profile.items():
+    for key, wanted in checked(profile, radio).items():
         if key == "channels":
             entries += [{"key": f"channel {channel['slot']}", "readable": False, "profile": channel}
                         for channel in wanted]
@@ -125,20 +138,14 @@ def diff(radio: Radio, profile: Any) -> List[dict]:
     return entries
 
 
-def _refuse_broadcast(radio: Radio, profile: dict) -> None:
-    if radio.radio == 0 and any(key in _READABLE for key in profile):
-        raise ValueError("a profile with readable keys needs replies, "
-                         "and radio address 0 is a broadcast")
-
-
-def _run(radio: Radio, setter: Callable[[Radio], None], readable: Optional[_Readable],
-         wanted: Any, dry_run: bool) -> str:
+def _run(radio: Radio, write: Setter, readable: Optional[_Readable], wanted: Any,
+         dry_run: bool) -> str:
     """Sets one key unless a reading shows it already holds; its result, or RadioError."""
     if readable and readable.read(radio) == wanted:
         return "unchanged"
     if dry_run:
         return "would set"
-    setter(radio)
+    write(radio, wanted)
     if readable:
         back = readable.read(radio)
         if back != wanted:
@@ -146,21 +153,16 @@ def _run(radio: Radio, setter: Callable[[Radio], None], readable: Optional[_Read
     return "set"
 
 
-class _ReadBack(Exception):
-    """A value read back is not the one set."""
-
-
 def apply(radio: Radio, profile: Any, dry_run: bool = False) -> dict:
     """Applies `profile`: {"ok": ..., "keys": [{"key": ..., "result": ...}], "applied": [...]}."""
-    _refuse_broadcast(radio, checked(profile))
     keys: List[dict] = []
     applied: List[str] = []
-    for key, setter, readable, wanted in _steps(profile):
-        if setter is None:
+    for key, write, readable, wanted in _steps(checked(profile, radio)):
+        if write is None:
             keys.append({"key": key, "result": f"{'would be left' if dry_run else 'left'} at slot {wanted}"})
             continue
         try:
-            result = _run(radio, setter, readable, wanted, dry_run)
+            result = _run(radio, write, readable, wanted, dry_run)
         except (RadioError, _ReadBack) as failure:
             keys.append({"key": key, "result": "failed", "error": str(failure)})
             return {"ok": False, "keys": keys, "applied": applied}
