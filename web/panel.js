@@ -366,7 +366,11 @@
     } catch (error) {
       throw new Error(`${file.name} is not JSON: ${error.message}`);
     }
-    schema = schema || await (await fetch('profile.schema.json')).json();
+    if (!schema) {
+      const response = await fetch('profile.schema.json');
+      if (!response.ok) throw new Error(`the profile schema did not load: ${response.status} ${response.statusText}`);
+      schema = await response.json();
+    }
     const problem = RadioProfile.problem(schema, profile);
     if (problem) throw new Error(`${file.name}: ${problem}`);
     const target = chosen();

@@ -72,6 +72,12 @@ async function press(button, fields = {}) {
   await page.getByRole('button', { name: button }).click();
 }
 
+// Chooses a file holding `profile` for Apply profile.
+async function choose(name, profile) {
+  const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.getByRole('button', { name: 'Apply profile' }).click()]);
+  await chooser.setFiles({ name, mimeType: 'application/json', buffer: Buffer.from(JSON.stringify(profile)) });
+}
+
 before(async () => {
   [mqttPort, port] = [await freePort(), await freePort()];
   origin = `http://127.0.0.1:${port}`;
@@ -186,10 +192,6 @@ test('saves the radio as a profile file', async () => {
 
 test('applies a profile file once its differences are shown', async () => {
   const report = () => page.getByRole('list', { name: 'Profile report' }).getByRole('listitem').allTextContents();
-  const choose = async (name, profile) => {
-    const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.getByRole('button', { name: 'Apply profile' }).click()]);
-    await chooser.setFiles({ name, mimeType: 'application/json', buffer: Buffer.from(JSON.stringify(profile)) });
-  };
   await choose('bad.json', { offset: '600k' });
   await shows(page, '#profile [role=alert]', 'bad.json: offset: must be an integer');
   await choose('club.json', { channels: [{ slot: 5, frequency: 146520000 }], offset: 600000, config: [0x12, 0x34], tx_tone: 67 });
@@ -233,6 +235,10 @@ test('shows each failure the bridge or the line reports', async () => {
   await shows(page, '[role=status]', 'line shack: online', 10000);
   await press('Store VFO');
   await latest(/store-vfo: refused: /);
+  await choose('tune.json', { frequency: 1 });
+  await page.getByRole('button', { name: 'Apply these changes' }).click();
+  await shows(page, '#profile-lines li', 'applied before it: nothing');
+  assert.match((await page.locator('#profile-lines li').allTextContents()).join('\n'), /^frequency: failed: set-freq 1: refused: [^\n]+\napplied/);
   await stop('broker');
   await shows(page, '[role=status]', 'reconnecting');
   assert.ok(await page.getByRole('button', { name: 'Store VFO' }).isDisabled());
