@@ -6,6 +6,8 @@ import os
 
 import pytest
 
+import radioline
+
 PLUG = list(range(16))
 FULL = {"radio": {"version": "radiosim 1.0"}, "offset": 600_000, "frequency": 433_920_000,
         "channels": [{"slot": 7, "tx_tone": 100}, {"slot": 2, "frequency": 145_500_000, "duplex": 17,
@@ -29,6 +31,8 @@ def test_bad_profiles_raise_naming_the_key_before_sending(sim, radio):
         with pytest.raises(ValueError) as raised:
             radio.apply(profile)
         assert str(raised.value) == message
+    with radioline.open(sim.path, radio=0) as broadcast, pytest.raises(ValueError, match="broadcast"):
+        broadcast.apply({"frequency": 1, "offset": 0})  # no frequency sent before the offset read fails
     assert [entry["key"] for entry in radio.diff(CHECKS[0][0])] == ["tx_tone", "rx_tone", "offset", "mode", "channel 1"]
     assert sim.heard() == "tx offset read"  # the first request radiosim heard
 
