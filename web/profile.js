@@ -84,16 +84,18 @@ const RadioProfile = (() => {
   }
 
   const at = (name, text) => text && `${name}: ${text}`;
+  // Own keys only: a key such as "constructor" is no property of a schema's.
+  const has = (object, key) => Object.prototype.hasOwnProperty.call(object, key);
 
   function objectProblem(root, rules, value, place) {
     const known = rules.properties || {};
     const prefix = place ? `${place}.` : '';
     for (const [key, item] of Object.entries(value)) {
-      const found = key in known ? problemAt(root, known[key], item, prefix + key)
+      const found = has(known, key) ? problemAt(root, known[key], item, prefix + key)
         : rules.additionalProperties === false && `${prefix}${key}: unknown key`;
       if (found) return found;
     }
-    const missing = (rules.required || []).find(key => !(key in value));
+    const missing = (rules.required || []).find(key => !has(value, key));
     return missing === undefined ? '' : `${prefix}${missing}: is required`;
   }
 
@@ -132,7 +134,7 @@ const RadioProfile = (() => {
   // The first problem of `profile` against `schema`, or '' when it is a profile.
   const problem = (schema, profile) => problemAt(schema, schema, profile, '');
 
-  const readable = key => Object.prototype.hasOwnProperty.call(kReadable, key);
+  const readable = key => has(kReadable, key);
   // The reader that reports `key` (offset, split, config, codeplug): its reply holds it under that key.
   const readerOf = key => kReadable[key].read;
   // Whether the radio's value of a readable key is the one wanted.
