@@ -98,14 +98,18 @@ def _problems(root: dict, rules: dict, value: Any, place: str) -> Iterator[str]:
     if "enum" in rules and value not in rules["enum"]:
         yield f"{name}: must be one of {', '.join(json.dumps(item) for item in rules['enum'])}"
     if kind in ("integer", "number"):
-        yield from (f"{name}: {text}" for text in [_range(rules, value)] if text)
+        wrong = _range(rules, value)
         step = rules.get("multipleOf")
-        if step is not None and Decimal(repr(value)) % Decimal(repr(step)) != 0:
-            yield f"{name}: must be a multiple of {step}"
+        if not wrong and step is not None and Decimal(repr(value)) % Decimal(repr(step)) != 0:
+            wrong = f"must be a multiple of {step}"
+        if wrong:
+            yield f"{name}: {wrong}"
     if kind == "object":
         yield from _object_problems(root, rules, value, place)
     if kind == "array":
-        yield from (f"{name}: {text}" for text in [_count(rules, value)] if text)
+        wrong = _count(rules, value)
+        if wrong:
+            yield f"{name}: {wrong}"
         for index, item in enumerate(value):
             yield from _problems(root, rules.get("items", {}), item, f"{place}[{index}]")
             if rules.get("uniqueItems") and item in value[:index]:
