@@ -42,12 +42,14 @@ must_runtime=(
   "$lib/libradioline\.so\.0" "$lib/libradioline\.so\.0\.[0-9.]+"
   "(usr/)?lib/systemd/system/radiobridge@\.service"
   "usr/lib/python3/dist-packages/radioline/__init__\.py"
+  "usr/lib/python3/dist-packages/radioline/profile\.schema\.json"
   usr/share/man/man1/radioctl.1.gz usr/share/man/man1/radiosim.1.gz
   usr/share/man/man1/radioprobe.1.gz usr/share/man/man8/radiobridge.8.gz
   usr/share/bash-completion/completions/radioctl usr/share/radioline/profile.schema.json
   usr/share/radioline/panel/index.html usr/share/radioline/panel/panel.css
   usr/share/radioline/panel/values.js usr/share/radioline/panel/panel.js
   usr/share/radioline/panel/favicon.png usr/share/radioline/panel/mqtt.min.js
+  usr/share/radioline/panel/profile.js usr/share/radioline/panel/profile.schema.json
   usr/share/doc/radioline/copyright usr/share/doc/radioline/changelog.gz
   usr/share/doc/radioline/README.md usr/share/doc/radioline/examples/radioline.conf
   usr/share/doc/radioline/examples/radioline.acl
@@ -91,7 +93,7 @@ dpkg-deb -x "$dev" "$root"
 PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c '
 import radioline
 with radioline.open(radioline.simulate()) as radio:
-    print("python:", radio.get_version())
+    print("python:", radio.get_version(), radio.diff({"offset": 0}))
 radioline.stop_simulator()'
 
 lintian_log=$scratch/lintian.log

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The installed tree serves hosts: installs the build into a scratch prefix,
-# finds the README, the guides and the example broker files beside it,
+# finds the README, the guides and the example broker files beside it and
+# the profile schema beside the Python package,
 # runs every installed program from there as it is (no library path set),
 # builds the C++ and the two-radio examples through the CMake package and the
 # C example through pkg-config, and runs the C and C++ ones against radiosim.
@@ -21,6 +22,10 @@ ls "$prefix"/share/doc/radioline/{README.md,docs/sharing.md,examples/radioline.c
 for program in "$prefix"/bin/*; do
   env -u LD_LIBRARY_PATH "$program" --version >/dev/null || { echo "$program does not run"; exit 1; }
 done
+
+# The installed Python package reads the profile schema installed beside it.
+package=$(find "$prefix" -path '*/radioline/schema.py')
+PYTHONPATH=${package%/radioline/schema.py} python3 -c 'import radioline.schema as s; s.schema()'
 
 cmake -S "$source/examples" -B "$scratch/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$scratch/cmake-build" --target host_cpp two_radios >/dev/null

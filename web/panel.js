@@ -13,10 +13,11 @@
 // controls are disabled, with the reason, while the line's bridge is
 // offline, and an online line is chosen first. A value radioctl would
 // refuse is refused beside its field (RadioValues, values.js) and nothing
-// is sent. Whatever comes from the network is written as text
-// (textContent, new Option), never as markup. The password lives only in
-// mqtt.js's options while the page is open; it leaves its field once the
-// broker has taken or refused the login.
+// is sent. Profiles are saved, compared and applied through the same
+// requests, with RadioProfile (profile.js). Whatever comes from the
+// network is written as text (textContent, new Option), never as markup.
+// The password lives only in mqtt.js's options while the page is open; it
+// leaves its field once the broker has taken or refused the login.
 'use strict';
 
 (() => {
@@ -150,6 +151,7 @@
     const offline = Boolean(client && client.connected && view.line) && !online(view.status);
     setText(element('controls-why'), offline ? `the bridge of line ${view.line} is offline: nothing can be sent` : '');
     element('controls').disabled = !(client && client.connected && view.radio) || offline;
+    element('profile').disabled = element('controls').disabled || profileBusy;
   }
 
   // A JSON object, null for an empty payload, undefined for anything else.
@@ -186,7 +188,7 @@
     if (!reply) return finish(id, 'unreadable reply');
     if (reply.queued === true && !('ok' in reply)) return taken(id);
     const error = reply.error || {};
-    finish(id, reply.ok === true ? 'ok' : `${error.code}: ${error.message}`);
+    finish(id, reply.ok === true ? 'ok' : `${error.code}: ${error.message}`, reply);
   }
 
   // A bridge took the request: its answer comes, unless the bridge goes away.
@@ -210,17 +212,19 @@
     }
   }
 
-  function finish(id, outcome) {
+  function finish(id, outcome, reply = null) {
     const request = pending.get(id);
     if (!request) return;
     pending.delete(id);
     clearTimeout(request.timer);
     const took = Math.round(performance.now() - request.started);
     request.entry.textContent = `${request.text}: ${outcome} (${took} ms)`;
+    request.resolve({ outcome, reply });
   }
 
-  function send(text) {
-    const { line, radio } = chosen();
+  // Sends one command line to the chosen radio, or to `target`'s; resolves
+  // with its outcome ('ok' or the failure as the log shows it) and reply.
+  function send(text, { line, radio } = chosen()) {
     const id = String(++requests);
     const entry = create('li', { textContent: `${text}: \u2026` });
     const log = element('log');
@@ -228,6 +232,7 @@
     while (log.children.length > kLogLines) log.lastElementChild.remove();
     const started = performance.now();
     const request = { text, line, entry, started, deadline: started + kExpirySeconds * 1000 };
+    const answered = new Promise(resolve => { request.resolve = resolve; });
     request.timer = setTimeout(() => finish(id, 'no-bridge: no bridge took the request, and none will run it'),
       kExpirySeconds * 1000 + kTakenGraceMs);
     pending.set(id, request);
@@ -244,6 +249,7 @@
     // millisecond or more late; uncorking now sends the request at once, as
     // one WebSocket message.
     if (client.stream && client.stream.uncork) client.stream.uncork();
+    return answered;
   }
 
   // Checks the form's fields and sends its requests, or shows the first
@@ -258,7 +264,7 @@
       inputs[bad].setAttribute('aria-invalid', 'true');
       return inputs[bad].focus();
     }
-    requests(reads.flatMap(read => read.words).join(' ')).forEach(send);
+    requests(reads.flatMap(read => read.words).join(' ')).forEach(text => send(text));
   }
 
   // One form per control: a label and a field for each value, the button
@@ -289,6 +295,119 @@
         if (!row) element('controls').append(row = create('div', { className: 'buttons' }));
         row.append(form);
       }
+    }
+  }
+
+  // Profiles: "Save profile" reads the radio through the bridge and
+  // downloads it, what the radio cannot report taken from what the bridge
+  // last set; "Apply profile" checks a file against the profile schema,
+  // shows how it differs from the radio, and applies it on confirmation, a
+  // line per key, stopping at the first failure.
+  let schema = null;  // profile.schema.json, fetched once
+  let offered = null;  // the profile whose differences are shown: { target, profile }
+  let profileBusy = false;
+
+  function report(lines) {
+    element('profile-lines').replaceChildren(...lines.map(text => create('li', { textContent: text })));
+  }
+
+  const say = text => element('profile-lines').append(create('li', { textContent: text }));
+
+  function offer(shown) {
+    offered = shown;
+    element('profile-confirm').hidden = !shown;
+  }
+
+  // The reply of `text` sent to `target`; a failure throws as the log shows it.
+  async function ask(target, text) {
+    const { outcome, reply } = await send(text, target);
+    if (outcome !== 'ok') throw new Error(`${text}: ${outcome}`);
+    return reply;
+  }
+
+  const reading = async (target, key) => (await ask(target, RadioProfile.readerOf(key)))[key];
+
+  async function busyWith(work) {
+    profileBusy = true;
+    setText(element('profile-problem'), '');
+    render();
+    try {
+      await work();
+    } catch (error) {
+      setText(element('profile-problem'), error.message);
+    } finally {
+      profileBusy = false;
+      render();
+    }
+  }
+
+  async function saveProfile() {
+    offer(null);
+    report([]);
+    const target = chosen();
+    const lastSet = RadioProfile.fromBridge(target.state.last_set);
+    const { version } = await ask(target, 'version');
+    const profile = { radio: { version, address: `0x${target.radio}`, line: target.line,
+      set_by_bridge: Object.keys(lastSet) }, ...lastSet };
+    for (const key of RadioProfile.readableKeys) profile[key] = await reading(target, key);
+    const file = new Blob([`${JSON.stringify(profile, null, 2)}\n`], { type: 'application/json' });
+    const link = create('a', { download: `${target.line}-${target.radio}.json`, href: URL.createObjectURL(file) });
+    link.click();
+    setTimeout(() => URL.revokeObjectURL(link.href));
+    say(`saved ${link.download}`);
+  }
+
+  async function offerProfile(file) {
+    offer(null);
+    report([]);
+    let profile;
+    try {
+      profile = JSON.parse(await file.text());
+    } catch (error) {
+      throw new Error(`${file.name} is not JSON: ${error.message}`);
+    }
+    if (!schema) {
+      const response = await fetch('profile.schema.json');
+      if (!response.ok) throw new Error(`the profile schema did not load: ${response.status} ${response.statusText}`);
+      schema = await response.json();
+    }
+    const problem = RadioProfile.problem(schema, profile);
+    if (problem) throw new Error(`${file.name}: ${problem}`);
+    const target = chosen();
+    const readings = {};
+    for (const key of Object.keys(profile).filter(RadioProfile.readable)) readings[key] = await reading(target, key);
+    const lines = RadioProfile.diffLines(profile, readings);
+    report(lines.length ? lines : [`nothing differs on radio ${target.radio}`]);
+    if (lines.length) offer({ target, profile });
+  }
+
+  // One step of a profile: 'set', 'unchanged' or where the mode is left; a failure throws.
+  async function applyStep(target, { key, send: lines, wanted, left }) {
+    if (left !== undefined) return `left at slot ${left}`;
+    if (wanted !== undefined && RadioProfile.same(key, await reading(target, key), wanted)) return 'unchanged';
+    for (const text of lines) await ask(target, text);
+    if (wanted === undefined) return 'set';
+    const back = await reading(target, key);
+    if (!RadioProfile.same(key, back, wanted)) throw new Error(RadioProfile.readBack(key, back, wanted));
+    return 'set';
+  }
+
+  async function applyOffered() {
+    const { target, profile } = offered;
+    offer(null);
+    report([]);
+    const state = lineOf(target.line).radios.get(target.radio);
+    const applied = [];
+    for (const step of RadioProfile.steps(profile, state && state.last_set.mode)) {
+      let result;
+      try {
+        result = await applyStep(target, step);
+      } catch (error) {
+        say(`${step.key}: failed: ${error.message}`);
+        return say(`applied before it: ${applied.join(', ') || 'nothing'}`);
+      }
+      say(`${step.key}: ${result}`);
+      if (result === 'set') applied.push(step.key);
     }
   }
 
@@ -355,8 +474,21 @@
   for (const id of ['line', 'radio']) {
     element(id).addEventListener('change', event => {
       wanted[id] = event.target.value;
+      offer(null);  // its differences were another radio's
       render();
     });
   }
+  element('save-profile').addEventListener('click', () => busyWith(saveProfile));
+  element('apply-profile').addEventListener('click', () => element('profile-file').click());
+  element('profile-file').addEventListener('change', event => {
+    const [file] = event.target.files;
+    event.target.value = '';  // so that the same file chosen again is read again
+    if (file) busyWith(() => offerProfile(file));
+  });
+  element('profile-apply').addEventListener('click', () => busyWith(applyOffered));
+  element('profile-cancel').addEventListener('click', () => {
+    offer(null);
+    report(['not applied']);
+  });
   buildControls();
 })();

@@ -14,6 +14,9 @@ another copy of the library to load.
         radio.set_pl_tone(88.5)
         print(radio.get_version())
 
+A radio's settings travel as a profile, a dict that radio.save() returns
+and radio.diff(profile) and radio.apply(profile) compare and set.
+
 Try it without a radio: radioline.open(radioline.simulate()).
 """
 from .errors import LineLost, RadioError, RadioRefused, RadioTimeout

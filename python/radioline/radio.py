@@ -9,7 +9,8 @@ trace goes to the logging module's logger "radioline", one DEBUG record per
 line, once trace(True) has switched it on. Arguments are checked here,
 before the library is called, so a bad one raises ValueError or TypeError
 and puts nothing on the line; a non-zero result becomes an exception from
-errors.py. The library itself is loaded by _native.py."""
+errors.py. The library itself is loaded by _native.py; save(), diff() and
+apply() of profiles are profile.py's."""
 from __future__ import annotations
 
 import ctypes
@@ -21,9 +22,10 @@ import os
 import sys
 import threading
 import weakref
-from typing import Any, Optional, Tuple, Union
+from typing import Any, List, Optional, Tuple, Union
 
 from . import _native
+from . import profile as _profile
 from .errors import error_for
 
 DEFAULT_BAUD = 19200
@@ -286,6 +288,36 @@ class Radio:
         tx, rx = ctypes.c_long(), ctypes.c_long()
         self._read("get_vco_split", "getvcosplitfreq", ctypes.byref(tx), ctypes.byref(rx))
         return tx.value, rx.value
+
+    def save(self) -> dict:
+        """Reads the radio's profile: its version under "radio", offset, split, config, codeplug."""
+        return _profile.save(self)
+
+    def diff(self, profile: dict) -> List[dict]:
+        """What differs between `profile` and the radio, one entry per key.
+
+        In the profile's order: {"key": "offset", "radio": -600000, "profile":
+        600000} for a readable key that differs, {"key": "frequency",
+        "readable": False, "profile": ...} for one the radio cannot report
+        ("channel 3" for each channel). Empty when nothing differs. A bad
+        profile raises ValueError naming the key, before anything is sent.
+        """
+        return _profile.diff(self, profile)
+
+    def apply(self, profile: dict, dry_run: bool = False) -> dict:
+        """Sets what `profile` holds and the radio does not; the per-key results.
+
+        Order: the channels by slot (select the slot, set the channel's
+        values, store the VFO), the mode (or, when the profile has channels
+        but no mode, "left at slot N"), frequency, duplex, tones, offset,
+        split, config, codeplug. A readable key already right is
+        "unchanged" and not sent; one set is read back. Returns {"ok": bool,
+        "keys": [{"key": ..., "result": "set" | "unchanged" | "failed",
+        "error": ...}], "applied": [keys set]}: the run stops at the first
+        failure. dry_run=True reads but sets nothing ("would set"). A bad
+        profile raises ValueError naming the key, before anything is sent.
+        """
+        return _profile.apply(self, profile, dry_run)
 
 
 def open(device: PathArg, baud: int = DEFAULT_BAUD, radio: int = DEFAULT_RADIO,

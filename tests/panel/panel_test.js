@@ -72,6 +72,12 @@ async function press(button, fields = {}) {
   await page.getByRole('button', { name: button }).click();
 }
 
+// Chooses a file holding `profile` for Apply profile.
+async function choose(name, profile) {
+  const [chooser] = await Promise.all([page.waitForEvent('filechooser'), page.getByRole('button', { name: 'Apply profile' }).click()]);
+  await chooser.setFiles({ name, mimeType: 'application/json', buffer: Buffer.from(JSON.stringify(profile)) });
+}
+
 before(async () => {
   [mqttPort, port] = [await freePort(), await freePort()];
   origin = `http://127.0.0.1:${port}`;
@@ -175,6 +181,30 @@ test('shows a change made in another page', async () => {
   await other.close();
 });
 
+test('saves the radio as a profile file', async () => {
+  const [download] = await Promise.all([page.waitForEvent('download'), page.getByRole('button', { name: 'Save profile' }).click()]);
+  assert.equal(download.suggestedFilename(), 'shack-20.json');
+  assert.deepEqual(JSON.parse(fs.readFileSync(await download.path(), 'utf8')), {
+    radio: { version: 'radiosim 1.0', address: '0x20', line: 'shack', set_by_bridge: ['mode', 'duplex', 'tx_tone', 'rx_tone'] },
+    mode: 3, duplex: 17, tx_tone: 88.5, rx_tone: 123.4, offset: 700000, split: { tx: 5000, rx: -6000 }, config: [0x12, 0x34],
+    codeplug: [...Array(16).keys()] });
+});
+
+test('applies a profile file once its differences are shown', async () => {
+  const report = () => page.getByRole('list', { name: 'Profile report' }).getByRole('listitem').allTextContents();
+  await choose('bad.json', { offset: '600k' });
+  await shows(page, '#profile [role=alert]', 'bad.json: offset: must be an integer');
+  await choose('club.json', { channels: [{ slot: 5, frequency: 146520000 }], offset: 600000, config: [0x12, 0x34], tx_tone: 67 });
+  await shows(page, '#profile-lines li', 'tx_tone:');
+  assert.deepEqual(await report(), ['channel 5: cannot be read, would be set', 'offset: radio +700000 Hz, profile +600000 Hz',
+    'tx_tone: cannot be read, would be set']);
+  await page.getByRole('button', { name: 'Apply these changes' }).click();
+  await shows(page, '#profile-lines li', 'config:');
+  assert.deepEqual(await report(), ['channel 5: set', 'mode: set', 'tx_tone: set', 'offset: set', 'config: unchanged']);
+  const state = JSON.parse(fs.readFileSync(file('state'), 'utf8'));
+  assert.deepEqual([state.slots[5].frequency, state.mode, state.vfo.tx_tone, state.tx_offset], [146520000, 3, 670, 600000]);
+});
+
 test('reports the time from Set frequency to its ok', { timeout: 60000 }, async () => {
   const times = [];
   for (let i = 0; i < 21; ++i) {
@@ -205,6 +235,10 @@ test('shows each failure the bridge or the line reports', async () => {
   await shows(page, '[role=status]', 'line shack: online', 10000);
   await press('Store VFO');
   await latest(/store-vfo: refused: /);
+  await choose('tune.json', { frequency: 1 });
+  await page.getByRole('button', { name: 'Apply these changes' }).click();
+  await shows(page, '#profile-lines li', 'applied before it: nothing');
+  assert.match((await page.locator('#profile-lines li').allTextContents()).join('\n'), /^frequency: failed: set-freq 1: refused: [^\n]+\napplied/);
   await stop('broker');
   await shows(page, '[role=status]', 'reconnecting');
   assert.ok(await page.getByRole('button', { name: 'Store VFO' }).isDisabled());
