@@ -5,17 +5,18 @@
 // package read, served beside the page), the lines that say how a profile
 // and a radio differ, and the radioctl command lines that apply it, in a
 // safe order. The check knows the part of JSON Schema that file uses
-// (type, minimum, maximum, multipleOf, enum, required, properties and
+// (type, minimum, maximum, enum, required, properties and
 // additionalProperties false, items, minItems, maxItems, uniqueItems, $ref
-// into $defs) and refuses a schema that uses more; a problem names the
-// value's place (channels[2].frequency) in the Python package's words. A
-// multipleOf is checked on the number's shortest decimal form, so 0.3 is a
-// tenth and 88.55 is not. The page's script does the sending.
+// into $defs, and the file's own x-decimals, a number's most decimal
+// places) and refuses a schema that uses more; a problem names the value's
+// place (channels[2].frequency) in the Python package's words. Decimal
+// places are counted on the number's shortest decimal form, so 0.3 has one
+// and 88.55 two. The page's script does the sending.
 'use strict';
 
 const RadioProfile = (() => {
   const kKnown = new Set(['$schema', '$id', '$defs', 'title', 'description', 'type', 'minimum',
-    'maximum', 'multipleOf', 'enum', 'required', 'properties', 'additionalProperties', 'items',
+    'maximum', 'x-decimals', 'enum', 'required', 'properties', 'additionalProperties', 'items',
     'minItems', 'maxItems', 'uniqueItems', '$ref']);
   const kTypes = {
     integer: Number.isInteger,
@@ -58,11 +59,10 @@ const RadioProfile = (() => {
     return { digits: BigInt(whole + fraction), places: fraction.length - Number(exponent) };
   }
 
-  function isMultiple(value, step) {
-    const [a, b] = [decimal(value), decimal(step)];
-    const places = Math.max(a.places, b.places, 0);
-    const scaled = ({ digits, places: own }) => digits * 10n ** BigInt(places - own);
-    return scaled(a) % scaled(b) === 0n;
+  // '' when `value` has at most `places` decimal places (or no limit is set), else the problem.
+  function decimalsProblem(value, places) {
+    if (places === undefined || decimal(value).places <= places) return '';
+    return `must be a multiple of ${(10 ** -places).toFixed(places)}`;
   }
 
   function resolve(root, rules) {
@@ -122,9 +122,7 @@ const RadioProfile = (() => {
       return `${name}: must be one of ${rules.enum.map(item => JSON.stringify(item)).join(', ')}`;
     }
     if (type === 'integer' || type === 'number') {
-      const step = rules.multipleOf;
-      return at(name, range(rules, value) ||
-        (step !== undefined && !isMultiple(value, step) ? `must be a multiple of ${step}` : ''));
+      return at(name, range(rules, value) || decimalsProblem(value, rules['x-decimals']));
     }
     if (type === 'object') return objectProblem(root, rules, value, place);
     if (type === 'array') return at(name, count(rules, value.length)) || arrayProblem(root, rules, value, place);

@@ -159,7 +159,7 @@ def apply(radio: Radio, profile: Any, dry_run: bool = False) -> dict:
     applied: List[str] = []
     for key, write, readable, wanted in _steps(checked(profile, radio)):
         if write is None:
-            keys.append({"key": key, "result": f"{'would be left' if dry_run else 'left'} at slot {wanted}"})
+            keys.append({"key": key, "result": "left", "slot": wanted})
             continue
         try:
             result = _run(radio, write, readable, wanted, dry_run)

@@ -3,13 +3,14 @@
 the JSON Schema file radioctl and the panel read too, profile.schema.json:
 installed beside this package, or, in a source checkout, in its schema/
 folder. The check knows the part of JSON Schema that file uses (type,
-minimum, maximum, multipleOf, enum, required, properties and
-additionalProperties false, items, minItems, maxItems, uniqueItems and $ref
-into $defs) and refuses a schema that uses more, so that a rule it does not
-know is never passed over in silence. A problem is told as the panel tells
-it: the value's place (offset, split.rx, channels[2].frequency) and what is
-wrong with it; a multipleOf is checked on the number's shortest decimal
-form, so 0.3 is a tenth and 88.55 is not."""
+minimum, maximum, enum, required, properties and additionalProperties
+false, items, minItems, maxItems, uniqueItems and $ref into $defs, and the
+file's own x-decimals, a number's most decimal places) and refuses a schema
+that uses more, so that a rule it does not know is never passed over in
+silence. A problem is told as the panel tells it: the value's place
+(offset, split.rx, channels[2].frequency) and what is wrong with it;
+decimal places are counted on the number's shortest decimal form, so 0.3
+has one and 88.55 two."""
 from __future__ import annotations
 
 import functools
@@ -24,7 +25,7 @@ _HERE = os.path.dirname(os.path.abspath(__file__))
 _PLACES = (os.path.join(_HERE, SCHEMA_FILE),  # installed
            os.path.join(_HERE, os.pardir, os.pardir, "schema", SCHEMA_FILE))  # source checkout
 _ANNOTATIONS = {"$schema", "$id", "$defs", "title", "description"}
-_KNOWN = _ANNOTATIONS | {"type", "minimum", "maximum", "multipleOf", "enum", "required",
+_KNOWN = _ANNOTATIONS | {"type", "minimum", "maximum", "x-decimals", "enum", "required",
                          "properties", "additionalProperties", "items", "minItems", "maxItems",
                          "uniqueItems", "$ref"}
 _ARTICLES = {"integer": "an integer", "number": "a number", "string": "a string",
@@ -99,9 +100,9 @@ def _problems(root: dict, rules: dict, value: Any, place: str) -> Iterator[str]:
         yield f"{name}: must be one of {', '.join(json.dumps(item) for item in rules['enum'])}"
     if kind in ("integer", "number"):
         wrong = _range(rules, value)
-        step = rules.get("multipleOf")
-        if not wrong and step is not None and Decimal(repr(value)) % Decimal(repr(step)) != 0:
-            wrong = f"must be a multiple of {step}"
+        places = rules.get("x-decimals")
+        if not wrong and places is not None and -Decimal(repr(value)).as_tuple().exponent > places:
+            wrong = f"must be a multiple of {10 ** -places:.{places}f}"
         if wrong:
             yield f"{name}: {wrong}"
     if kind == "object":

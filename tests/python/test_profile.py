@@ -42,7 +42,7 @@ def test_apply_leaves_no_readable_key_differing(sim, radio):
     assert [sim.heard() for _ in FULL_HEARD] == FULL_HEARD
     keys = ["channel 2", "channel 7", "mode", "frequency", "tx_tone", "offset", "split", "config", "codeplug"]
     assert result == {"ok": True, "keys": [{"key": key, "result": "set"} for key in keys[:2]] + [
-        {"key": "mode", "result": "left at slot 7"}] + [{"key": key, "result": "set"} for key in keys[3:]],
+        {"key": "mode", "result": "left", "slot": 7}] + [{"key": key, "result": "set"} for key in keys[3:]],
         "applied": keys[:2] + keys[3:]}
     assert radio.diff(FULL) == [{"key": "frequency", "readable": False, "profile": 433_920_000},
                                 {"key": "channel 7", "readable": False, "profile": FULL["channels"][0]},
