@@ -34,9 +34,19 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 cc -std=c99 -Wall -Wextra -Wpedantic -Werror -o "$scratch/host_c" "$source/examples/host.c" \
   $(pkg-config --cflags --libs radioline) -Wl,-rpath,"$libdir"
 
+# Runs a host program and passes its output on, a copy of it on standard
+# error (written to the descriptor as it is: reopening /dev/stderr would
+# truncate a log file that standard error goes to).
+shown() {
+  local output
+  output=$("$@")
+  printf '%s\n' "$output" >&2
+  printf '%s\n' "$output"
+}
+
 # radiosim's log goes on into the pipe; the few lines the hosts cause fit in it.
 coproc SIM { exec "$radiosim" --stay; }
 read -r -t 10 device <&"${SIM[0]}"
-"$scratch/cmake-build/host_cpp" "$device" | tee /dev/stderr |
+shown "$scratch/cmake-build/host_cpp" "$device" |
   grep -x 'offset -600000 Hz, config [0-9a-f][0-9a-f] [0-9a-f][0-9a-f]'
-"$scratch/host_c" "$device" | tee /dev/stderr | grep '^tuned to 145.5 MHz, stored in mode 3; firmware '
+shown "$scratch/host_c" "$device" | grep '^tuned to 145.5 MHz, stored in mode 3; firmware '
